@@ -1,0 +1,162 @@
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace vesk::platform {
+namespace {
+
+std::string errnoText(const std::string& what, const std::string& path, int err) {
+    return what + " \"" + path + "\": " + std::strerror(err);
+}
+
+std::string homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/";
+}
+
+// Refuses folders another user could swap files in.
+std::optional<std::string> checkPrivateDirectory(const std::string& dir) {
+    struct stat st{};
+    if (::lstat(dir.c_str(), &st) != 0) return errnoText("cannot inspect folder", dir, errno);
+    if (!S_ISDIR(st.st_mode)) return "\"" + dir + "\" is not a folder";
+    if (st.st_uid != ::geteuid()) return "folder \"" + dir + "\" is not owned by the user";
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return "folder \"" + dir + "\" is writable by others";
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool fileExists(const std::string& path) {
+    struct stat st{};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st{};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string expandTilde(const std::string& path) {
+    if (path == "~") return homeDirectory();
+    if (path.rfind("~/", 0) == 0) {
+        std::string home = homeDirectory();
+        while (home.size() > 1 && home.back() == '/') home.pop_back();
+        return home + path.substr(1);
+    }
+    return path;
+}
+
+std::string deletingLastPathComponent(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const auto slash = p.rfind('/');
+    if (slash == std::string::npos) return "";
+    if (slash == 0) return "/";
+    return p.substr(0, slash);
+}
+
+std::string pathExtension(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const auto slash = p.rfind('/');
+    const std::string last = slash == std::string::npos ? p : p.substr(slash + 1);
+    const auto dot = last.rfind('.');
+    // A leading dot names a hidden file, not an extension.
+    if (dot == std::string::npos || dot == 0) return "";
+    return last.substr(dot + 1);
+}
+
+std::string appendingPathComponent(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (dir.back() == '/') return dir + name;
+    return dir + "/" + name;
+}
+
+std::string temporaryDirectory() {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) return tmp;
+    const std::string dir = "/tmp/vesk-" + std::to_string(::geteuid());
+    // An existing folder is kept as it is; the writer checks its owner and mode.
+    ::mkdir(dir.c_str(), 0700);
+    return dir;
+}
+
+std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,
+                                           bool privateDirOnly) {
+    std::string dir = deletingLastPathComponent(path);
+    if (dir.empty()) dir = ".";
+    if (privateDirOnly) {
+        if (auto refused = checkPrivateDirectory(dir)) return refused;
+    }
+    std::string tmpl = appendingPathComponent(dir, ".vesk-write-XXXXXX");
+    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0) return errnoText("cannot create a file in", dir, errno);
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int err = errno;
+            ::close(fd);
+            ::unlink(tmpl.c_str());
+            return errnoText("cannot write", tmpl, err);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fchmod(fd, 0600) != 0 || ::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(tmpl.c_str());
+        return errnoText("cannot flush", tmpl, err);
+    }
+    ::close(fd);
+    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmpl.c_str());
+        return errnoText("cannot replace", path, err);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > limit) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string out(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < out.size()) {
+        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out.resize(got);
+    return out;
+}
+
+std::string absolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    std::string cwd(4096, '\0');
+    while (!::getcwd(cwd.data(), cwd.size())) {
+        if (errno != ERANGE) return path;
+        cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(std::strlen(cwd.c_str()));
+    return appendingPathComponent(cwd, path);
+}
+
+}  // namespace vesk::platform

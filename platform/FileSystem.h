@@ -1,0 +1,43 @@
+// File existence, tilde expansion, the per-user temporary directory and
+// atomic writes.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace vesk::platform {
+
+// fileExistsAtPath: a file or a folder; a symbolic link counts when its target exists.
+bool fileExists(const std::string& path);
+// fileExistsAtPath:isDirectory: with both answers yes.
+bool isDirectory(const std::string& path);
+
+// stringByExpandingTildeInPath: a leading "~" or "~/" becomes $HOME (or the
+// password database's home); "~user" forms are left alone.
+std::string expandTilde(const std::string& path);
+
+// stringByDeletingLastPathComponent / pathExtension / lastPathComponent.
+std::string deletingLastPathComponent(const std::string& path);
+std::string pathExtension(const std::string& path);
+std::string appendingPathComponent(const std::string& dir, const std::string& name);
+
+// The user's private temporary directory: $TMPDIR when set, otherwise
+// /tmp/vesk-UID created 0700. Not checked here; see atomicWriteFile.
+std::string temporaryDirectory();
+
+// Writes `bytes` to `path` so that `path` holds either its old content or all
+// of the new: a temporary file in the same folder, flushed to disk, renamed
+// over the target (a symbolic link at the target is replaced, never followed).
+// With `privateDirOnly`, a folder not owned by the user or writable by others
+// is refused. Returns an error description on failure.
+std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,
+                                           bool privateDirOnly = false);
+
+// Reads a regular file of at most `limit` bytes; nothing for anything else.
+std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit);
+
+// Makes a relative path absolute against the working directory.
+std::string absolutePath(const std::string& path);
+
+}  // namespace vesk::platform

@@ -1,0 +1,139 @@
+#include "platform/UserDefaults.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Log.h"
+#include "platform/PropertyList.h"
+
+namespace vesk::platform {
+
+void UserDefaults::set(const std::string& key, const std::string& value) {
+    {
+        std::lock_guard lock(mutex_);
+        values_[key] = value;
+        persist(values_);
+    }
+    notify(key, value);
+}
+
+std::optional<std::string> UserDefaults::get(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+}
+
+void UserDefaults::remove(const std::string& key) {
+    {
+        std::lock_guard lock(mutex_);
+        if (values_.erase(key) == 0) return;
+        persist(values_);
+    }
+    notify(key, std::nullopt);
+}
+
+std::map<std::string, std::string> UserDefaults::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
+int UserDefaults::addObserver(Observer observer) {
+    std::lock_guard lock(observerMutex_);
+    const int token = nextToken_++;
+    observers_[token] = std::make_shared<Observer>(std::move(observer));
+    return token;
+}
+
+void UserDefaults::removeObserver(int token) {
+    std::lock_guard lock(observerMutex_);
+    observers_.erase(token);
+}
+
+void UserDefaults::notify(const std::string& key, const std::optional<std::string>& value) {
+    std::vector<std::shared_ptr<Observer>> targets;
+    {
+        std::lock_guard lock(observerMutex_);
+        for (auto& [token, obs] : observers_) targets.push_back(obs);
+    }
+    for (auto& obs : targets) (*obs)(key, value);
+}
+
+FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) { load(); }
+
+void FileUserDefaults::load() {
+    constexpr std::size_t kMaxStoreBytes = 64 * 1024 * 1024;
+    struct stat st{};
+    if (::stat(path_.c_str(), &st) != 0) return;  // no store yet: start empty
+    std::optional<Value> root;
+    if (auto bytes = readFileBounded(path_, kMaxStoreBytes)) root = parsePropertyList(*bytes);
+    if (root && root->is<Dictionary>()) {
+        for (const auto& [key, value] : *root->get<Dictionary>())
+            if (const auto* text = value.get<std::string>()) values_[key] = *text;
+        return;
+    }
+    // Keep the unreadable file for whoever wants to look at it; start empty.
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    std::string aside = path_ + ".corrupt-" + stamp;
+    for (int n = 1; fileExists(aside); ++n) aside = path_ + ".corrupt-" + stamp + "-" + std::to_string(n);
+    if (std::rename(path_.c_str(), aside.c_str()) == 0)
+        nslog("defaults store %@ could not be read; moved aside to %@, starting empty", {path_, aside});
+    else
+        nslog("defaults store %@ could not be read nor moved aside; starting empty and leaving it alone",
+              {path_});
+}
+
+void FileUserDefaults::persist(const std::map<std::string, std::string>& values) {
+    Dictionary dict;
+    for (const auto& [key, value] : values) dict.emplace(key, Value(value));
+    const std::string dir = deletingLastPathComponent(path_);
+    if (!dir.empty() && !isDirectory(dir)) {
+        // Create the parents one by one, private to the user.
+        std::string partial;
+        for (std::size_t i = 1; i <= dir.size(); ++i) {
+            if (i == dir.size() || dir[i] == '/') {
+                partial = dir.substr(0, i);
+                ::mkdir(partial.c_str(), 0700);
+            }
+        }
+    }
+    if (auto error = atomicWriteFile(path_, toXmlPropertyList(Value(std::move(dict)))))
+        nslog("defaults store not saved: %@", {*error});
+}
+
+std::string defaultsFilePath() {
+    if (const char* p = std::getenv("VESK_DEFAULTS_FILE"); p && *p) return p;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x && x[0] == '/')
+        return std::string(x) + "/vesk/defaults.plist";
+    return expandTilde("~/.config/vesk/defaults.plist");
+}
+
+namespace {
+std::mutex standardMutex;
+std::shared_ptr<UserDefaults>& standardSlot() {
+    static std::shared_ptr<UserDefaults> store = std::make_shared<MemoryUserDefaults>();
+    return store;
+}
+}  // namespace
+
+std::shared_ptr<UserDefaults> standardUserDefaults() {
+    std::lock_guard lock(standardMutex);
+    return standardSlot();
+}
+
+void setStandardUserDefaults(std::shared_ptr<UserDefaults> store) {
+    std::lock_guard lock(standardMutex);
+    standardSlot() = store ? std::move(store) : std::make_shared<MemoryUserDefaults>();
+}
+
+}  // namespace vesk::platform

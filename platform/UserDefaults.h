@@ -1,0 +1,73 @@
+// The user-defaults store behind the info store: text values under text keys,
+// safe to use from any thread, with observers for bound window fields.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace vesk::platform {
+
+class UserDefaults {
+public:
+    // Called after each change, on the thread that made it; nothing means removed.
+    using Observer = std::function<void(const std::string& key, const std::optional<std::string>& value)>;
+
+    virtual ~UserDefaults() = default;
+
+    void set(const std::string& key, const std::string& value);  // setObject:forKey:
+    std::optional<std::string> get(const std::string& key) const;  // objectForKey:
+    void remove(const std::string& key);                           // removeObjectForKey:
+    std::map<std::string, std::string> snapshot() const;
+
+    int addObserver(Observer observer);
+    void removeObserver(int token);
+
+protected:
+    UserDefaults() = default;
+    // Called with the lock held, after each change; the file store saves here.
+    virtual void persist(const std::map<std::string, std::string>& /*values*/) {}
+    std::map<std::string, std::string> values_;
+    mutable std::mutex mutex_;
+
+private:
+    void notify(const std::string& key, const std::optional<std::string>& value);
+    std::mutex observerMutex_;
+    std::map<int, std::shared_ptr<Observer>> observers_;
+    int nextToken_ = 1;
+};
+
+// Kept in memory only: vesk-info and tests.
+class MemoryUserDefaults : public UserDefaults {
+public:
+    MemoryUserDefaults() = default;
+};
+
+// Persisted as an XML property list, replaced atomically on every change. A
+// file that cannot be read as a dictionary is moved aside, never overwritten.
+class FileUserDefaults : public UserDefaults {
+public:
+    explicit FileUserDefaults(std::string path);
+    const std::string& path() const { return path_; }
+
+protected:
+    void persist(const std::map<std::string, std::string>& values) override;
+
+private:
+    void load();
+    std::string path_;
+};
+
+// $VESK_DEFAULTS_FILE when set, else $XDG_CONFIG_HOME/vesk/defaults.plist,
+// else ~/.config/vesk/defaults.plist.
+std::string defaultsFilePath();
+
+// standardUserDefaults: what the window and the reports use; memory until a
+// store is installed.
+std::shared_ptr<UserDefaults> standardUserDefaults();
+void setStandardUserDefaults(std::shared_ptr<UserDefaults> store);
+
+}  // namespace vesk::platform

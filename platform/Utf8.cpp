@@ -1,0 +1,87 @@
+#include "platform/Utf8.h"
+
+#include <cstdint>
+
+namespace vesk::platform::utf8 {
+namespace {
+
+// Length of the valid sequence starting at `i`, or 0 when the bytes there are not one.
+std::size_t sequenceAt(std::string_view s, std::size_t i, std::uint32_t* codePoint) {
+    const auto b = [&](std::size_t k) { return static_cast<std::uint8_t>(s[k]); };
+    const std::uint8_t lead = b(i);
+    std::size_t len;
+    std::uint32_t cp;
+    if (lead < 0x80) {
+        *codePoint = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        len = 2;
+        cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        len = 3;
+        cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        len = 4;
+        cp = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (s.size() - i < len) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000)) return 0;  // overlong
+    if (cp >= 0xD800 && cp <= 0xDFFF) return 0;                            // surrogate
+    if (cp > 0x10FFFF) return 0;
+    *codePoint = cp;
+    return len;
+}
+
+}  // namespace
+
+bool isValid(std::string_view bytes) {
+    std::uint32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = sequenceAt(bytes, i, &cp);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string sanitize(std::string_view bytes) {
+    if (isValid(bytes)) return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    std::uint32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = sequenceAt(bytes, i, &cp);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::size_t utf16Length(std::string_view bytes) {
+    std::size_t units = 0;
+    std::uint32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = sequenceAt(bytes, i, &cp);
+        if (n == 0) {
+            ++units;
+            ++i;
+        } else {
+            units += cp >= 0x10000 ? 2 : 1;
+            i += n;
+        }
+    }
+    return units;
+}
+
+}  // namespace vesk::platform::utf8

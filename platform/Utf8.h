@@ -1,0 +1,19 @@
+// UTF-8 checks shared by the command runner, the drop logic and the renderers.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vesk::platform::utf8 {
+
+// Strict: no overlong forms, no surrogates, nothing past U+10FFFF, no cut sequence.
+bool isValid(std::string_view bytes);
+
+// The text with every invalid byte replaced by U+FFFD; valid input is returned unchanged.
+std::string sanitize(std::string_view bytes);
+
+// Length in UTF-16 code units, the platform string's own length; invalid bytes count one each.
+std::size_t utf16Length(std::string_view bytes);
+
+}  // namespace vesk::platform::utf8

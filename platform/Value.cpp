@@ -1,0 +1,262 @@
+#include "platform/Value.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/Utf8.h"
+
+namespace vesk::platform {
+namespace {
+
+std::string shortestReal(double d) {
+    if (std::isnan(d)) return "nan";
+    if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
+    char buf[40];
+    for (int precision = 1; precision <= 17; ++precision) {
+        std::snprintf(buf, sizeof buf, "%.*g", precision, d);
+        if (std::strtod(buf, nullptr) == d) break;
+    }
+    return buf;
+}
+
+bool looksLikeNumber(const std::string& s) {
+    bool digit = false;
+    for (char c : s) {
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (c != '.')
+            return false;
+    }
+    return digit;
+}
+
+bool isBare(const std::string& s) {
+    if (s.empty() || looksLikeNumber(s)) return false;
+    for (unsigned char c : s) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '_' || c == '.' || c == '/';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::string quoted(const std::string& s) {
+    if (isBare(s)) return s;
+    std::string out = "\"";
+    for (char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        default: out += c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string formatDate(const Date& d, bool iso) {
+    std::time_t t = static_cast<std::time_t>(std::floor(d.secondsSince1970));
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[48];
+    std::strftime(buf, sizeof buf, iso ? "%Y-%m-%dT%H:%M:%SZ" : "%Y-%m-%d %H:%M:%S +0000", &tm);
+    return buf;
+}
+
+std::string fileUrl(const Url& url) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out = "file://";
+    for (unsigned char c : url.path) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '/' || c == '-' || c == '_' || c == '.' || c == '~';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+void indent(std::string& out, int level) { out.append(static_cast<std::size_t>(level) * 4, ' '); }
+
+// `level` is the nesting depth of `v`; a container's entries sit one level deeper
+// and its closing bracket at its own level, as the platform's description does.
+void render(std::string& out, const Value& v, int level) {
+    std::visit(
+        [&](const auto& x) {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                out += quoted(x);
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                out += std::to_string(x);
+            } else if constexpr (std::is_same_v<T, double>) {
+                out += shortestReal(x);
+            } else if constexpr (std::is_same_v<T, bool>) {
+                out += x ? "1" : "0";
+            } else if constexpr (std::is_same_v<T, Date>) {
+                out += quoted(formatDate(x, false));
+            } else if constexpr (std::is_same_v<T, Url>) {
+                out += fileUrl(x);
+            } else if constexpr (std::is_same_v<T, Data>) {
+                static const char* hex = "0123456789abcdef";
+                out += '<';
+                for (std::size_t i = 0; i < x.size(); ++i) {
+                    if (i && i % 4 == 0) out += ' ';
+                    out += hex[x[i] >> 4];
+                    out += hex[x[i] & 15];
+                }
+                out += '>';
+            } else if constexpr (std::is_same_v<T, Array>) {
+                out += "(\n";
+                for (std::size_t i = 0; i < x.size(); ++i) {
+                    indent(out, level + 1);
+                    const bool nested = x[i].template is<Array>() || x[i].template is<Dictionary>();
+                    // A nested container opens one indent further, as after "key = ".
+                    if (nested) indent(out, level + 1);
+                    render(out, x[i], nested ? level + 1 : level);
+                    if (i + 1 < x.size()) out += ',';
+                    out += '\n';
+                }
+                indent(out, level);
+                out += ')';
+            } else if constexpr (std::is_same_v<T, Dictionary>) {
+                out += "{\n";
+                for (const auto& [key, value] : x) {
+                    indent(out, level + 1);
+                    out += quoted(key);
+                    out += " = ";
+                    if (value.template is<Array>() || value.template is<Dictionary>()) {
+                        indent(out, level + 1);
+                        render(out, value, level + 1);
+                    } else {
+                        render(out, value, level);
+                    }
+                    out += ";\n";
+                }
+                indent(out, level);
+                out += '}';
+            }
+        },
+        v.storage());
+}
+
+std::string base64(const Data& d) {
+    static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((d.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < d.size(); i += 3) {
+        unsigned n = (d[i] << 16) | (d[i + 1] << 8) | d[i + 2];
+        out += table[n >> 18];
+        out += table[(n >> 12) & 63];
+        out += table[(n >> 6) & 63];
+        out += table[n & 63];
+    }
+    if (i + 1 == d.size()) {
+        unsigned n = d[i] << 16;
+        out += table[n >> 18];
+        out += table[(n >> 12) & 63];
+        out += "==";
+    } else if (i + 2 == d.size()) {
+        unsigned n = (d[i] << 16) | (d[i + 1] << 8);
+        out += table[n >> 18];
+        out += table[(n >> 12) & 63];
+        out += table[(n >> 6) & 63];
+        out += '=';
+    }
+    return out;
+}
+
+void json(std::string& out, const Value& v) {
+    std::visit(
+        [&](const auto& x) {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                out += jsonString(x);
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                out += std::to_string(x);
+            } else if constexpr (std::is_same_v<T, double>) {
+                out += std::isfinite(x) ? shortestReal(x) : "null";
+            } else if constexpr (std::is_same_v<T, bool>) {
+                out += x ? "true" : "false";
+            } else if constexpr (std::is_same_v<T, Date>) {
+                out += jsonString(formatDate(x, true));
+            } else if constexpr (std::is_same_v<T, Url>) {
+                out += jsonString(fileUrl(x));
+            } else if constexpr (std::is_same_v<T, Data>) {
+                out += '"' + base64(x) + '"';
+            } else if constexpr (std::is_same_v<T, Array>) {
+                out += '[';
+                for (std::size_t i = 0; i < x.size(); ++i) {
+                    if (i) out += ", ";
+                    json(out, x[i]);
+                }
+                out += ']';
+            } else if constexpr (std::is_same_v<T, Dictionary>) {
+                out += '{';
+                bool first = true;
+                for (const auto& [key, value] : x) {
+                    if (!first) out += ", ";
+                    first = false;
+                    out += jsonString(key);
+                    out += ": ";
+                    json(out, value);
+                }
+                out += '}';
+            }
+        },
+        v.storage());
+}
+
+}  // namespace
+
+std::string describe(const Value& value) {
+    std::string out;
+    render(out, value, 0);
+    return out;
+}
+
+std::string describe(const std::optional<Value>& value) {
+    return value ? describe(*value) : std::string("(null)");
+}
+
+std::string describe(const Value* value) { return value ? describe(*value) : std::string("(null)"); }
+
+std::string toJson(const Value* value) {
+    if (!value) return "null";
+    std::string out;
+    json(out, *value);
+    return out;
+}
+
+std::string jsonString(const std::string& text) {
+    const std::string valid = utf8::sanitize(text);
+    std::string out = "\"";
+    for (unsigned char c : valid) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+}  // namespace vesk::platform

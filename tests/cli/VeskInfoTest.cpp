@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "../TestSupport.h"
+
+using vesk::test::ScratchDir;
+
+namespace {
+
+struct Run {
+    int status;
+    std::string out, err;
+};
+
+// Runs vesk-info with `args` (already shell-quoted by the test) in `cwd`.
+Run runVeskInfo(const std::string& args, const std::string& cwd = ".") {
+    ScratchDir io;
+    const std::string cmd = "cd '" + cwd + "' && '" VESK_INFO_BIN "' " + args + " >'" + io.file("out") + "' 2>'" +
+                            io.file("err") + "'";
+    const int raw = std::system(cmd.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, vesk::test::readFile(io.file("out")),
+            vesk::test::readFile(io.file("err"))};
+}
+
+}  // namespace
+
+TEST(VeskInfo, AMissingPathIsReportedOnStandardErrorOnly) {
+    ScratchDir dir;
+    const auto r = runVeskInfo("--json '" + dir.file("nope.jpg") + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "vesk-info: " + dir.file("nope.jpg") + ": No such file or directory\n");
+}
+
+TEST(VeskInfo, JsonHoldsExactlyTheKeysWithValuesAndPathsBecomeAbsolute) {
+    ScratchDir dir;
+    dir.write("lib.dylib", "x");
+    const auto r = runVeskInfo("--json lib.dylib", dir.path().string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("{\"path\": \"" + dir.file("lib.dylib") + "\", \"store\": {\"prefCurFilePath\": \"" +
+                              dir.file("lib.dylib") + "\", \"prefTextViewString1\": ",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_EQ(r.err, "");  // the diagnostic log stays quiet unless asked for
+}
+
+TEST(VeskInfo, UsageErrorsHelpAndVersion) {
+    EXPECT_EQ(runVeskInfo("").status, 2);
+    EXPECT_EQ(runVeskInfo("--bogus x").status, 2);
+    const auto help = runVeskInfo("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: vesk-info"), std::string::npos);
+    const auto version = runVeskInfo("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("Vesk - v", 0), 0u);
+}
+
+TEST(VeskInfo, ManyPathsKeepTheirOrderAndOneMissingSetsStatusOne) {
+    ScratchDir dir;
+    dir.write("a.dylib", "x");
+    dir.write("b.dylib", "x");
+    const auto r = runVeskInfo("--json a.dylib missing.jpg b.dylib", dir.path().string());
+    EXPECT_EQ(r.status, 1);
+    const auto a = r.out.find("a.dylib"), b = r.out.find("b.dylib");
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_NE(r.err.find("missing.jpg: No such file or directory"), std::string::npos);
+}

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "../TestSupport.h"
+#include "platform/FileSystem.h"
+#include "platform/PropertyList.h"
+
+using namespace vesk::platform;
+using vesk::test::ScratchDir;
+
+TEST(FileSystem, ExistenceFollowsSymbolicLinks) {
+    ScratchDir dir;
+    const std::string file = dir.write("a.jpg", "x");
+    std::filesystem::create_symlink(file, dir.file("good"));
+    std::filesystem::create_symlink(dir.file("gone"), dir.file("dangling"));
+    EXPECT_TRUE(fileExists(file));
+    EXPECT_TRUE(fileExists(dir.path().string()));
+    EXPECT_TRUE(fileExists(dir.file("good")));
+    EXPECT_FALSE(fileExists(dir.file("dangling")));
+    EXPECT_FALSE(fileExists(""));
+    EXPECT_TRUE(isDirectory(dir.path().string()));
+    EXPECT_FALSE(isDirectory(file));
+}
+
+TEST(FileSystem, PathPieces) {
+    EXPECT_EQ(pathExtension("/a/b.JPG"), "JPG");
+    EXPECT_EQ(pathExtension("/a/b.tar.gz"), "gz");
+    EXPECT_EQ(pathExtension("/a.d/b"), "");
+    EXPECT_EQ(pathExtension("/a/b."), "");
+    EXPECT_EQ(pathExtension("/a/.hidden"), "");
+    EXPECT_EQ(pathExtension("/a/x.bundle/"), "bundle");
+    EXPECT_EQ(deletingLastPathComponent("/a/b/c.jpg"), "/a/b");
+    EXPECT_EQ(deletingLastPathComponent("/a"), "/");
+    EXPECT_EQ(deletingLastPathComponent("a"), "");
+    setenv("HOME", "/home/u/", 1);
+    EXPECT_EQ(expandTilde("~/Desktop/testexif.jpg"), "/home/u/Desktop/testexif.jpg");
+    EXPECT_EQ(expandTilde("~"), "/home/u/");
+    EXPECT_EQ(expandTilde("/x/~/y"), "/x/~/y");
+    EXPECT_EQ(expandTilde("~other/x"), "~other/x");
+}
+
+TEST(FileSystem, AtomicWriteReplacesALinkInsteadOfFollowingIt) {
+    ScratchDir dir;
+    const std::string victim = dir.write("victim", "keep me");
+    const std::string target = dir.file("usercomment.xml");
+    std::filesystem::create_symlink(victim, target);
+    ASSERT_FALSE(atomicWriteFile(target, "new text"));
+    EXPECT_EQ(vesk::test::readFile(victim), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(target));
+    EXPECT_EQ(vesk::test::readFile(target), "new text");
+}
+
+TEST(FileSystem, PrivateWritesRefuseSharedFolders) {
+    ScratchDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    auto error = atomicWriteFile(dir.file("f"), "x", true);
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->find("writable by others"), std::string::npos);
+    EXPECT_FALSE(fileExists(dir.file("f")));
+    ::chmod(dir.path().c_str(), 0700);
+    EXPECT_FALSE(atomicWriteFile(dir.file("f"), "x", true));
+}
+
+TEST(PropertyList, ReadsXmlAndBinaryAndRefusesJunk) {
+    const std::string xml =
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>n</key><integer>-5</integer>"
+        "<key>l</key><array><real>1.5</real><true/></array></dict></plist>";
+    auto v = parsePropertyList(xml);
+    ASSERT_TRUE(v && v->is<Dictionary>());
+    EXPECT_EQ(v->get<Dictionary>()->at("n"), Value(-5));
+    EXPECT_EQ(v->get<Dictionary>()->at("l"), Value(Array{Value(1.5), Value(true)}));
+    EXPECT_EQ(parsePropertyList(toXmlPropertyList(*v)), v);
+    EXPECT_FALSE(parsePropertyList("plain words"));
+    EXPECT_FALSE(parsePropertyList(""));
+    EXPECT_FALSE(parsePropertyList(std::string("bplist00\xff\xff", 10)));
+}

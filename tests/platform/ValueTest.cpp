@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "platform/Log.h"
+#include "platform/Value.h"
+
+using namespace vesk::platform;
+
+TEST(DictionaryText, NestedDictionariesAndListsIndentFourBlanksPerLevel) {
+    Dictionary exif{{"ExposureTime", Value(0.025)},
+                    {"ISOSpeedRatings", Value(32)},
+                    {"SubjectArea", Value(Array{Value(1754), Value(1356), Value(612), Value(607)})}};
+    Dictionary top{{"PixelWidth", Value(3264)},
+                   {"Depth", Value(8)},
+                   {"ColorModel", Value("RGB")},
+                   {"{Exif}", Value(exif)}};
+    EXPECT_EQ(describe(Value(top)),
+              "{\n"
+              "    ColorModel = RGB;\n"
+              "    Depth = 8;\n"
+              "    PixelWidth = 3264;\n"
+              "    \"{Exif}\" =     {\n"
+              "        ExposureTime = 0.025;\n"
+              "        ISOSpeedRatings = 32;\n"
+              "        SubjectArea =         (\n"
+              "            1754,\n"
+              "            1356,\n"
+              "            612,\n"
+              "            607\n"
+              "        );\n"
+              "    };\n"
+              "}");
+}
+
+TEST(DictionaryText, ListsOfDictionariesAndEmptyContainers) {
+    EXPECT_EQ(describe(Value(Dictionary{})), "{\n}");
+    EXPECT_EQ(describe(Value(Array{})), "(\n)");
+    Array list{Value(Dictionary{{"a", Value(1)}}), Value("x y")};
+    EXPECT_EQ(describe(Value(list)),
+              "(\n"
+              "        {\n"
+              "        a = 1;\n"
+              "    },\n"
+              "    \"x y\"\n"
+              ")");
+}
+
+TEST(DictionaryText, TextIsQuotedOnlyWhereItMustBe) {
+    EXPECT_EQ(describe(Value("Canon")), "Canon");
+    EXPECT_EQ(describe(Value("a_b.c/d")), "a_b.c/d");
+    EXPECT_EQ(describe(Value("")), "\"\"");
+    EXPECT_EQ(describe(Value("123")), "\"123\"");  // would read back as a number
+    EXPECT_EQ(describe(Value("1.5")), "\"1.5\"");
+    EXPECT_EQ(describe(Value("Canon EOS")), "\"Canon EOS\"");
+    EXPECT_EQ(describe(Value("2015:04:10 20:12:23")), "\"2015:04:10 20:12:23\"");
+    EXPECT_EQ(describe(Value("say \"hi\"\\\n")), "\"say \\\"hi\\\"\\\\\\n\"");
+    EXPECT_EQ(describe(Value("caf\xC3\xA9")), "\"caf\xC3\xA9\"");
+    EXPECT_EQ(describe(Value(Dictionary{{"a key", Value(1)}})), "{\n    \"a key\" = 1;\n}");
+}
+
+TEST(DictionaryText, ScalarsMissingValuesAndData) {
+    EXPECT_EQ(describe(std::optional<Value>()), "(null)");
+    EXPECT_EQ(describe(static_cast<const Value*>(nullptr)), "(null)");
+    EXPECT_EQ(describe(Value(true)), "1");
+    EXPECT_EQ(describe(Value(false)), "0");
+    EXPECT_EQ(describe(Value(std::int64_t{-42})), "-42");
+    EXPECT_EQ(describe(Value(0.1)), "0.1");
+    EXPECT_EQ(describe(Value(1.0 / 3)), "0.3333333333333333");
+    EXPECT_EQ(describe(Value(2.0)), "2");
+    EXPECT_EQ(describe(Value(Data{0x0a, 0x1b, 0x2c, 0x3d, 0x4e})), "<0a1b2c3d 4e>");
+    EXPECT_EQ(describe(Value(Url{"/tmp/a b.jpg"})), "file:///tmp/a%20b.jpg");
+}
+
+TEST(Json, MapsTheTreeAndEscapes) {
+    Dictionary d{{"b", Value(Array{Value(1), Value(2.5), Value(true)})},
+                 {"a", Value("t\"\n\x01")},
+                 {"d", Value(Data{'M', 'a', 'n'})}};
+    Value v(d);
+    EXPECT_EQ(toJson(&v), R"({"a": "t\"\n\u0001", "b": [1, 2.5, true], "d": "TWFu"})");
+    EXPECT_EQ(toJson(nullptr), "null");
+    EXPECT_EQ(jsonString("a\xFF"), "\"a\xEF\xBF\xBD\"");
+}
+
+TEST(LogFormat, ArgumentsAreNeverReadAsFormats) {
+    EXPECT_EQ(formatLog("%@=%@...", {"%@%d", "x"}), "%@%d=x...");
+    EXPECT_EQ(formatLog("Error: file name : %@ - Status: %d", {"/a", "-1"}),
+              "Error: file name : /a - Status: -1");
+    EXPECT_EQ(formatLog("%@ and %@", {"one"}), "one and (null)");
+    ScopedLogCapture capture;
+    nslog("uc = %@", {"(null)"});
+    ASSERT_EQ(capture.lines().size(), 1u);
+    EXPECT_EQ(capture.lines()[0], "uc = (null)");
+}
