@@ -1,7 +1,14 @@
 // vesk-info: the inspector driven from a terminal. Each PATH goes through the
 // same file-add event, routing and reports as a file dropped on the window;
 // what the info store then holds is printed.
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,7 +47,7 @@ const char* kUsage =
     "\n"
     "Exit status: 0 when every PATH was inspected, 1 when one did not exist, 2 on a usage error.\n";
 
-void printText(const std::string& path, const std::map<std::string, std::string>& store) {
+std::string textReport(const std::string& path, const std::map<std::string, std::string>& store) {
     std::string out = "==> " + path + " <==\n";
     for (const auto& field : kInfoFields) {
         auto it = store.find(field.key);
@@ -49,10 +56,10 @@ void printText(const std::string& path, const std::map<std::string, std::string>
         if (!it->second.empty() && it->second.back() != '\n') out += '\n';
         out += '\n';
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    return out;
 }
 
-void printJson(const std::string& path, const std::map<std::string, std::string>& store) {
+std::string jsonReport(const std::string& path, const std::map<std::string, std::string>& store) {
     std::string out = "{\"path\": " + pf::jsonString(path) + ", \"store\": {";
     bool first = true;
     for (const char* key : kReportKeys) {
@@ -63,16 +70,90 @@ void printJson(const std::string& path, const std::map<std::string, std::string>
         out += pf::jsonString(key) + ": " + pf::jsonString(it->second);
     }
     out += "}}\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    return out;
 }
 
-void printProperties(const std::string& path) {
+std::string propertiesReport(const std::string& path) {
     const auto props = ViewController::exif(path);
     std::optional<pf::Value> value;
     if (props) value = pf::Value(*props);
-    std::string out = "{\"path\": " + pf::jsonString(path) + ", \"properties\": " +
-                      pf::toJson(value ? &*value : nullptr) + "}\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    return "{\"path\": " + pf::jsonString(path) + ", \"properties\": " + pf::toJson(value ? &*value : nullptr) +
+           "}\n";
+}
+
+// One inspector with its own store, events and main queue. Reports of
+// different files are independent, so each worker thread drives one.
+class Session {
+public:
+    Session() : inspector_(ViewController::create(store_, &center_)) {
+        pf::ScopedThreadMainQueue onThisThread(queue_);
+        inspector_->viewDidLoad();
+    }
+
+    struct Result {
+        std::string out, err;
+        bool missing = false;
+    };
+
+    Result inspect(const std::string& given, Mode mode) {
+        const std::string path = pf::absolutePath(given);
+        if (!pf::fileExists(path)) return {"", "vesk-info: " + given + ": No such file or directory\n", true};
+        if (mode == Mode::Properties) return {propertiesReport(path), "", false};
+        pf::ScopedThreadMainQueue onThisThread(queue_);
+        center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
+        queue_.drain();
+        const auto snapshot = store_->snapshot();
+        return {mode == Mode::Json ? jsonReport(path, snapshot) : textReport(path, snapshot), "", false};
+    }
+
+private:
+    // Never the window's store: the terminal program leaves it alone.
+    std::shared_ptr<pf::MemoryUserDefaults> store_ = std::make_shared<pf::MemoryUserDefaults>();
+    pf::NotificationCenter center_;
+    pf::DrainedQueue queue_;
+    std::shared_ptr<ViewController> inspector_;
+};
+
+// Inspects every path, on up to `workers` threads, and writes the results in
+// the order of the paths as soon as each one's turn has come.
+int inspectAll(const std::vector<std::string>& paths, Mode mode, unsigned workers) {
+    std::vector<std::optional<Session::Result>> results(paths.size());
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::atomic<std::size_t> next{0};
+
+    auto work = [&] {
+        Session session;
+        for (std::size_t i; (i = next++) < paths.size();) {
+            auto r = session.inspect(paths[i], mode);
+            std::lock_guard lock(mutex);
+            results[i] = std::move(r);
+            ready.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
+
+    int status = 0;
+    if (workers <= 1) work();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        Session::Result r;
+        {
+            std::unique_lock lock(mutex);
+            ready.wait(lock, [&] { return results[i].has_value(); });
+            r = std::move(*results[i]);
+            results[i].reset();
+        }
+        if (r.missing) status = 1;
+        std::fwrite(r.out.data(), 1, r.out.size(), stdout);
+        if (!r.err.empty()) {
+            std::fflush(stdout);
+            std::fwrite(r.err.data(), 1, r.err.size(), stderr);
+        }
+    }
+    for (auto& t : threads) t.join();
+    std::fflush(stdout);
+    return status;
 }
 
 }  // namespace
@@ -112,35 +193,10 @@ int main(int argc, char** argv) {
 
     DiscardLogSink quiet;
     if (!verbose) pf::setLogSink(&quiet);
-
-    // Never the window's store: the terminal program leaves it alone.
-    auto store = std::make_shared<pf::MemoryUserDefaults>();
-    pf::NotificationCenter center;
-    auto inspector = ViewController::create(store, &center);
-    inspector->viewDidLoad();
-
-    int status = 0;
-    for (const std::string& given : paths) {
-        const std::string path = pf::absolutePath(given);
-        if (!pf::fileExists(path)) {
-            std::fprintf(stderr, "vesk-info: %s: No such file or directory\n", given.c_str());
-            status = 1;
-            continue;
-        }
-        if (mode == Mode::Properties) {
-            printProperties(path);
-            continue;
-        }
-        center.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
-        pf::defaultMainQueue().drain();
-        const auto snapshot = store->snapshot();
-        if (mode == Mode::Json)
-            printJson(path, snapshot);
-        else
-            printText(path, snapshot);
-    }
-    std::fflush(stdout);
-    inspector.reset();
+    // Two or more files: one worker per core (the first on this thread).
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(paths.size(), cores + 1));
+    const int status = inspectAll(paths, mode, paths.size() > 1 ? workers : 1);
     pf::setLogSink(nullptr);
     return status;
 }

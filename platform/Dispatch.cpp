@@ -74,7 +74,11 @@ void ThreadPoolQueue::work() {
 
 namespace {
 std::atomic<Queue*> installedMain{nullptr};
-}
+thread_local Queue* threadMain = nullptr;
+}  // namespace
+
+ScopedThreadMainQueue::ScopedThreadMainQueue(Queue& queue) : previous_(threadMain) { threadMain = &queue; }
+ScopedThreadMainQueue::~ScopedThreadMainQueue() { threadMain = previous_; }
 
 DrainedQueue& defaultMainQueue() {
     static DrainedQueue queue;
@@ -82,6 +86,7 @@ DrainedQueue& defaultMainQueue() {
 }
 
 Queue& mainQueue() {
+    if (threadMain) return *threadMain;
     Queue* q = installedMain.load();
     return q ? *q : defaultMainQueue();
 }

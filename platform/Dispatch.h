@@ -55,6 +55,19 @@ Queue& mainQueue();
 void setMainQueue(Queue* queue);  // nullptr restores the drained default
 DrainedQueue& defaultMainQueue();
 
+// Makes `queue` the main queue of the calling thread only, for its lifetime:
+// vesk-info's workers each act as the main thread of their own inspector.
+class ScopedThreadMainQueue {
+public:
+    explicit ScopedThreadMainQueue(Queue& queue);
+    ~ScopedThreadMainQueue();
+    ScopedThreadMainQueue(const ScopedThreadMainQueue&) = delete;
+    ScopedThreadMainQueue& operator=(const ScopedThreadMainQueue&) = delete;
+
+private:
+    Queue* previous_;
+};
+
 // dispatch_get_global_queue(0, 0).
 ThreadPoolQueue& globalQueue();
 
