@@ -1,0 +1,46 @@
+// Shared by the fuzz targets: inputs that the code under test reads from a
+// file are written to one private scratch file per process.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "platform/Log.h"
+
+namespace vesk::fuzz {
+
+class QuietLog : public platform::LogSink {
+public:
+    void write(const std::string&) override {}
+};
+
+// Writes `data` to a scratch file named `name` and returns its path.
+inline std::string scratchFile(const std::uint8_t* data, std::size_t size, const char* name) {
+    static const std::string dir = [] {
+        std::string tmpl = "/tmp/vesk-fuzz-XXXXXX";
+        if (!::mkdtemp(tmpl.data())) std::abort();
+        ::setenv("TMPDIR", tmpl.c_str(), 1);  // usercomment.xml lands here too
+        return tmpl;
+    }();
+    const std::string path = dir + "/" + name;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) std::abort();
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) std::abort();
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return path;
+}
+
+inline void silenceLog() {
+    static QuietLog quiet;
+    platform::setLogSink(&quiet);
+}
+
+}  // namespace vesk::fuzz
