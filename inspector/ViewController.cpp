@@ -7,6 +7,7 @@
 #include "platform/Dispatch.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
+#include "platform/macho/Bundle.h"
 
 namespace vesk {
 
@@ -20,6 +21,45 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
            std::equal(a.begin(), a.end(), bv.begin(), [](unsigned char x, unsigned char y) {
                return std::tolower(x) == std::tolower(y);
            });
+}
+
+// The architecture table: a code matches a row by equality only.
+struct ArchitectureRow {
+    std::int32_t code;
+    const char* logText;
+};
+
+constexpr ArchitectureRow kArchitectureTable[] = {
+    {7, "NSBundleExecutableArchitectureI386"},
+    {18, "NSBundleExecutableArchitecturePPC"},
+    {16777223, "NSBundleExecutableArchitectureX86_64"},
+    {16777234, "NSBundleExecutableArchitecturePPC64"},
+    // Apple silicon; the platform's own list of executable architectures names it.
+    {0x0100000C, "NSBundleExecutableArchitectureARM64"},
+};
+constexpr const char* kUnknownArchitecture = "Unknown_Architecture";
+
+std::string architectureLogText(std::int32_t code) {
+    for (const auto& row : kArchitectureTable)
+        if (row.code == code) return row.logText;
+    return kUnknownArchitecture;
+}
+
+// Each report entry is its log text followed by one blank.
+std::string architectureReportEntry(std::int32_t code) { return architectureLogText(code) + " "; }
+
+// bundleWithPath: + executableArchitectures, logged as "supported architectures = %@".
+std::optional<std::vector<std::int32_t>> loggedArchitectures(const std::string& path) {
+    std::optional<std::vector<std::int32_t>> codes;
+    if (auto bundle = platform::Bundle::bundleWithPath(path)) codes = bundle->executableArchitectures();
+    std::optional<platform::Value> list;
+    if (codes) {
+        platform::Array numbers;
+        for (const std::int32_t code : *codes) numbers.emplace_back(static_cast<std::int64_t>(code));
+        list = platform::Value(std::move(numbers));
+    }
+    nslog("supported architectures = %@", {platform::describe(list)});
+    return codes;
 }
 
 }  // namespace
@@ -101,6 +141,26 @@ void ViewController::performGetDylibInfo(const Path& path) {
 void ViewController::performGetBundleInfo(const Path& path) {
     if (!beginReport(path)) return;
     store_->set(prefTextViewString1, "");
+    std::string report;
+    if (const auto codes = loggedArchitectures(*path)) {
+        for (const std::int32_t code : *codes) {
+            nslog("%@", {architectureLogText(code)});
+            report += architectureReportEntry(code) + "\n";
+        }
+    }
+    store_->set(prefTextViewString1, report);
+}
+
+bool ViewController::isModuleAtPath(const Path& path, std::int32_t type) {
+    if (!path || !platform::fileExists(*path)) return false;
+    const auto codes = loggedArchitectures(*path);
+    if (!codes) return false;
+    for (const std::int32_t code : *codes) {
+        nslog("%@", {architectureLogText(code)});
+        // The code itself is compared, so a code the table does not name still matches.
+        if (code == type) return true;
+    }
+    return false;
 }
 
 void ViewController::performGetImageInfo(const Path& path) {

@@ -55,6 +55,10 @@ public:
     void performGetBundleInfo(const Path& path);
     void performGetImageInfo(const Path& path);
 
+    // isModuleAtPath:OfType: whether the bundle's executable holds a slice of
+    // architecture `type`; never touches the info store.
+    bool isModuleAtPath(const Path& path, std::int32_t type);
+
     // The image property dictionary of a file's first image, or nothing.
     static std::optional<platform::Dictionary> exif(const std::string& path);
 

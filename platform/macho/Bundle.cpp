@@ -1,0 +1,98 @@
+#include "platform/macho/Bundle.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/FileSystem.h"
+#include "platform/PropertyList.h"
+#include "platform/macho/MachOReader.h"
+
+namespace vesk::platform {
+namespace {
+
+// Info.plist files are a few kilobytes; anything this large is not one.
+constexpr std::size_t kMaxInfoPlistSize = 1 << 20;
+
+std::optional<std::string> resolvedPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) return std::nullopt;
+    return std::string(resolved.get());
+}
+
+bool isInside(const std::string& resolved, const std::string& root) {
+    const std::string prefix = root.back() == '/' ? root : root + "/";
+    return resolved.size() > prefix.size() && resolved.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool isDirectoryNoFollow(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A name that stays in the folder it is looked up in.
+bool isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+std::string lastComponentWithoutExtension(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const auto slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos && dot != 0) name.erase(dot);
+    return name;
+}
+
+}  // namespace
+
+std::optional<Bundle> Bundle::bundleWithPath(const std::string& path) {
+    if (!isDirectory(path)) return std::nullopt;
+    auto root = resolvedPath(path);
+    if (!root) return std::nullopt;
+    return Bundle(path, std::move(*root));
+}
+
+std::optional<std::string> Bundle::executablePath() const {
+    const std::string contents = appendingPathComponent(root_, "Contents");
+    // A link named Contents could lead anywhere; only a real folder makes a
+    // deep bundle.
+    const bool deep = isDirectoryNoFollow(contents);
+    const std::string infoPlist = appendingPathComponent(deep ? contents : root_, "Info.plist");
+    const std::string folder = deep ? appendingPathComponent(contents, "MacOS") : root_;
+
+    std::optional<std::string> name;
+    if (auto plistPath = resolvedPath(infoPlist); plistPath && isInside(*plistPath, root_)) {
+        if (auto bytes = readFileBounded(*plistPath, kMaxInfoPlistSize)) {
+            if (auto plist = parsePropertyList(*bytes)) {
+                if (const auto* info = plist->get<Dictionary>()) {
+                    if (auto it = info->find("CFBundleExecutable"); it != info->end()) {
+                        if (const auto* text = it->second.get<std::string>()) name = *text;
+                    }
+                }
+            }
+        }
+    }
+    // An Info.plist that names no executable leaves the bundle's own name.
+    if (!name) name = lastComponentWithoutExtension(path_);
+    if (!isPlainFileName(*name)) return std::nullopt;
+
+    auto executable = resolvedPath(appendingPathComponent(folder, *name));
+    if (!executable || !isInside(*executable, root_)) return std::nullopt;
+    struct stat st{};
+    if (::stat(executable->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return executable;
+}
+
+std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures() const {
+    const auto executable = executablePath();
+    if (!executable) return std::nullopt;
+    const auto result = macho::parseFile(*executable);
+    if (!result) return std::nullopt;
+    return macho::cpuTypes(result.value());
+}
+
+}  // namespace vesk::platform

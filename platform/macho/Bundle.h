@@ -1,0 +1,40 @@
+// The bundle services the inspector relies on (bundleWithPath: and
+// executableArchitectures): find a bundle's executable and read the CPU type
+// of each of its slices from the headers alone.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesk::platform {
+
+class Bundle {
+public:
+    // bundleWithPath: a folder (or a link to one) gives a bundle; anything
+    // else gives nothing.
+    static std::optional<Bundle> bundleWithPath(const std::string& path);
+
+    const std::string& bundlePath() const { return path_; }
+
+    // Where the executable lives, links resolved. Looked for as
+    //   Contents/MacOS/<CFBundleExecutable of Contents/Info.plist>,
+    //   <CFBundleExecutable of Info.plist> at the root of a flat bundle
+    //   (one without Contents/), and, when no Info.plist names it,
+    //   the bundle's own name without extension in the same folder.
+    // Nothing when the name is unsafe (a '/', "..", "."), when the file or a
+    // link on the way leads out of the bundle, or when it is not a regular file.
+    std::optional<std::string> executablePath() const;
+
+    // executableArchitectures: the CPU type of every slice of the executable in
+    // file order, or nothing when there is no executable or it is malformed.
+    std::optional<std::vector<std::int32_t>> executableArchitectures() const;
+
+private:
+    Bundle(std::string path, std::string root) : path_(std::move(path)), root_(std::move(root)) {}
+    std::string path_;
+    std::string root_;  // the bundle folder, links resolved
+};
+
+}  // namespace vesk::platform

@@ -1,0 +1,63 @@
+// Mach-O and universal ("fat") file constants under their customary names, as
+// <mach-o/loader.h>, <mach-o/fat.h> and <mach/machine.h> spell them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vesk::platform::macho {
+
+// Universal headers and their architecture tables are big-endian whatever the
+// slices are.
+inline constexpr std::uint32_t FAT_MAGIC = 0xcafebabe;
+inline constexpr std::uint32_t FAT_CIGAM = 0xbebafeca;
+inline constexpr std::uint32_t FAT_MAGIC_64 = 0xcafebabf;
+inline constexpr std::uint32_t FAT_CIGAM_64 = 0xbfbafeca;
+
+// Thin headers are in the byte order of their processor; CIGAM is the magic
+// read in the other order.
+inline constexpr std::uint32_t MH_MAGIC = 0xfeedface;
+inline constexpr std::uint32_t MH_CIGAM = 0xcefaedfe;
+inline constexpr std::uint32_t MH_MAGIC_64 = 0xfeedfacf;
+inline constexpr std::uint32_t MH_CIGAM_64 = 0xcffaedfe;
+
+// struct fat_header { magic, nfat_arch }
+inline constexpr std::size_t kFatHeaderSize = 8;
+// struct fat_arch { cputype, cpusubtype, offset, size, align } (all 32-bit)
+inline constexpr std::size_t kFatArchSize = 20;
+// struct fat_arch_64 { cputype, cpusubtype, offset64, size64, align, reserved }
+inline constexpr std::size_t kFatArch64Size = 32;
+// struct mach_header { magic, cputype, cpusubtype, filetype, ncmds, sizeofcmds, flags }
+inline constexpr std::size_t kMachHeaderSize = 28;
+// struct mach_header_64 adds a reserved word.
+inline constexpr std::size_t kMachHeader64Size = 32;
+
+// Alignment is stored as a power of two; the tools never go beyond 2^15.
+inline constexpr std::uint32_t kMaxSectionAlign = 15;
+
+// A Java class file starts with 0xcafebabe too, followed by its minor and major
+// version where a universal file keeps its architecture count. Class-file major
+// versions start at 45, so a count of 43 or more is a class file (or garbage).
+inline constexpr std::uint32_t kMaxFatArchCount = 42;
+
+inline constexpr std::int32_t CPU_ARCH_ABI64 = 0x01000000;
+inline constexpr std::int32_t CPU_ARCH_ABI64_32 = 0x02000000;
+
+inline constexpr std::int32_t CPU_TYPE_ANY = -1;
+inline constexpr std::int32_t CPU_TYPE_VAX = 1;
+inline constexpr std::int32_t CPU_TYPE_MC680x0 = 6;
+inline constexpr std::int32_t CPU_TYPE_X86 = 7;
+inline constexpr std::int32_t CPU_TYPE_I386 = CPU_TYPE_X86;
+inline constexpr std::int32_t CPU_TYPE_X86_64 = CPU_TYPE_X86 | CPU_ARCH_ABI64;
+inline constexpr std::int32_t CPU_TYPE_MC98000 = 10;
+inline constexpr std::int32_t CPU_TYPE_HPPA = 11;
+inline constexpr std::int32_t CPU_TYPE_ARM = 12;
+inline constexpr std::int32_t CPU_TYPE_ARM64 = CPU_TYPE_ARM | CPU_ARCH_ABI64;
+inline constexpr std::int32_t CPU_TYPE_ARM64_32 = CPU_TYPE_ARM | CPU_ARCH_ABI64_32;
+inline constexpr std::int32_t CPU_TYPE_MC88000 = 13;
+inline constexpr std::int32_t CPU_TYPE_SPARC = 14;
+inline constexpr std::int32_t CPU_TYPE_I860 = 15;
+inline constexpr std::int32_t CPU_TYPE_POWERPC = 18;
+inline constexpr std::int32_t CPU_TYPE_POWERPC64 = CPU_TYPE_POWERPC | CPU_ARCH_ABI64;
+
+}  // namespace vesk::platform::macho
