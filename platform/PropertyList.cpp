@@ -40,13 +40,12 @@ std::optional<Value> fromNode(plist_t node, int depth) {
         plist_get_real_val(node, &d);
         return Value(d);
     }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        std::string text = s ? s : "";
-        std::free(s);
-        return Value(std::move(text));
+    case PLIST_STRING: {
+        // The copying getter asserts that the text holds no zero byte, which a
+        // binary list can break; the pointer getter takes the stored length.
+        std::uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        return Value(text ? std::string(text, length) : std::string());
     }
     case PLIST_DATE: {
         std::int32_t sec = 0, usec = 0;
@@ -54,12 +53,9 @@ std::optional<Value> fromNode(plist_t node, int depth) {
         return Value(Date{sec + usec / 1e6 + kMacEpochOffset});
     }
     case PLIST_DATA: {
-        char* bytes = nullptr;
         std::uint64_t length = 0;
-        plist_get_data_val(node, &bytes, &length);
-        Data data(reinterpret_cast<std::uint8_t*>(bytes), reinterpret_cast<std::uint8_t*>(bytes) + (bytes ? length : 0));
-        std::free(bytes);
-        return Value(std::move(data));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(plist_get_data_ptr(node, &length));
+        return Value(bytes ? Data(bytes, bytes + length) : Data());
     }
     case PLIST_UID: {
         std::uint64_t uid = 0;
