@@ -17,6 +17,13 @@ namespace vesk {
 
 class MyDoubleClickButton;
 
+// Runs `command` (the tool's absolute path, then its arguments) as a child
+// process, with no shell, and returns what it wrote to standard output: at
+// most the first 512000 bytes, up to the first zero byte, as UTF-8 text.
+// Nothing when the tool could not be started, wrote nothing, or wrote bytes
+// that are not valid UTF-8. Blocks until the tool has ended.
+std::optional<std::string> runCommand(const std::vector<std::string>& command);
+
 // What the inspector needs of the window it sits in; the desktop provides it.
 class WindowHost {
 public:
