@@ -1,6 +1,7 @@
 #include "inspector/ViewController.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +35,10 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
            });
 }
 
+// A path that begins with "-" would reach a tool as an option; "./" keeps it
+// naming the same file.
+std::string asToolOperand(const std::string& path) { return path.starts_with('-') ? "./" + path : path; }
+
 }  // namespace
 
 std::shared_ptr<ViewController> ViewController::create(std::shared_ptr<platform::UserDefaults> store,
@@ -60,6 +65,9 @@ void ViewController::viewDidLoad() {
                          [this](const platform::Notification& note) { handleAddFromFileNotification(note); });
     nslog("self.view.window.firstResponder = %@",
           {windowHost_ ? windowHost_->firstResponderDescription() : std::string("(null)")});
+    nslog("self.ibDoubleClickButton = %@",
+          {ibDoubleClickButton_ ? ibDoubleClickButton_->description() : std::string("(null)")});
+    if (ibDoubleClickButton_) ibDoubleClickButton_->setDelegate(weak_from_this());
 }
 
 void ViewController::setRepresentedObject(const std::optional<platform::Value>& /*object*/) {
@@ -91,7 +99,48 @@ void ViewController::handleAddFromFileNotification(const platform::Notification&
     }
 }
 
+void ViewController::openDocument() {
+    nslog("%@->%@...", {description(), "openDocument:"});
+    const auto panel = windowHost_ ? windowHost_->makeOpenPanel() : nullptr;
+    if (!panel) return;
+    panel->setAllowedFileTypes({"jpg", "tiff"});
+    panel->setTitle("Select JPEG or TIFF File");
+    panel->beginSheetModal([center = center_](int result, std::vector<std::string> paths) {
+        // Posted from the global queue, so the routing runs there too.
+        platform::globalQueue().async([center, result, paths = std::move(paths)] {
+            if (result != OpenPanel::kOKResult) return;
+            platform::Array urls;
+            for (const auto& path : paths) urls.emplace_back(platform::Url{path});
+            center->post(platform::kAddFromFileNotification, platform::Value(std::move(urls)));
+        });
+    });
+}
+
 void ViewController::ibGetExifInfo() { performGetImageInfo(platform::expandTilde("~/Desktop/testexif.jpg")); }
+
+std::string ViewController::defaultOpenToolPath() {
+#if defined(__APPLE__)
+    return "/usr/bin/open";
+#else
+    return "/usr/bin/xdg-open";
+#endif
+}
+
+void ViewController::ibRevealInFinder(const std::string& path) {
+    std::string folder = platform::expandTilde(path);
+    if (!platform::isDirectory(folder)) {
+        folder = platform::deletingLastPathComponent(folder);
+        if (!platform::isDirectory(folder)) return;
+    }
+    const auto output = runCommand({openToolPath_, asToolOperand(folder)});
+    nslog("returnstring = %@", {output ? *output : std::string("(null)")});
+}
+
+void ViewController::ibHandleDoubleClick(MyDoubleClickButton* sender) {
+    nslog("%@->%@...sender=%@",
+          {description(), "ibHandleDoubleClick:", sender ? sender->description() : std::string("(null)")});
+    if (const auto path = store_->get(prefCurFilePath)) ibRevealInFinder(*path);
+}
 
 void ViewController::clearInfo() {
     for (const auto& field : kInfoFields) store_->remove(field.key);
@@ -211,17 +260,21 @@ private:
     bool ok_ = false;
 };
 
-// Reads until `capacity` bytes, the end of the output or a read error.
-std::size_t readUpTo(int fd, char* buffer, std::size_t capacity) {
-    std::size_t total = 0;
-    while (total < capacity) {
-        const ssize_t n = ::read(fd, buffer + total, capacity - total);
-        if (n > 0)
-            total += static_cast<std::size_t>(n);
-        else if (n == 0 || errno != EINTR)
-            break;
+// Reads one attempt at the pipe: >0 bytes read, 0 at the end, -1 on a read error.
+ssize_t readOnce(int fd, char* buffer, std::size_t capacity) {
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, capacity);
+        if (n >= 0 || errno != EINTR) return n;
     }
-    return total;
+}
+
+// True once the child has ended and been reaped.
+bool reapIfEnded(pid_t pid) {
+    int status = 0;
+    pid_t r;
+    while ((r = ::waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    return r == pid || r < 0;
 }
 
 void waitForChild(pid_t pid) {
@@ -230,9 +283,40 @@ void waitForChild(pid_t pid) {
     }
 }
 
-// A path that begins with "-" would reach a tool as an option; "./" keeps it
-// naming the same file.
-std::string asToolOperand(const std::string& path) { return path.starts_with('-') ? "./" + path : path; }
+// How often the reader looks whether the tool itself has ended.
+constexpr int kChildCheckMillis = 100;
+
+// Reads the tool's output into `buffer` until `capacity` bytes, the end of the
+// output or a read error. The output also counts as ended once the tool has
+// exited and what it left in the pipe is read: a program it started in the
+// background (xdg-open starting a file manager) may hold the pipe open for as
+// long as it runs, and the caller must not wait for that. Sets `reaped` when
+// the child was waited for here.
+std::size_t readOutput(int fd, pid_t pid, char* buffer, std::size_t capacity, bool& reaped) {
+    std::size_t total = 0;
+    while (total < capacity) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kChildCheckMillis);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready > 0) {
+            const ssize_t n = readOnce(fd, buffer + total, capacity - total);
+            if (n <= 0) break;
+            total += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (!reapIfEnded(pid)) continue;
+        reaped = true;
+        // Whatever the tool wrote before it ended is in the pipe already.
+        if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) break;
+        while (total < capacity) {
+            const ssize_t n = readOnce(fd, buffer + total, capacity - total);
+            if (n <= 0) break;
+            total += static_cast<std::size_t>(n);
+        }
+        break;
+    }
+    return total;
+}
 
 }  // namespace
 
@@ -263,7 +347,8 @@ std::optional<std::string> runCommand(const std::vector<std::string>& command) {
     // One zeroed buffer per call, one byte larger than the most ever read, so
     // that it always ends in a zero byte.
     const auto buffer = std::make_unique<char[]>(kMaxToolOutput + 1);
-    const std::size_t count = readUpTo(readEnd.get(), buffer.get(), kMaxToolOutput);
+    bool reaped = false;
+    const std::size_t count = readOutput(readEnd.get(), pid, buffer.get(), kMaxToolOutput, reaped);
 
     std::optional<std::string> text;
     if (count > 0) {
@@ -272,7 +357,7 @@ std::optional<std::string> runCommand(const std::vector<std::string>& command) {
     }
     // Closing first: a tool still writing gets SIGPIPE instead of blocking on a full pipe.
     readEnd.reset();
-    waitForChild(pid);
+    if (!reaped) waitForChild(pid);
     return text;
 }
 
