@@ -221,6 +221,21 @@ TEST(RunnerEndlessWriter, EndsEvenWhenThisProcessIgnoresAndBlocksSigpipe) {
     EXPECT_EQ(text->size(), kCap);
 }
 
+TEST(RunnerBackgroundChild, AProgramTheToolLeftRunningDoesNotHoldTheCaller) {
+    // Like xdg-open starting a file manager that keeps the tool's output open.
+    ScratchDir dir;
+    const auto pidFile = dir.file("pid");
+    const auto tool = writeTool(dir, "launcher",
+                                "sleep 60 &\necho $! > " + quoted(pidFile) + "\nprintf 'launched\\n'\nexit 0\n");
+    const auto start = std::chrono::steady_clock::now();
+    const auto text = runCommand({tool});
+    const auto took = std::chrono::steady_clock::now() - start;
+    ::kill(std::stoi(readFile(pidFile)), SIGKILL);
+    EXPECT_EQ(text, "launched\n");
+    EXPECT_LT(took, 30s);
+    EXPECT_TRUE(hasNoChildren());
+}
+
 // Nothing is left behind.
 
 TEST(RunnerResources, TenThousandRunsLeaveNoZombieAndNoDescriptor) {
