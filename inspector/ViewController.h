@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,10 +13,32 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "platform/Value.h"
+#include "views/MyDoubleClickButton.h"
 
 namespace vesk {
 
-class MyDoubleClickButton;
+// Runs `command` (the tool's absolute path, then its arguments) as a child
+// process, with no shell, and returns what it wrote to standard output: at
+// most the first 512000 bytes, up to the first zero byte, as UTF-8 text.
+// Nothing when the tool could not be started, wrote nothing, or wrote bytes
+// that are not valid UTF-8. Blocks until the tool has ended.
+std::optional<std::string> runCommand(const std::vector<std::string>& command);
+
+// The Open panel: lets the user pick one file of the allowed types.
+class OpenPanel {
+public:
+    using Completion = std::function<void(int result, std::vector<std::string> paths)>;
+    static constexpr int kOKResult = 1;
+
+    virtual ~OpenPanel() = default;
+    virtual void setTitle(const std::string& title) = 0;
+    // Extensions, in the order given.
+    virtual void setAllowedFileTypes(const std::vector<std::string>& types) = 0;
+    // Shows the panel as a sheet on the window and returns at once. When it
+    // closes, `completion` runs once on the main thread with kOKResult and the
+    // chosen paths, or another result. The panel keeps itself alive until then.
+    virtual void beginSheetModal(Completion completion) = 0;
+};
 
 // What the inspector needs of the window it sits in; the desktop provides it.
 class WindowHost {
@@ -23,9 +46,11 @@ public:
     virtual ~WindowHost() = default;
     // "%@" of the window's first responder.
     virtual std::string firstResponderDescription() const = 0;
+    // A new Open panel for this window; nullptr when the window cannot show one.
+    virtual std::shared_ptr<OpenPanel> makeOpenPanel() { return nullptr; }
 };
 
-class ViewController : public std::enable_shared_from_this<ViewController> {
+class ViewController : public std::enable_shared_from_this<ViewController>, public DoubleClickDelegate {
 public:
     using Path = std::optional<std::string>;
 
@@ -45,7 +70,18 @@ public:
     void handleAddFromFileNotification(const platform::Notification& notification);
 
     // Window actions.
+    void openDocument();
     void ibGetExifInfo();
+    // Opens, in the file manager, the folder `path` names or the folder holding it.
+    void ibRevealInFinder(const std::string& path);
+    // The button's call: reveals the folder of the file on show.
+    void ibHandleDoubleClick(MyDoubleClickButton* sender) override;
+    bool respondsToHandleDoubleClick() const override { return true; }
+
+    // The tool that shows a folder in the file manager: /usr/bin/open on
+    // macOS, xdg-open elsewhere (Debian's /usr/bin/open is openvt).
+    static std::string defaultOpenToolPath();
+    void setOpenToolPath(std::string path) { openToolPath_ = std::move(path); }
 
     // Info store.
     void clearInfo();
@@ -81,6 +117,7 @@ private:
     platform::NotificationCenter* center_;
     MyDoubleClickButton* ibDoubleClickButton_ = nullptr;
     WindowHost* windowHost_ = nullptr;
+    std::string openToolPath_ = defaultOpenToolPath();
 };
 
 }  // namespace vesk

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "RunnerSupport.h"
+#include "inspector/InfoKeys.h"
+#include "inspector/ViewController.h"
+#include "platform/Log.h"
+
+using namespace vesk;
+using namespace vesk::platform;
+using namespace vesk::test;
+
+namespace {
+
+using Calls = std::vector<std::vector<std::string>>;
+
+// The inspector with its open tool replaced by one that records its arguments.
+class Reveal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        inspector = ViewController::create(store, &center);
+        inspector->setOpenToolPath(writeRecordingTool(tools, "open-tool", record));
+    }
+    Calls calls() const { return readRecord(record); }
+    std::string folder(const std::string& name) const {
+        const auto path = dir.path() / name;
+        std::filesystem::create_directories(path);
+        return path.string();
+    }
+
+    ScratchDir tools, dir;
+    const std::string record = tools.file("record");
+    std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
+    NotificationCenter center;
+    std::shared_ptr<ViewController> inspector;
+    ScopedLogCapture log;
+};
+
+}  // namespace
+
+TEST(RevealTool, IsTheDesktopOpenerNeverDebiansOpenvt) {
+#if defined(__APPLE__)
+    EXPECT_EQ(ViewController::defaultOpenToolPath(), "/usr/bin/open");
+#else
+    EXPECT_EQ(ViewController::defaultOpenToolPath(), "/usr/bin/xdg-open");
+#endif
+}
+
+TEST_F(Reveal, AnExistingFileRevealsTheFolderHoldingIt) {
+    const auto photos = folder("photos");
+    inspector->ibRevealInFinder(dir.write("photos/a.jpg", "x"));
+    EXPECT_EQ(calls(), (Calls{{photos}}));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"returnstring = recorded\n"});
+}
+
+TEST_F(Reveal, AFolderRevealsItself) {
+    const auto bundle = folder("Plugin.bundle");
+    inspector->ibRevealInFinder(bundle);
+    EXPECT_EQ(calls(), (Calls{{bundle}}));
+}
+
+TEST_F(Reveal, AVanishedFileStillRevealsItsFolder) {
+    const auto photos = folder("photos");
+    const auto gone = dir.write("photos/gone.jpg", "x");
+    std::filesystem::remove(gone);
+    inspector->ibRevealInFinder(gone);
+    EXPECT_EQ(calls(), (Calls{{photos}}));
+}
+
+TEST_F(Reveal, NothingRunsAndNothingIsLoggedWithoutAnExistingFolder) {
+    const auto plain = dir.write("plain.txt", "x");
+    for (const std::string& path : {dir.file("no/such/file.jpg"), plain + "/below-a-file", std::string(),
+                                    std::string("relative-name.jpg")}) {
+        SCOPED_TRACE(path);
+        inspector->ibRevealInFinder(path);
+    }
+    EXPECT_FALSE(std::filesystem::exists(record));
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(Reveal, AHostileFolderNameReachesTheToolAsOneArgument) {
+    const auto hostile = folder("a b \"dq\" 'sq' $(touch injected) `touch injected`; touch injected *");
+    const auto file = hostile + "/photo.jpg";
+    dir.write(std::filesystem::path(file).lexically_relative(dir.path()).string(), "x");
+    inspector->ibRevealInFinder(file);
+    inspector->ibRevealInFinder(hostile);
+    EXPECT_EQ(calls(), (Calls{{hostile}, {hostile}}));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "injected"));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "injected"));
+}
+
+TEST_F(Reveal, ALeadingTildeIsTheHomeFolder) {
+    const char* previous = std::getenv("HOME");
+    const std::string saved = previous ? previous : "";
+    ::setenv("HOME", dir.path().c_str(), 1);
+    const auto desktop = folder("Desktop");
+    inspector->ibRevealInFinder("~/Desktop/testexif.jpg");
+    inspector->ibRevealInFinder("~");
+    if (previous) ::setenv("HOME", saved.c_str(), 1);
+    EXPECT_EQ(calls(), (Calls{{desktop}, {dir.path().string()}}));
+}
+
+TEST_F(Reveal, ASilentToolLogsNull) {
+    inspector->setOpenToolPath(writeTool(tools, "quiet", "exit 3\n"));
+    inspector->ibRevealInFinder(folder("f"));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"returnstring = (null)"});
+}
+
+TEST_F(Reveal, AMissingToolIsOnlyLogged) {
+    inspector->setOpenToolPath(tools.file("no-such-opener"));
+    inspector->ibRevealInFinder(folder("f"));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"returnstring = (null)"});
+    EXPECT_TRUE(hasNoChildren());
+}
+
+TEST_F(Reveal, ADoubleClickRevealsTheFolderOfTheFileOnShow) {
+    const auto photos = folder("photos");
+    store->set(prefCurFilePath, dir.write("photos/on show.jpg", "x"));
+    MyDoubleClickButton button;
+    inspector->ibHandleDoubleClick(&button);
+    EXPECT_EQ(calls(), (Calls{{photos}}));
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_EQ(log.lines()[0], inspector->description() + "->ibHandleDoubleClick:...sender=" + button.description());
+    EXPECT_EQ(log.lines()[1], "returnstring = recorded\n");
+}
+
+TEST_F(Reveal, ADoubleClickWithNothingOnShowOnlyLogs) {
+    inspector->ibHandleDoubleClick(nullptr);
+    EXPECT_FALSE(std::filesystem::exists(record));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{inspector->description() + "->ibHandleDoubleClick:...sender=(null)"});
+}
+
+TEST_F(Reveal, ABundleOnShowRevealsTheBundleItself) {
+    const auto bundle = folder("Thing.bundle");
+    inspector->viewDidLoad();
+    center.post(kAddFromFileNotification, Value(Array{Value(bundle)}));
+    ASSERT_EQ(store->get(prefCurFilePath), bundle);
+    inspector->ibHandleDoubleClick(nullptr);
+    EXPECT_EQ(calls(), (Calls{{bundle}}));
+}

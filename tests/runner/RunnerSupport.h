@@ -1,0 +1,77 @@
+// Helpers for tests that start real tools: small shell scripts written into a
+// scratch folder, a tool that records the arguments it was given, and checks
+// that no child or descriptor was left behind.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "../TestSupport.h"
+
+namespace vesk::test {
+
+// Writes an executable /bin/sh script and returns its path.
+inline std::string writeTool(const ScratchDir& dir, const std::string& name, const std::string& body) {
+    const auto path = dir.write(name, "#!/bin/sh\n" + body);
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+// Single-quotes a scratch path for a script we write ourselves; scratch paths
+// come from mkdtemp and hold no quote.
+inline std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+// A tool that appends its argument count and each argument, zero-terminated,
+// to `record`, then prints "recorded\n".
+inline std::string writeRecordingTool(const ScratchDir& dir, const std::string& name, const std::string& record) {
+    return writeTool(dir, name,
+                     "{ printf '%d\\n' \"$#\"; for a in \"$@\"; do printf '%s\\0' \"$a\"; done; } >> " +
+                         quoted(record) + "\nprintf 'recorded\\n'\n");
+}
+
+// The calls a recording tool saw, each the list of its arguments.
+inline std::vector<std::vector<std::string>> readRecord(const std::string& record) {
+    std::vector<std::vector<std::string>> calls;
+    const std::string text = readFile(record);
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t eol = text.find('\n', pos);
+        if (eol == std::string::npos) break;
+        const int count = std::stoi(text.substr(pos, eol - pos));
+        pos = eol + 1;
+        std::vector<std::string> args;
+        for (int i = 0; i < count; ++i) {
+            const std::size_t end = text.find('\0', pos);
+            if (end == std::string::npos) return calls;
+            args.push_back(text.substr(pos, end - pos));
+            pos = end + 1;
+        }
+        calls.push_back(std::move(args));
+    }
+    return calls;
+}
+
+// Open descriptors of this process.
+inline std::size_t openDescriptorCount() {
+    std::size_t count = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (const dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.') ++count;
+        ::closedir(d);
+        --count;  // the one opendir used
+    }
+    return count;
+}
+
+// True when this process has no child at all, running or zombie.
+inline bool hasNoChildren() {
+    int status = 0;
+    return ::waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
+}
+
+}  // namespace vesk::test

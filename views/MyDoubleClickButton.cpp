@@ -1,0 +1,23 @@
+#include "views/MyDoubleClickButton.h"
+
+#include "platform/Log.h"
+
+namespace vesk {
+
+using platform::nslog;
+
+void MyDoubleClickButton::mouseDown(int clickCount) {
+    if (host_) host_->baseMouseDown();
+    // Only the second press of a series: a triple click reaches the delegate once.
+    if (clickCount != 2) return;
+    nslog("self.window.delegate = %@", {host_ ? host_->windowDelegateDescription() : std::string("(null)")});
+    nslog("Double click!");
+    if (const auto target = delegate(); target && target->respondsToHandleDoubleClick())
+        target->ibHandleDoubleClick(this);
+}
+
+std::string MyDoubleClickButton::description() const {
+    return platform::objectDescription("MyDoubleClickButton", this);
+}
+
+}  // namespace vesk
