@@ -1,0 +1,54 @@
+#include "desktop/MainWindow.h"
+
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+
+#include "desktop/InfoBinder.h"
+#include "inspector/InfoKeys.h"
+#include "ui_MainWindow.h"
+
+namespace vesk::desktop {
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
+    ui_->setupUi(this);
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("vesk")));
+
+    // Dictionary texts line up only in a fixed-pitch font.
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    for (const auto& info : kInfoFields) {
+        if (QPlainTextEdit* field = infoField(QString::fromLatin1(info.key))) {
+            field->setFont(fixed);
+            field->setToolTip(QString::fromUtf8(info.meaning));
+            field->setAccessibleName(QString::fromUtf8(info.label));
+        }
+    }
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (!label->buddy() || !label->buddy()->property(InfoBinder::kKeyProperty).isValid()) continue;
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+    }
+
+    // Keyboard scrolling starts in the first field rather than in the path line.
+    ui_->propertiesField->setFocus();
+
+    // Six fields in two rows of three, sharing the space evenly at first.
+    for (QSplitter* splitter : {ui_->rowsSplitter, ui_->topRow, ui_->bottomRow})
+        for (int i = 0; i < splitter->count(); ++i) splitter->setStretchFactor(i, 1);
+}
+
+MainWindow::~MainWindow() = default;
+
+DropArea* MainWindow::dropArea() const { return ui_->dropArea; }
+DoubleClickButton* MainWindow::doubleClickButton() const { return ui_->doubleClickButton; }
+QLineEdit* MainWindow::currentFileField() const { return ui_->currentFileField; }
+QAction* MainWindow::openAction() const { return ui_->actionOpen; }
+QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
+
+QPlainTextEdit* MainWindow::infoField(const QString& key) const {
+    for (QPlainTextEdit* field : findChildren<QPlainTextEdit*>())
+        if (field->property(InfoBinder::kKeyProperty).toString() == key) return field;
+    return nullptr;
+}
+
+}  // namespace vesk::desktop
