@@ -1,6 +1,7 @@
 #include "desktop/MainWindow.h"
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QPlainTextEdit>
 
 #include "desktop/InfoBinder.h"
@@ -9,12 +10,39 @@
 
 namespace vesk::desktop {
 
+namespace {
+
+// Whether narrow and wide letters take the same room: the font files' own
+// fixed-pitch flag is not always set (Noto Sans Mono lacks it).
+bool isMonospaced(const QFont& font) {
+    const QFontMetrics metrics(font);
+    return metrics.horizontalAdvance(QStringLiteral("iiiiiiiiii")) ==
+           metrics.horizontalAdvance(QStringLiteral("MMMMMMMMMM"));
+}
+
+// The platform's fixed font, or one found by style when the platform names a
+// family it cannot resolve.
+QFont fixedPitchFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (isMonospaced(font)) return font;
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    if (isMonospaced(font)) return font;
+    for (const QString& family : QFontDatabase::families()) {
+        font.setFamily(family);
+        if (isMonospaced(font)) break;
+    }
+    return font;
+}
+
+}  // namespace
+
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(this);
     setWindowIcon(QIcon::fromTheme(QStringLiteral("vesk")));
 
     // Dictionary texts line up only in a fixed-pitch font.
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const QFont fixed = fixedPitchFont();
     for (const auto& info : kInfoFields) {
         if (QPlainTextEdit* field = infoField(QString::fromLatin1(info.key))) {
             field->setFont(fixed);
