@@ -22,9 +22,6 @@ int main(int argc, char** argv) {
             QApplication::setApplicationVersion(QString::fromStdString(*version));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Shows what is inside a photo, a macOS bundle or a library."));
-    parser.addHelpOption();
-    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to open; the first one is shown."),
                                  QStringLiteral("[files...]"));
     // For documentation and checks: saves the window as an image once the
