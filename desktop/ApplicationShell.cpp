@@ -1,0 +1,112 @@
+#include "desktop/ApplicationShell.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileOpenEvent>
+#include <QTimer>
+#include <QUrl>
+
+#include "desktop/InfoBinder.h"
+#include "desktop/MainWindow.h"
+#include "desktop/QtMainQueue.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+
+namespace vesk::desktop {
+
+namespace {
+
+std::string toPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+ApplicationShell::ApplicationShell(std::shared_ptr<platform::UserDefaults> store, QObject* parent)
+    : QObject(parent),
+      store_(store ? std::move(store) : platform::standardUserDefaults()),
+      mainQueue_(std::make_unique<QtMainQueue>()),
+      delegate_(store_) {
+    // Image reports run on the main queue; in the window that is the event loop.
+    platform::setMainQueue(mainQueue_.get());
+    // The desktop may hand over documents before the window exists.
+    qApp->installEventFilter(this);
+    QApplication::setQuitOnLastWindowClosed(delegate_.applicationShouldTerminateAfterLastWindowClosed());
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { delegate_.applicationWillTerminate(); });
+}
+
+ApplicationShell::~ApplicationShell() {
+    qApp->removeEventFilter(this);
+    // Tasks still queued hold the inspector; they are dropped with the queue.
+    platform::setMainQueue(nullptr);
+    mainQueue_.reset();
+    binder_.reset();
+    viewController_.reset();
+    window_.reset();
+}
+
+void ApplicationShell::launch(const QStringList& files) {
+    if (launched_) return;
+    window_ = std::make_unique<MainWindow>();
+    binder_ = std::make_unique<InfoBinder>(store_, window_.get());
+    viewController_ = ViewController::create(store_);
+    viewController_->setWindowHost(this);
+    viewController_->viewDidLoad();
+
+    connect(window_->openAction(), &QAction::triggered, this, [this] { delegate_.openMyDocument(); });
+    connect(window_->quitAction(), &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    window_->show();
+    delegate_.applicationDidFinishLaunching();
+    launched_ = true;
+    openFiles(files);
+}
+
+void ApplicationShell::openFiles(const QStringList& files) {
+    pendingFiles_.append(files);
+    if (!launched_ || flushScheduled_ || pendingFiles_.isEmpty()) return;
+    flushScheduled_ = true;
+    QTimer::singleShot(0, this, &ApplicationShell::flushOpenFiles);
+}
+
+void ApplicationShell::flushOpenFiles() {
+    flushScheduled_ = false;
+    std::vector<std::string> list;
+    for (const QString& file : std::as_const(pendingFiles_)) list.push_back(toPath(file));
+    pendingFiles_.clear();
+    if (!list.empty()) delegate_.application(list);
+}
+
+bool ApplicationShell::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::FileOpen) {
+        const auto* open = static_cast<QFileOpenEvent*>(event);
+        const QString file = open->file().isEmpty() ? open->url().toLocalFile() : open->file();
+        if (!file.isEmpty()) openFiles({file});
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+std::string ApplicationShell::firstResponderDescription() const {
+    const QWidget* focus = QApplication::focusWidget();
+    if (!focus) return "(null)";
+    return platform::objectDescription(focus->metaObject()->className(), focus);
+}
+
+QStringList absoluteFilePaths(const QStringList& arguments) {
+    QStringList out;
+    for (const QString& arg : arguments) {
+        if (arg.isEmpty()) continue;
+        QString path = arg;
+        if (arg.startsWith(QLatin1String("file://"))) {
+            const QUrl url(arg);
+            if (!url.isLocalFile()) continue;
+            path = url.toLocalFile();
+        }
+        out.append(QFileInfo(path).absoluteFilePath());
+    }
+    return out;
+}
+
+}  // namespace vesk::desktop

@@ -1,0 +1,62 @@
+// The application around the window: loads it with its inspector, runs the
+// launch steps of the application delegate, and hands documents given on the
+// command line or by the desktop to the delegate as one list, after launch.
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "inspector/ViewController.h"
+#include "platform/UserDefaults.h"
+
+namespace vesk::desktop {
+
+class InfoBinder;
+class MainWindow;
+class QtMainQueue;
+
+class ApplicationShell : public QObject, private WindowHost {
+    Q_OBJECT
+public:
+    // Needs a QApplication. `store` nullptr means the standard user defaults.
+    explicit ApplicationShell(std::shared_ptr<platform::UserDefaults> store = nullptr, QObject* parent = nullptr);
+    ~ApplicationShell() override;
+
+    // Loads and shows the window, finishes launching, then opens `files`.
+    void launch(const QStringList& files = {});
+    // Documents handed over by the desktop. Those arriving together (in the
+    // same turn of the event loop, or before launch has finished) reach the
+    // delegate as one list.
+    void openFiles(const QStringList& files);
+
+    MainWindow& window() const { return *window_; }
+    ViewController& viewController() const { return *viewController_; }
+    AppDelegate& delegate() { return delegate_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::string firstResponderDescription() const override;
+    void flushOpenFiles();
+
+    std::shared_ptr<platform::UserDefaults> store_;
+    std::unique_ptr<QtMainQueue> mainQueue_;
+    std::unique_ptr<MainWindow> window_;
+    std::shared_ptr<ViewController> viewController_;
+    std::unique_ptr<InfoBinder> binder_;
+    AppDelegate delegate_;
+    QStringList pendingFiles_;
+    bool launched_ = false;
+    bool flushScheduled_ = false;
+};
+
+// Command-line file arguments as the delegate takes them: absolute paths,
+// file URLs turned into their paths.
+QStringList absoluteFilePaths(const QStringList& arguments);
+
+}  // namespace vesk::desktop

@@ -1,0 +1,82 @@
+#include "desktop/MainWindow.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QPlainTextEdit>
+
+#include "desktop/InfoBinder.h"
+#include "inspector/InfoKeys.h"
+#include "ui_MainWindow.h"
+
+namespace vesk::desktop {
+
+namespace {
+
+// Whether narrow and wide letters take the same room: the font files' own
+// fixed-pitch flag is not always set (Noto Sans Mono lacks it).
+bool isMonospaced(const QFont& font) {
+    const QFontMetrics metrics(font);
+    return metrics.horizontalAdvance(QStringLiteral("iiiiiiiiii")) ==
+           metrics.horizontalAdvance(QStringLiteral("MMMMMMMMMM"));
+}
+
+// The platform's fixed font, or one found by style when the platform names a
+// family it cannot resolve.
+QFont fixedPitchFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (isMonospaced(font)) return font;
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    if (isMonospaced(font)) return font;
+    for (const QString& family : QFontDatabase::families()) {
+        font.setFamily(family);
+        if (isMonospaced(font)) break;
+    }
+    return font;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
+    ui_->setupUi(this);
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("vesk")));
+
+    // Dictionary texts line up only in a fixed-pitch font.
+    const QFont fixed = fixedPitchFont();
+    for (const auto& info : kInfoFields) {
+        if (QPlainTextEdit* field = infoField(QString::fromLatin1(info.key))) {
+            field->setFont(fixed);
+            field->setToolTip(QString::fromUtf8(info.meaning));
+            field->setAccessibleName(QString::fromUtf8(info.label));
+        }
+    }
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (!label->buddy() || !label->buddy()->property(InfoBinder::kKeyProperty).isValid()) continue;
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+    }
+
+    // Keyboard scrolling starts in the first field rather than in the path line.
+    ui_->propertiesField->setFocus();
+
+    // Six fields in two rows of three, sharing the space evenly at first.
+    for (QSplitter* splitter : {ui_->rowsSplitter, ui_->topRow, ui_->bottomRow})
+        for (int i = 0; i < splitter->count(); ++i) splitter->setStretchFactor(i, 1);
+}
+
+MainWindow::~MainWindow() = default;
+
+DropArea* MainWindow::dropArea() const { return ui_->dropArea; }
+DoubleClickButton* MainWindow::doubleClickButton() const { return ui_->doubleClickButton; }
+QLineEdit* MainWindow::currentFileField() const { return ui_->currentFileField; }
+QAction* MainWindow::openAction() const { return ui_->actionOpen; }
+QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
+
+QPlainTextEdit* MainWindow::infoField(const QString& key) const {
+    for (QPlainTextEdit* field : findChildren<QPlainTextEdit*>())
+        if (field->property(InfoBinder::kKeyProperty).toString() == key) return field;
+    return nullptr;
+}
+
+}  // namespace vesk::desktop

@@ -1,0 +1,57 @@
+// vesk: the inspector's window.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/AppDelegate.h"
+#include "desktop/ApplicationShell.h"
+#include "desktop/MainWindow.h"
+#include "platform/Dispatch.h"
+#include "platform/UserDefaults.h"
+
+using namespace vesk;
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vesk"));
+    QApplication::setDesktopFileName(QStringLiteral("vesk"));
+    const auto& info = mainBundleInfoDictionary();
+    if (auto it = info.find("CFBundleShortVersionString"); it != info.end())
+        if (const auto* version = it->second.get<std::string>())
+            QApplication::setApplicationVersion(QString::fromStdString(*version));
+
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to open; the first one is shown."),
+                                 QStringLiteral("[files...]"));
+    // For documentation and checks: saves the window as an image once the
+    // files given have been shown, then quits.
+    QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to <png> and quit."),
+                                  QStringLiteral("png"));
+    screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(screenshot);
+    parser.process(app);
+
+    platform::setStandardUserDefaults(std::make_shared<platform::FileUserDefaults>(platform::defaultsFilePath()));
+
+    desktop::ApplicationShell shell;
+    shell.launch(desktop::absoluteFilePaths(parser.positionalArguments()));
+
+    int status = 0;
+    if (parser.isSet(screenshot)) {
+        const QString target = parser.value(screenshot);
+        // Runs after the launch's own zero-time timer has posted the files, so
+        // the grab is queued behind the report they started.
+        QTimer::singleShot(0, &shell, [&] {
+            platform::mainQueue().async([&] {
+                if (!shell.window().grab().save(target, "PNG")) {
+                    std::fprintf(stderr, "vesk: cannot write %s\n", qPrintable(target));
+                    status = 1;
+                }
+                QCoreApplication::quit();
+            });
+        });
+    }
+    const int rc = app.exec();
+    return status ? status : rc;
+}
