@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/FileSystem.h"
@@ -198,18 +199,24 @@ std::optional<std::string> FileTypeService::typeOfFile(const std::string& path) 
     if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
     struct stat st{};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;  // also a dangling link
+    // A link is its target's kind, by the target's own name.
+    std::string name = path;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        name = resolved;
+        std::free(resolved);
+    }
     if (S_ISDIR(st.st_mode)) {
         const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir < 0) return std::nullopt;
         ::close(dir);
-        if (auto type = typeFromExtension(path, true)) return type;
+        if (auto type = typeFromExtension(name, true)) return type;
         return "public.folder";
     }
     // Pipes, sockets and devices are never opened: reading them could block.
     if (!S_ISREG(st.st_mode)) return "public.item";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return std::nullopt;
-    std::optional<std::string> type = typeFromExtension(path, false);
+    std::optional<std::string> type = typeFromExtension(name, false);
     if (!type) {
         type = typeFromContent(fd);
         if (!type) {
