@@ -1,0 +1,158 @@
+#include "desktop/DropArea.h"
+
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+const char* const kIdleText = "Drop a photo, a .bundle or a .dylib here";
+
+// The view's drawing operations on a QPainter.
+class PainterContext : public vesk::DrawingContext {
+public:
+    PainterContext(QPainter& painter, QWidget& widget) : painter_(painter), widget_(widget) {
+        painter_.setRenderHint(QPainter::Antialiasing);
+    }
+
+    void drawBase(const vesk::Rect&) override {
+        painter_.save();
+        painter_.setPen(widget_.palette().color(QPalette::PlaceholderText));
+        painter_.drawText(widget_.rect(), Qt::AlignCenter | Qt::TextWordWrap, QString::fromUtf8(kIdleText));
+        painter_.restore();
+    }
+    void setDefaultLineWidth(double width) override { pen_.setWidthF(width); }
+    void setColor(const vesk::Color& c) override { pen_.setColor(QColor::fromRgbF(float(c.red), float(c.green), float(c.blue), float(c.alpha))); }
+    void strokeRect(const vesk::Rect& r) override {
+        // The pen is centred on the rectangle's edges, as the view asks.
+        painter_.setPen(pen_);
+        painter_.setBrush(Qt::NoBrush);
+        painter_.drawRect(QRectF(r.x, r.y, r.width, r.height));
+    }
+
+private:
+    QPainter& painter_;
+    QWidget& widget_;
+    QPen pen_{Qt::black, 1.0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin};
+};
+
+// The file path of a local file URL as raw bytes: percent escapes that are
+// not UTF-8 still name a real file on Linux, so they are decoded by hand.
+std::optional<std::string> localPath(const QUrl& url) {
+    if (!url.isValid() || !url.isLocalFile()) return std::nullopt;
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0) return std::nullopt;
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (bytes.isEmpty()) return std::nullopt;
+    return bytes.toStdString();
+}
+
+bool hasPlainText(const QMimeData& mime) {
+    const QStringList formats = mime.formats();
+    return std::any_of(formats.begin(), formats.end(),
+                       [](const QString& f) { return f == QLatin1String("text/plain") || f.startsWith(QLatin1String("text/plain;")); });
+}
+
+}  // namespace
+
+DropArea::DropArea(QWidget* parent) : QWidget(parent), view_(this) {
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    view_.awakeFromNib();
+}
+
+QSize DropArea::sizeHint() const { return {360, 160}; }
+QSize DropArea::minimumSizeHint() const { return {200, 80}; }
+
+vesk::Pasteboard DropArea::pasteboardFromMimeData(const QMimeData* mime) {
+    vesk::Pasteboard pb;
+    if (!mime) return pb;
+    if (mime->hasUrls()) {
+        const QList<QUrl> urls = mime->urls();
+        std::vector<std::string> files;
+        std::vector<std::string> items;
+        files.reserve(static_cast<std::size_t>(urls.size()));
+        for (const QUrl& url : urls) {
+            items.push_back(url.toString().toStdString());
+            if (auto path = localPath(url)) files.push_back(std::move(*path));
+        }
+        if (!files.empty()) {
+            pb.types.emplace_back(vesk::NSFilenamesPboardType);
+            pb.fileNames = std::move(files);
+        }
+        pb.itemsAsStrings = std::move(items);
+    }
+    if (hasPlainText(*mime)) {
+        pb.types.emplace_back(vesk::NSStringPboardType);
+        pb.string = mime->text().toStdString();
+        if (!pb.itemsAsStrings) pb.itemsAsStrings = std::vector<std::string>{*pb.string};
+    }
+    return pb;
+}
+
+void DropArea::registerForDraggedTypes(const std::vector<std::string>& types) {
+    registeredTypes_ = types;
+    setAcceptDrops(true);
+}
+
+void DropArea::setNeedsDisplay(bool flag) {
+    if (flag) update();
+}
+
+bool DropArea::offersRegisteredType(const vesk::Pasteboard& pb) const {
+    return std::any_of(registeredTypes_.begin(), registeredTypes_.end(),
+                       [&](const std::string& t) { return pb.containsType(t); });
+}
+
+void DropArea::dragEnterEvent(QDragEnterEvent* event) {
+    vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
+    // Only drags of the registered types reach the view, as on the platform.
+    if (!offersRegisteredType(info.pasteboard)) {
+        event->ignore();
+        return;
+    }
+    if (view_.draggingEntered(info) != vesk::NSDragOperationNone) {
+        event->setDropAction(event->proposedAction());
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void DropArea::dragMoveEvent(QDragMoveEvent* event) {
+    // The view has no movement handler: the answer given on entry stands.
+    event->setDropAction(event->proposedAction());
+    event->accept();
+}
+
+void DropArea::dragLeaveEvent(QDragLeaveEvent* event) {
+    view_.draggingExited(vesk::DraggingInfo{});
+    event->accept();
+}
+
+void DropArea::dropEvent(QDropEvent* event) {
+    vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
+    if (!view_.prepareForDragOperation(info) || !view_.performDragOperation(info)) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(event->proposedAction());
+    event->accept();
+    // The intake runs once the drop has returned, so the drag's source is not
+    // kept waiting while a report is built.
+    QMetaObject::invokeMethod(
+        this, [this, info = std::move(info)] { view_.draggingEnded(info); }, Qt::QueuedConnection);
+}
+
+void DropArea::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    PainterContext context(painter, *this);
+    const QRect r = event->rect();
+    view_.drawRect(vesk::Rect{double(r.x()), double(r.y()), double(r.width()), double(r.height())}, context);
+}
