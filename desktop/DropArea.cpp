@@ -1,48 +1,162 @@
 #include "desktop/DropArea.h"
 
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace vesk::desktop {
 
-DropArea::DropArea(QWidget* parent) : QFrame(parent) {
-    setMinimumHeight(84);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAccessibleName(tr("Drop area"));
+namespace {
+
+const char* const kIdleText = "Drop a photo, a .bundle or a .dylib here";
+
+// The view's drawing operations on a QPainter.
+class PainterContext : public vesk::DrawingContext {
+public:
+    PainterContext(QPainter& painter, QWidget& widget) : painter_(painter), widget_(widget) {
+        painter_.setRenderHint(QPainter::Antialiasing);
+    }
+
+    void drawBase(const vesk::Rect&) override {
+        painter_.save();
+        painter_.setPen(widget_.palette().color(QPalette::PlaceholderText));
+        painter_.drawText(widget_.rect(), Qt::AlignCenter | Qt::TextWordWrap, QString::fromUtf8(kIdleText));
+        painter_.restore();
+    }
+    void setDefaultLineWidth(double width) override { pen_.setWidthF(width); }
+    void setColor(const vesk::Color& c) override { pen_.setColor(QColor::fromRgbF(float(c.red), float(c.green), float(c.blue), float(c.alpha))); }
+    void strokeRect(const vesk::Rect& r) override {
+        // The pen is centred on the rectangle's edges, as the view asks.
+        painter_.setPen(pen_);
+        painter_.setBrush(Qt::NoBrush);
+        painter_.drawRect(QRectF(r.x, r.y, r.width, r.height));
+    }
+
+private:
+    QPainter& painter_;
+    QWidget& widget_;
+    QPen pen_{Qt::black, 1.0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin};
+};
+
+// The file path of a local file URL as raw bytes: percent escapes that are
+// not UTF-8 still name a real file on Linux, so they are decoded by hand.
+std::optional<std::string> localPath(const QUrl& url) {
+    if (!url.isValid() || !url.isLocalFile()) return std::nullopt;
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0) return std::nullopt;
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (bytes.isEmpty()) return std::nullopt;
+    return bytes.toStdString();
 }
 
-QSize DropArea::sizeHint() const { return {640, 96}; }
+bool hasPlainText(const QMimeData& mime) {
+    const QStringList formats = mime.formats();
+    return std::any_of(formats.begin(), formats.end(),
+                       [](const QString& f) { return f == QLatin1String("text/plain") || f.startsWith(QLatin1String("text/plain;")); });
+}
 
-void DropArea::paintEvent(QPaintEvent* /*event*/) {
+}  // namespace
+
+DropArea::DropArea(QWidget* parent) : QWidget(parent), view_(this) {
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    view_.awakeFromNib();
+}
+
+QSize DropArea::sizeHint() const { return {360, 160}; }
+QSize DropArea::minimumSizeHint() const { return {200, 80}; }
+
+vesk::Pasteboard DropArea::pasteboardFromMimeData(const QMimeData* mime) {
+    vesk::Pasteboard pb;
+    if (!mime) return pb;
+    if (mime->hasUrls()) {
+        const QList<QUrl> urls = mime->urls();
+        std::vector<std::string> files;
+        std::vector<std::string> items;
+        files.reserve(static_cast<std::size_t>(urls.size()));
+        for (const QUrl& url : urls) {
+            items.push_back(url.toString().toStdString());
+            if (auto path = localPath(url)) files.push_back(std::move(*path));
+        }
+        if (!files.empty()) {
+            pb.types.emplace_back(vesk::NSFilenamesPboardType);
+            pb.fileNames = std::move(files);
+        }
+        pb.itemsAsStrings = std::move(items);
+    }
+    if (hasPlainText(*mime)) {
+        pb.types.emplace_back(vesk::NSStringPboardType);
+        pb.string = mime->text().toStdString();
+        if (!pb.itemsAsStrings) pb.itemsAsStrings = std::vector<std::string>{*pb.string};
+    }
+    return pb;
+}
+
+void DropArea::registerForDraggedTypes(const std::vector<std::string>& types) {
+    registeredTypes_ = types;
+    setAcceptDrops(true);
+}
+
+void DropArea::setNeedsDisplay(bool flag) {
+    if (flag) update();
+}
+
+bool DropArea::offersRegisteredType(const vesk::Pasteboard& pb) const {
+    return std::any_of(registeredTypes_.begin(), registeredTypes_.end(),
+                       [&](const std::string& t) { return pb.containsType(t); });
+}
+
+void DropArea::dragEnterEvent(QDragEnterEvent* event) {
+    vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
+    // Only drags of the registered types reach the view, as on the platform.
+    if (!offersRegisteredType(info.pasteboard)) {
+        event->ignore();
+        return;
+    }
+    if (view_.draggingEntered(info) != vesk::NSDragOperationNone) {
+        event->setDropAction(event->proposedAction());
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void DropArea::dragMoveEvent(QDragMoveEvent* event) {
+    // The view has no movement handler: the answer given on entry stands.
+    event->setDropAction(event->proposedAction());
+    event->accept();
+}
+
+void DropArea::dragLeaveEvent(QDragLeaveEvent* event) {
+    view_.draggingExited(vesk::DraggingInfo{});
+    event->accept();
+}
+
+void DropArea::dropEvent(QDropEvent* event) {
+    vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
+    if (!view_.prepareForDragOperation(info) || !view_.performDragOperation(info)) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(event->proposedAction());
+    event->accept();
+    // The intake runs once the drop has returned, so the drag's source is not
+    // kept waiting while a report is built.
+    QMetaObject::invokeMethod(
+        this, [this, info = std::move(info)] { view_.draggingEnded(info); }, Qt::QueuedConnection);
+}
+
+void DropArea::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QPalette& pal = palette();
-
-    const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
-    QPainterPath outline;
-    outline.addRoundedRect(box, 10, 10);
-    painter.fillPath(outline, pal.color(QPalette::Base));
-    QPen pen(pal.color(QPalette::Mid), 1.5, Qt::DashLine);
-    pen.setDashPattern({6, 4});
-    painter.setPen(pen);
-    painter.drawPath(outline);
-
-    QFont title = font();
-    title.setPointSizeF(title.pointSizeF() * 1.35);
-    QFont hint = font();
-    const QFontMetrics titleMetrics(title), hintMetrics(hint);
-    const int gap = 6;
-    const int blockHeight = titleMetrics.height() + gap + hintMetrics.height();
-    const int top = (height() - blockHeight) / 2;
-
-    painter.setFont(title);
-    painter.setPen(pal.color(QPalette::Text));
-    painter.drawText(QRect(0, top, width(), titleMetrics.height()), Qt::AlignCenter,
-                     tr("Drop a photo, a .bundle or a .dylib here"));
-    painter.setFont(hint);
-    painter.setPen(pal.color(QPalette::PlaceholderText));
-    painter.drawText(QRect(0, top + titleMetrics.height() + gap, width(), hintMetrics.height()), Qt::AlignCenter,
-                     tr("Images show their metadata, bundles their architectures, libraries their description \u2014 or choose File \u2192 Open\u2026"));
+    PainterContext context(painter, *this);
+    const QRect r = event->rect();
+    view_.drawRect(vesk::Rect{double(r.x()), double(r.y()), double(r.width()), double(r.height())}, context);
 }
 
 }  // namespace vesk::desktop

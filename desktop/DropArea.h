@@ -1,19 +1,44 @@
-// The band at the top of the window where files are dropped. For now it only
-// invites the drop; the drag handling lives in its own class later.
+// The window's drop area: a thin Qt widget that turns Qt's drag events into
+// calls on MyDragDropView and paints the view's outline.
 #pragma once
 
-#include <QFrame>
+#include <QWidget>
+
+#include "views/MyDragDropView.h"
+
+class QMimeData;
 
 namespace vesk::desktop {
 
-class DropArea : public QFrame {
+class DropArea : public QWidget, private vesk::ViewHost {
     Q_OBJECT
+
 public:
     explicit DropArea(QWidget* parent = nullptr);
+
+    vesk::MyDragDropView& dragDropView() { return view_; }
+
+    // What the logic reads of a drag: local files of text/uri-list as the
+    // file-name list, text/plain as the text. Other URLs are left out.
+    static vesk::Pasteboard pasteboardFromMimeData(const QMimeData* mime);
+
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    void registerForDraggedTypes(const std::vector<std::string>& types) override;
+    void setNeedsDisplay(bool flag) override;
+    bool offersRegisteredType(const vesk::Pasteboard& pasteboard) const;
+
+    std::vector<std::string> registeredTypes_;
+    vesk::MyDragDropView view_;
 };
 
 }  // namespace vesk::desktop

@@ -1,0 +1,44 @@
+// The type-identification service: a path's type identifier and the
+// conformance of one identifier to another, as the workspace answers them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vesk::platform {
+
+// Identifiers of the kinds the drop area accepts.
+inline constexpr const char* kUTTypeJPEG = "public.jpeg";
+inline constexpr const char* kUTTypeJPEG2000 = "public.jpeg-2000";
+inline constexpr const char* kUTTypeTIFF = "public.tiff";
+inline constexpr const char* kUTTypeBundle = "com.apple.bundle";
+
+class TypeService {
+public:
+    virtual ~TypeService() = default;
+    // typeOfFile:error: — nothing when nothing is at the path or it cannot be read.
+    virtual std::optional<std::string> typeOfFile(const std::string& path) const = 0;
+    // type:conformsToType: — true when `type` is `parent` or descends from it.
+    virtual bool conformsTo(const std::string& type, const std::string& parent) const = 0;
+};
+
+// Identifies files by the name's extension first, then by their first bytes.
+class FileTypeService : public TypeService {
+public:
+    std::optional<std::string> typeOfFile(const std::string& path) const override;
+    bool conformsTo(const std::string& type, const std::string& parent) const override;
+};
+
+// The shared workspace's service.
+const TypeService& sharedTypeService();
+
+// The direct parents of an identifier in the hierarchy; empty for unknown ones.
+std::vector<std::string_view> typeParents(std::string_view type);
+
+// What the first bytes of a file say, or nothing: JPEG, TIFF, JPEG 2000,
+// PNG, GIF, PDF and the Mach-O kinds (thin in either byte order, 32/64-bit, fat).
+std::optional<std::string> typeFromContent(int fd);
+
+}  // namespace vesk::platform
