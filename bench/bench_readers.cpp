@@ -1,0 +1,109 @@
+// In-process costs: the image reader and the whole image report per file, the
+// Mach-O reader, runCommand start to finish, and rendering a large dictionary.
+// Files come from VESK_BENCH_CORPUS (made by scripts/bench) and samples/.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "inspector/InfoKeys.h"
+#include "inspector/ViewController.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "platform/Value.h"
+#include "platform/macho/Bundle.h"
+
+namespace fs = std::filesystem;
+using namespace vesk;
+
+namespace {
+
+class QuietLog : public platform::LogSink {
+public:
+    void write(const std::string&) override {}
+};
+
+std::string corpus() {
+    const char* dir = std::getenv("VESK_BENCH_CORPUS");
+    return dir ? dir : "";
+}
+
+void BM_ImageReader(benchmark::State& state, std::string path) {
+    for (auto _ : state) benchmark::DoNotOptimize(ViewController::exif(path));
+}
+
+void BM_ImageReport(benchmark::State& state, std::string path) {
+    QuietLog quiet;
+    platform::setLogSink(&quiet);
+    auto store = std::make_shared<platform::MemoryUserDefaults>();
+    platform::NotificationCenter center;
+    auto inspector = ViewController::create(store, &center);
+    for (auto _ : state) inspector->performGetImageInfo(path);
+    platform::setLogSink(nullptr);
+}
+
+void BM_BundleArchitectures(benchmark::State& state, std::string path) {
+    for (auto _ : state) {
+        auto bundle = platform::Bundle::bundleWithPath(path);
+        benchmark::DoNotOptimize(bundle->executableArchitectures());
+    }
+}
+
+void BM_RunCommand(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(runCommand({"/bin/true"}));
+}
+
+void BM_RunFileTool(benchmark::State& state) {
+    const std::string sample = std::string(VESK_SOURCE_DIR) + "/samples/Nikon_COOLPIX_P1.jpg";
+    for (auto _ : state) benchmark::DoNotOptimize(runCommand({"/usr/bin/file", sample}));
+}
+
+void BM_RenderLargeDictionary(benchmark::State& state) {
+    platform::Dictionary top;
+    for (int i = 0; i < 200; ++i) {
+        platform::Dictionary sub;
+        for (int j = 0; j < 20; ++j)
+            sub.emplace("Key" + std::to_string(j), j % 3 ? platform::Value(j * 0.25) : platform::Value("text value"));
+        sub.emplace("List", platform::Value(platform::Array(16, platform::Value(1234))));
+        top.emplace("{Dict" + std::to_string(i) + "}", platform::Value(std::move(sub)));
+    }
+    const platform::Value v(std::move(top));
+    std::size_t bytes = 0;
+    for (auto _ : state) bytes += platform::describe(v).size();
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void registerFiles() {
+    std::vector<fs::path> images;
+    for (const auto& e : fs::directory_iterator(fs::path(VESK_SOURCE_DIR) / "samples"))
+        if (e.path().extension() == ".jpg") images.push_back(e.path());
+    if (!corpus().empty()) {
+        for (const char* name : {"generated.jpg", "generated.tif", "generated.jp2", "huge.tif"})
+            if (fs::exists(fs::path(corpus()) / name)) images.push_back(fs::path(corpus()) / name);
+    }
+    std::sort(images.begin(), images.end());
+    for (const auto& p : images) {
+        benchmark::RegisterBenchmark(("ImageReader/" + p.filename().string()).c_str(), BM_ImageReader, p.string());
+        benchmark::RegisterBenchmark(("ImageReport/" + p.filename().string()).c_str(), BM_ImageReport, p.string());
+    }
+    if (!corpus().empty()) {
+        for (const char* name : {"Thin.bundle", "Universal.bundle", "Huge.bundle"})
+            if (fs::exists(fs::path(corpus()) / name))
+                benchmark::RegisterBenchmark((std::string("BundleArchitectures/") + name).c_str(),
+                                             BM_BundleArchitectures, (fs::path(corpus()) / name).string());
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_RunCommand);
+BENCHMARK(BM_RunFileTool);
+BENCHMARK(BM_RenderLargeDictionary);
+
+int main(int argc, char** argv) {
+    registerFiles();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
