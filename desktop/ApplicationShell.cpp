@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileOpenEvent>
+#include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
 
+#include "desktop/DoubleClickButton.h"
+#include "desktop/FileDialogOpenPanel.h"
 #include "desktop/InfoBinder.h"
 #include "desktop/MainWindow.h"
 #include "desktop/QtMainQueue.h"
@@ -52,9 +55,17 @@ void ApplicationShell::launch(const QStringList& files) {
     binder_ = std::make_unique<InfoBinder>(store_, window_.get());
     viewController_ = ViewController::create(store_);
     viewController_->setWindowHost(this);
+    DoubleClickButton* button = window_->doubleClickButton();
+    button->setWindowDelegateDescription([this] { return delegate_.description(); });
+    viewController_->setIbDoubleClickButton(&button->button());
     viewController_->viewDidLoad();
 
-    connect(window_->openAction(), &QAction::triggered, this, [this] { delegate_.openMyDocument(); });
+    // The inspector is the first in the responder chain to answer
+    // openDocument:, so the Open command is its.
+    connect(window_->openAction(), &QAction::triggered, this, [this] { viewController_->openDocument(); });
+    connect(window_->inspectTestFileAction(), &QAction::triggered, this,
+            [this] { viewController_->ibGetExifInfo(); });
+    connect(window_->aboutAction(), &QAction::triggered, this, &ApplicationShell::showAbout);
     connect(window_->quitAction(), &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     window_->show();
@@ -92,6 +103,15 @@ std::string ApplicationShell::firstResponderDescription() const {
     const QWidget* focus = QApplication::focusWidget();
     if (!focus) return "(null)";
     return platform::objectDescription(focus->metaObject()->className(), focus);
+}
+
+std::shared_ptr<OpenPanel> ApplicationShell::makeOpenPanel() {
+    if (!window_) return nullptr;
+    return std::make_shared<FileDialogOpenPanel>(window_.get());
+}
+
+void ApplicationShell::showAbout() {
+    QMessageBox::about(window_.get(), tr("About Vesk"), QString::fromStdString(getAppVersionString()));
 }
 
 QStringList absoluteFilePaths(const QStringList& arguments) {

@@ -42,6 +42,8 @@ protected:
 
 private:
     std::string firstResponderDescription() const override;
+    std::shared_ptr<OpenPanel> makeOpenPanel() override;
+    void showAbout();
     void flushOpenFiles();
 
     std::shared_ptr<platform::UserDefaults> store_;

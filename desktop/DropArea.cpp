@@ -26,6 +26,12 @@ public:
 
     void drawBase(const vesk::Rect&) override {
         painter_.save();
+        // A faint dashed frame marks where drops go; the highlight, when it
+        // comes, is drawn over it.
+        QPen frame(widget_.palette().color(QPalette::Mid), 1.5, Qt::DashLine);
+        painter_.setPen(frame);
+        painter_.setBrush(widget_.palette().color(QPalette::Base).darker(103));
+        painter_.drawRoundedRect(QRectF(widget_.rect()).adjusted(1, 1, -1, -1), 6, 6);
         painter_.setPen(widget_.palette().color(QPalette::PlaceholderText));
         painter_.drawText(widget_.rect(), Qt::AlignCenter | Qt::TextWordWrap, QString::fromUtf8(kIdleText));
         painter_.restore();

@@ -71,6 +71,8 @@ DropArea* MainWindow::dropArea() const { return ui_->dropArea; }
 DoubleClickButton* MainWindow::doubleClickButton() const { return ui_->doubleClickButton; }
 QLineEdit* MainWindow::currentFileField() const { return ui_->currentFileField; }
 QAction* MainWindow::openAction() const { return ui_->actionOpen; }
+QAction* MainWindow::inspectTestFileAction() const { return ui_->actionInspectTestFile; }
+QAction* MainWindow::aboutAction() const { return ui_->actionAbout; }
 QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
 
 QPlainTextEdit* MainWindow::infoField(const QString& key) const {

@@ -30,6 +30,8 @@ public:
     // The field bound to `key`, or nullptr.
     QPlainTextEdit* infoField(const QString& key) const;
     QAction* openAction() const;
+    QAction* inspectTestFileAction() const;
+    QAction* aboutAction() const;
     QAction* quitAction() const;
 
 private:

@@ -1,0 +1,99 @@
+// The reveal for real on an X display (run under xvfb-run): the real
+// xdg-open, on a desktop with no file manager and no browser, fails; the
+// window takes no notice and goes on working.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+
+#include "../TestSupport.h"
+#include "desktop/ApplicationShell.h"
+#include "desktop/DoubleClickButton.h"
+#include "desktop/MainWindow.h"
+#include "inspector/InfoKeys.h"
+#include "platform/Log.h"
+
+using namespace vesk;
+using namespace vesk::desktop;
+using vesk::test::ScratchDir;
+
+namespace {
+
+ScratchDir& scratch() {
+    static ScratchDir dir;
+    return dir;
+}
+
+void doubleClick(QWidget* target) {
+    QTest::lastMouseTimestamp += 10 * QTest::mouseDoubleClickInterval;
+    QTest::mouseDClick(target->window()->windowHandle(), Qt::LeftButton, {},
+                       target->mapTo(target->window(), target->rect().center()));
+}
+
+}  // namespace
+
+TEST(RevealOnX, WithNoFileManagerXdgOpenFailsQuietlyAndTheWindowCarriesOn) {
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    ASSERT_TRUE(std::filesystem::exists(ViewController::defaultOpenToolPath()));
+    std::filesystem::create_directory(scratch().path() / "photos");
+    const std::string photo = (scratch().path() / "photos" / "photo.jpg").string();
+    std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", photo);
+
+    auto store = std::make_shared<platform::MemoryUserDefaults>();
+    platform::ScopedLogCapture log;
+    ApplicationShell shell(store);
+    shell.launch({QString::fromStdString(photo)});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shell.window()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == photo; }, 10000));
+    EXPECT_EQ(shell.viewController().ibDoubleClickButton(), &shell.window().doubleClickButton()->button());
+
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        log.clear();
+        const auto start = std::chrono::steady_clock::now();
+        doubleClick(shell.window().doubleClickButton());
+        // xdg-open tries its fallbacks and gives up within seconds.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        const auto lines = log.lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Double click!"), 1);
+        // It printed nothing on standard output, which is all the window hears of it.
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "returnstring = (null)"), 1);
+
+        // Still running: the event loop turns, the window is up, nothing moved.
+        bool turned = false;
+        QTimer::singleShot(10, [&] { turned = true; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return turned; }, 5000));
+        EXPECT_TRUE(shell.window().isVisible());
+        EXPECT_EQ(store->get(prefCurFilePath), photo);
+    }
+    // And xdg-open left no child behind.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+int main(int argc, char** argv) {
+    const std::string home = scratch().path().string();
+    // A desktop with no file manager and no browser: no desktop environment
+    // to ask, no application entries for folders, and a browser that fails.
+    for (const char* name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
+                             "MATE_DESKTOP_SESSION_ID", "XDG_SESSION_DESKTOP"})
+        qunsetenv(name);
+    qputenv("BROWSER", "false");
+    qputenv("HOME", home.c_str());
+    qputenv("XDG_DATA_HOME", (home + "/data").c_str());
+    qputenv("XDG_DATA_DIRS", (home + "/nothing").c_str());
+    qputenv("XDG_CONFIG_HOME", (home + "/config").c_str());
+    qputenv("XDG_RUNTIME_DIR", home.c_str());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
