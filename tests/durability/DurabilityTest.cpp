@@ -24,7 +24,9 @@ TEST(DefaultsDurability, AKillDuringAWriteLeavesTheOldOrTheNewStoreNeverAHalfOne
         seed.set("value", "first");
     }
     std::mt19937 random(12345);
-    std::uniform_int_distribution<int> delay(0, 4000);
+    // Up to 30 ms: long enough for the writer to start and get through writes
+    // even on a loaded machine, short enough to land inside one often.
+    std::uniform_int_distribution<int> delay(0, 30000);
     const std::string a(64 * 1024, 'a'), b(64 * 1024, 'b');
     int sawNew = 0;
     for (int round = 0; round < 200; ++round) {
