@@ -1,0 +1,66 @@
+// Many reports in a row must leave memory, descriptors and threads where they
+// started: the window stays open for days.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "../TestSupport.h"
+#include "inspector/InfoKeys.h"
+#include "inspector/ViewController.h"
+#include "platform/Log.h"
+
+using namespace vesk;
+namespace fs = std::filesystem;
+
+namespace {
+
+class QuietLog : public platform::LogSink {
+public:
+    void write(const std::string&) override {}
+};
+
+long residentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+std::size_t entries(const char* dir) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
+}
+
+}  // namespace
+
+TEST(ReportLoop, TenThousandReportsLeaveMemoryDescriptorsAndThreadsAsTheyWere) {
+    test::ScratchDir tmp;
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    QuietLog quiet;
+    platform::setLogSink(&quiet);
+    auto store = std::make_shared<platform::MemoryUserDefaults>();
+    platform::NotificationCenter center;
+    auto inspector = ViewController::create(store, &center);
+    inspector->viewDidLoad();
+
+    const std::string samples = std::string(VESK_SOURCE_DIR) + "/samples/";
+    const std::vector<std::string> files = {samples + "Fujifilm_FinePix_E500.jpg", samples + "Nikon_COOLPIX_P1.jpg",
+                                            samples + "Canon_DIGITAL_IXUS_400.jpg", samples + "README.md",
+                                            tmp.path().string()};
+    auto round = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            center.post(platform::kAddFromFileNotification, platform::Value(platform::Array{files[i % files.size()]}));
+            test::drainMainQueue();
+        }
+    };
+    round(500);  // warm up: caches, allocator pools
+    const long rss = residentKiB();
+    const std::size_t fds = entries("/proc/self/fd"), threads = entries("/proc/self/task");
+    round(10000);
+    EXPECT_EQ(entries("/proc/self/fd"), fds);
+    EXPECT_EQ(entries("/proc/self/task"), threads);
+    EXPECT_LT(residentKiB() - rss, 4096) << "grew from " << rss << " KiB";
+    EXPECT_EQ(store->get(prefCurFilePath), files[(500 + 10000 - 1) % files.size()]);
+    platform::setLogSink(nullptr);
+}
