@@ -21,6 +21,8 @@
 #include "platform/Utf8.h"
 
 extern char** environ;
+#include "platform/PropertyList.h"
+#include "platform/image/ImageSource.h"
 
 namespace vesk {
 
@@ -74,9 +76,27 @@ std::optional<std::vector<std::int32_t>> loggedArchitectures(const std::string& 
     nslog("supported architectures = %@", {platform::describe(list)});
     return codes;
 }
+
 // A path that begins with "-" would reach a tool as an option; "./" keeps it
 // naming the same file.
 std::string asToolOperand(const std::string& path) { return path.starts_with('-') ? "./" + path : path; }
+
+// Every lookup in a missing dictionary finds nothing.
+const platform::Dictionary* subDictionary(const std::optional<platform::Dictionary>& properties, const char* key) {
+    if (!properties) return nullptr;
+    auto it = properties->find(key);
+    return it == properties->end() ? nullptr : it->second.get<platform::Dictionary>();
+}
+
+// addEntriesFromDictionary: of each present sub-dictionary, in order.
+platform::Dictionary mergeSubDictionaries(const std::optional<platform::Dictionary>& properties,
+                                          std::initializer_list<const char*> keys) {
+    platform::Dictionary merged;
+    for (const char* key : keys)
+        if (const auto* d = subDictionary(properties, key))
+            for (const auto& [k, v] : *d) merged[k] = v;
+    return merged;
+}
 
 }  // namespace
 
@@ -434,8 +454,73 @@ bool ViewController::isModuleAtPath(const Path& path, std::int32_t type) {
 
 void ViewController::performGetImageInfo(const Path& path) {
     if (!beginReport(path)) return;
+
+    const std::optional<platform::Dictionary> info = exif(*path);
+    std::optional<platform::Value> infoValue;
+    std::optional<platform::Value> allKeys;
+    if (info) {
+        infoValue = platform::Value(*info);
+        platform::Array keys;
+        for (const auto& entry : *info) keys.emplace_back(entry.first);
+        allKeys = platform::Value(std::move(keys));
+    }
+    nslog("exif info = %@", {platform::describe(infoValue)});
+    nslog("exif info.allkeys = %@", {platform::describe(allKeys)});
+
+    if (infoValue) store_->set(prefTextViewString1, platform::describe(*infoValue));
+
+    store_->set(prefTextViewString2, platform::describe(platform::Value(mergedExifDictionary(info))));
+
+    if (const auto* exifDict = subDictionary(info, platform::kImagePropertyExifDictionary)) {
+        if (auto it = exifDict->find("UserComment"); it != exifDict->end()) {
+            // A comment that is not text is written as its Dictionary text.
+            const auto* text = it->second.get<std::string>();
+            const std::string comment = text ? *text : platform::describe(it->second);
+            const std::string commentPath =
+                platform::appendingPathComponent(platform::temporaryDirectory(), "usercomment.xml");
+            if (auto error = platform::atomicWriteFile(commentPath, comment, /*privateDirOnly=*/true)) {
+                nslog("writing error = %@", {*error});
+            } else {
+                std::optional<platform::Value> uc;
+                if (auto d = platform::dictionaryWithContentsOfFile(commentPath)) uc = platform::Value(std::move(*d));
+                nslog("uc = %@", {platform::describe(uc)});
+                store_->set(prefTextViewString3, platform::describe(uc));
+            }
+        }
+    }
+
+    if (const auto* jfif = subDictionary(info, platform::kImagePropertyJFIFDictionary))
+        store_->set(prefTextViewString4, platform::describe(platform::Value(*jfif)));
+    if (const auto* tiff = subDictionary(info, platform::kImagePropertyTIFFDictionary))
+        store_->set(prefTextViewString5, platform::describe(platform::Value(*tiff)));
+
+    // The maker dictionary always exists, so an image without maker notes
+    // shows the empty dictionary's text.
+    store_->set(prefTextViewString6, platform::describe(platform::Value(makerNoteDictionary(info))));
 }
 
-std::optional<platform::Dictionary> ViewController::exif(const std::string& /*path*/) { return std::nullopt; }
+platform::Dictionary ViewController::mergedExifDictionary(const std::optional<platform::Dictionary>& properties) {
+    return mergeSubDictionaries(properties,
+                                {platform::kImagePropertyExifDictionary, platform::kImagePropertyExifAuxDictionary});
+}
+
+platform::Dictionary ViewController::makerNoteDictionary(const std::optional<platform::Dictionary>& properties) {
+    return mergeSubDictionaries(
+        properties, {platform::kImagePropertyMakerNikonDictionary, platform::kImagePropertyMakerCanonDictionary,
+                     platform::kImagePropertyMakerAppleDictionary, platform::kImagePropertyMakerFujiDictionary,
+                     platform::kImagePropertyMakerPentaxDictionary});
+}
+
+std::optional<platform::Dictionary> ViewController::exif(const std::string& path) {
+    // fileURLWithPath: has no URL for an empty path.
+    if (path.empty()) return std::nullopt;
+    const auto source = platform::ImageSource::createWithPath(path);
+    if (!source) {
+        nslog("Error: file name : %@ - Status: %d",
+              {path, std::to_string(platform::imageSourceGetStatus(nullptr))});
+        return std::nullopt;
+    }
+    return source->copyPropertiesAtIndex(0);
+}
 
 }  // namespace vesk

@@ -97,6 +97,11 @@ public:
 
     // The image property dictionary of a file's first image, or nothing.
     static std::optional<platform::Dictionary> exif(const std::string& path);
+    // What the image report shows of an image property dictionary: "{Exif}"
+    // then "{ExifAux}", and the five maker dictionaries Nikon, Canon, Apple,
+    // Fuji, Pentax; a later source replaces the value of an equal key.
+    static platform::Dictionary mergedExifDictionary(const std::optional<platform::Dictionary>& properties);
+    static platform::Dictionary makerNoteDictionary(const std::optional<platform::Dictionary>& properties);
 
     // Outlet to the window's button; not owned.
     MyDoubleClickButton* ibDoubleClickButton() const { return ibDoubleClickButton_; }

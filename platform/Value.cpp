@@ -1,5 +1,6 @@
 #include "platform/Value.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,12 +14,11 @@ namespace {
 std::string shortestReal(double d) {
     if (std::isnan(d)) return "nan";
     if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
-    char buf[40];
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(buf, sizeof buf, "%.*g", precision, d);
-        if (std::strtod(buf, nullptr) == d) break;
-    }
-    return buf;
+    // The shortest text that reads back to the same value, fixed or
+    // scientific, whichever is shorter: 10 stays "10", not "1e+01".
+    char buf[64];
+    const auto result = std::to_chars(buf, buf + sizeof buf, d);
+    return std::string(buf, result.ptr);
 }
 
 bool looksLikeNumber(const std::string& s) {

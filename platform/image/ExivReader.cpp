@@ -1,0 +1,346 @@
+// The Exiv2 adapter. Exiv2 throws on bad data and logs on its own; here both
+// stop: the log is muted once, and every tag is converted under its own catch
+// so that one bad tag does not hide the others.
+#include "platform/image/ExivReader.h"
+
+#include <exiv2/exiv2.hpp>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "platform/Utf8.h"
+#include "platform/image/TiffValue.h"
+#include "platform/image/UserComment.h"
+
+namespace vesk::platform::image {
+namespace {
+
+// A tag larger than this is no metadata worth showing (a TIFF can hold a
+// 1 MB comment; nothing sensible holds 16 MB).
+constexpr long kMaxTagBytes = 16L << 20;
+
+void quiet(int, const char*) {}
+
+void prepareExiv2() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::LogMsg::setHandler(quiet);
+        // Initialising the XMP toolkit once up front keeps later reads thread-safe.
+        Exiv2::XmpParser::initialize();
+    });
+}
+
+// TIFF field type of an Exiv2 type id, 0 for the ones that have none.
+std::uint16_t tiffTypeOf(Exiv2::TypeId id) {
+    switch (id) {
+    case Exiv2::unsignedByte: return TIFF_BYTE;
+    case Exiv2::asciiString:
+    case Exiv2::string: return TIFF_ASCII;
+    case Exiv2::unsignedShort: return TIFF_SHORT;
+    case Exiv2::unsignedLong: return TIFF_LONG;
+    case Exiv2::unsignedRational: return TIFF_RATIONAL;
+    case Exiv2::signedByte: return TIFF_SBYTE;
+    case Exiv2::undefined:
+    case Exiv2::comment: return TIFF_UNDEFINED;
+    case Exiv2::signedShort: return TIFF_SSHORT;
+    case Exiv2::signedLong: return TIFF_SLONG;
+    case Exiv2::signedRational: return TIFF_SRATIONAL;
+    case Exiv2::tiffFloat: return TIFF_FLOAT;
+    case Exiv2::tiffDouble: return TIFF_DOUBLE;
+    case Exiv2::tiffIfd: return TIFF_IFD;
+    case Exiv2::unsignedLongLong: return TIFF_LONG8;
+    case Exiv2::signedLongLong: return TIFF_SLONG8;
+    case Exiv2::tiffIfd8: return TIFF_IFD8;
+    default: return 0;
+    }
+}
+
+// Exiv2 names tags it does not know "0x002a"; they are shown by number.
+std::string displayName(const std::string& exivName) {
+    if (exivName.size() > 2 && exivName[0] == '0' && exivName[1] == 'x')
+        return std::to_string(std::strtoul(exivName.c_str() + 2, nullptr, 16));
+    return exivName;
+}
+
+// Tags of IFD0 that locate data rather than describe the image, and blobs
+// that have their own sub-dictionary or are not metadata at all.
+bool leftOutOfTiff(std::uint16_t tag) {
+    switch (tag) {
+    case 0x0111:  // StripOffsets
+    case 0x0117:  // StripByteCounts
+    case 0x0144:  // TileOffsets
+    case 0x0145:  // TileByteCounts
+    case 0x014A:  // SubIFDs
+    case 0x0201:  // JPEGInterchangeFormat
+    case 0x0202:  // JPEGInterchangeFormatLength
+    case 0x02BC:  // XMLPacket
+    case 0x83BB:  // IPTCNAA
+    case 0x8649:  // ImageResources
+    case 0x8769:  // ExifTag
+    case 0x8773:  // InterColorProfile
+    case 0x8825:  // GPSTag
+    case 0xA005:  // InteroperabilityTag
+    case 0xC4A5:  // PrintImageMatching
+    case 0xC634:  // DNGPrivateData
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr std::uint16_t kExifUserComment = 0x9286;
+constexpr std::uint16_t kExifMakerNote = 0x927C;
+constexpr std::uint16_t kExifInteroperability = 0xA005;
+
+// The maker-note key for an Exiv2 maker group ("CanonCs" -> "{MakerCanon}").
+std::string makerKey(const std::string& group) {
+    static constexpr std::pair<std::string_view, std::string_view> kMakers[] = {
+        {"Nikon", "{MakerNikon}"},       {"Canon", "{MakerCanon}"},     {"Fujifilm", "{MakerFuji}"},
+        {"Pentax", "{MakerPentax}"},     {"Olympus", "{MakerOlympus}"}, {"Minolta", "{MakerMinolta}"},
+        {"Sony", "{MakerSony}"},         {"Panasonic", "{MakerPanasonic}"}, {"Samsung", "{MakerSamsung}"},
+        {"Sigma", "{MakerSigma}"},       {"Casio", "{MakerCasio}"},
+    };
+    for (const auto& [prefix, key] : kMakers)
+        if (std::string_view(group).substr(0, prefix.size()) == prefix) return std::string(key);
+    std::string stem;
+    for (char c : group) {
+        if (!std::isalpha(static_cast<unsigned char>(c))) break;
+        stem += c;
+    }
+    return "{Maker" + (stem.empty() ? group : stem) + "}";
+}
+
+// Decimal degrees from degrees, minutes and seconds.
+std::optional<Value> degrees(const Value& dms) {
+    if (const double* d = dms.get<double>()) return Value(*d);
+    const Array* parts = dms.get<Array>();
+    if (!parts || parts->empty() || parts->size() > 3) return std::nullopt;
+    double value = 0, scale = 1;
+    for (const Value& part : *parts) {
+        const double* d = part.get<double>();
+        if (!d) return std::nullopt;
+        value += *d / scale;
+        scale *= 60;
+    }
+    return Value(value);
+}
+
+std::string asText(const Value& v) {
+    if (const auto* s = v.get<std::string>()) return *s;
+    if (const auto* i = v.get<std::int64_t>()) return std::to_string(*i);
+    return describe(v);
+}
+
+// Maker-note tags that also belong in {ExifAux}, under its names.
+void addAuxFromMaker(const std::string& key, const Value& value, Dictionary& aux) {
+    if (key == "Exif.Canon.SerialNumber" || key == "Exif.Nikon3.SerialNumber" ||
+        key == "Exif.Fujifilm.SerialNumber" || key == "Exif.Olympus.SerialNumber" ||
+        key == "Exif.OlympusEq.SerialNumber" || key == "Exif.Pentax.SerialNumber") {
+        aux["SerialNumber"] = Value(asText(value));
+    } else if (key == "Exif.Canon.OwnerName") {
+        aux["OwnerName"] = value;
+    } else if (key == "Exif.Canon.FirmwareVersion") {
+        aux["Firmware"] = value;
+    } else if (key == "Exif.Canon.FileNumber") {
+        aux["ImageNumber"] = value;
+    } else if (key == "Exif.Canon.LensModel" || key == "Exif.OlympusEq.LensModel") {
+        aux["LensModel"] = value;
+    } else if (key == "Exif.OlympusEq.LensSerialNumber") {
+        aux["LensSerialNumber"] = value;
+    } else if (key == "Exif.Nikon3.Lens") {
+        aux["LensInfo"] = value;
+    } else if (key == "Exif.CanonCs.Lens") {
+        // Long focal length, short focal length, focal units per millimetre.
+        const Array* parts = value.get<Array>();
+        if (parts && parts->size() == 3) {
+            const auto* lo = (*parts)[1].get<std::int64_t>();
+            const auto* hi = (*parts)[0].get<std::int64_t>();
+            const auto* units = (*parts)[2].get<std::int64_t>();
+            if (lo && hi && units && *units > 0)
+                aux["LensInfo"] = Value(Array{Value(double(*lo) / double(*units)), Value(double(*hi) / double(*units))});
+        }
+    }
+}
+
+class Converter {
+public:
+    Converter(ExivMetadata& out, Exiv2::ByteOrder order) : out_(out), order_(order) {}
+
+    void exif(const Exiv2::Exifdatum& datum) {
+        const std::string group = datum.groupName();
+        const bool isMaker = group != "MakerNote" && Exiv2::ExifTags::isMakerGroup(group);
+        if (group != "Image" && group != "Photo" && group != "GPSInfo" && !isMaker) return;
+        const std::uint16_t tag = datum.tag();
+        const std::uint16_t type = tiffTypeOf(datum.typeId());
+        const long size = datum.size();
+        if (type == 0 || size <= 0 || size > kMaxTagBytes) return;
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+        datum.copy(bytes.data(), order_);
+        const bool be = order_ == Exiv2::bigEndian;
+        const std::string name = displayName(datum.tagName());
+
+        if (group == "Photo" && tag == kExifMakerNote) {
+            out_.undecodedMakerNote.assign(bytes.begin(), bytes.end());
+            return;
+        }
+        if (group == "Photo" && tag == kExifUserComment) {
+            std::string text = decodeUserComment(bytes, be);
+            if (!text.empty()) out_.exif["UserComment"] = Value(std::move(text));
+            return;
+        }
+        auto value = tiffValue(type, bytes, be, name);
+        if (!value) return;
+        if (group == "Image") {
+            if (!leftOutOfTiff(tag)) out_.tiff[name] = std::move(*value);
+        } else if (group == "Photo") {
+            if (tag != kExifInteroperability) out_.exif[name] = std::move(*value);
+        } else if (group == "GPSInfo") {
+            std::string gpsName = name.rfind("GPS", 0) == 0 && name.size() > 3 ? name.substr(3) : name;
+            if (gpsName == "Latitude" || gpsName == "Longitude" || gpsName == "DestLatitude" ||
+                gpsName == "DestLongitude") {
+                value = degrees(*value);
+                if (!value) return;
+            }
+            out_.gps[gpsName] = std::move(*value);
+        } else {
+            addAuxFromMaker(datum.key(), *value, makerAux_);
+            Dictionary& maker = out_.makers[makerKey(group)];
+            // A name already taken by another sub-directory keeps the first
+            // value; the later one is shown under its sub-directory's name.
+            std::string key = name;
+            if (maker.count(key)) key = group + "." + name;
+            if (!maker.count(key)) maker[key] = std::move(*value);
+        }
+    }
+
+    void xmp(const Exiv2::Xmpdatum& datum) {
+        if (datum.groupName() != "aux") return;
+        const std::string name = datum.tagName();
+        std::string text = utf8::sanitize(datum.toString());
+        if (text.empty()) return;
+        if (name == "Lens" || name == "LensModel") {
+            xmpAux_["LensModel"] = Value(text);
+        } else if (name == "LensInfo") {
+            // Four rationals written as "24/1 70/1 4/1 4/1".
+            Array parts;
+            const char* p = text.c_str();
+            while (*p && parts.size() < 8) {
+                char* end = nullptr;
+                const double num = std::strtod(p, &end);
+                if (end == p) break;
+                double den = 1;
+                if (*end == '/') {
+                    p = end + 1;
+                    den = std::strtod(p, &end);
+                    if (end == p) break;
+                }
+                parts.emplace_back(den == 0 ? 0.0 : num / den);
+                p = end;
+                while (*p == ' ') ++p;
+            }
+            if (!parts.empty()) xmpAux_["LensInfo"] = Value(std::move(parts));
+        } else if (name == "FlashCompensation") {
+            const auto slash = text.find('/');
+            const double num = std::strtod(text.c_str(), nullptr);
+            const double den = slash == std::string::npos ? 1 : std::strtod(text.c_str() + slash + 1, nullptr);
+            xmpAux_["FlashCompensation"] = Value(den == 0 ? 0.0 : num / den);
+        } else if (name == "ImageNumber") {
+            char* end = nullptr;
+            const long long n = std::strtoll(text.c_str(), &end, 10);
+            xmpAux_["ImageNumber"] = *end == '\0' ? Value(static_cast<std::int64_t>(n)) : Value(text);
+        } else if (name == "LensID" || name == "LensSerialNumber" || name == "SerialNumber" ||
+                   name == "OwnerName" || name == "Firmware") {
+            xmpAux_[name] = Value(text);
+        }
+    }
+
+    void iptc(const Exiv2::Iptcdatum& datum) {
+        const std::string name = datum.tagName();
+        Value value;
+        if (datum.typeId() == Exiv2::unsignedShort && datum.count() > 0) {
+            value = Value(static_cast<std::int64_t>(datum.toLong(0)));
+        } else {
+            std::string text = utf8::sanitize(datum.toString());
+            if (text.empty()) return;
+            value = Value(std::move(text));
+        }
+        auto it = out_.iptc.find(name);
+        if (it == out_.iptc.end()) {
+            out_.iptc[name] = name == "Keywords" ? Value(Array{std::move(value)}) : std::move(value);
+        } else if (Array* list = it->second.get<Array>()) {
+            if (list->size() < kMaxListLength) list->push_back(std::move(value));
+        } else {
+            it->second = Value(Array{it->second, std::move(value)});
+        }
+    }
+
+    // XMP states the photographer's or the software's view of the lens; it
+    // wins over what the camera wrote into its maker note.
+    void finish() {
+        out_.exifAux = makerAux_;
+        for (auto& [k, v] : xmpAux_) out_.exifAux[k] = v;
+    }
+
+private:
+    ExivMetadata& out_;
+    Exiv2::ByteOrder order_;
+    Dictionary makerAux_, xmpAux_;
+};
+
+template <typename Container, typename Fn>
+void eachGuarded(const Container& container, Fn&& fn) {
+    for (const auto& datum : container) {
+        try {
+            fn(datum);
+        } catch (...) {
+            // One unreadable tag: skip it, keep the others.
+        }
+    }
+}
+
+}  // namespace
+
+ExivMetadata readWithExiv2(const std::string& path) {
+    prepareExiv2();
+    ExivMetadata out;
+    try {
+        auto image = Exiv2::ImageFactory::open(path);
+        if (!image.get()) return out;
+        out.recognized = true;
+        try {
+            image->readMetadata();
+        } catch (...) {
+            // A truncated or corrupt file: keep what was read before the fault.
+        }
+        try {
+            out.pixelWidth = static_cast<std::uint32_t>(std::max(0, image->pixelWidth()));
+            out.pixelHeight = static_cast<std::uint32_t>(std::max(0, image->pixelHeight()));
+        } catch (...) {
+        }
+        Exiv2::ByteOrder order = image->byteOrder();
+        if (order == Exiv2::invalidByteOrder) order = Exiv2::littleEndian;
+        out.bigEndian = order == Exiv2::bigEndian;
+        Converter convert(out, order);
+        eachGuarded(image->exifData(), [&](const Exiv2::Exifdatum& d) { convert.exif(d); });
+        eachGuarded(image->xmpData(), [&](const Exiv2::Xmpdatum& d) { convert.xmp(d); });
+        eachGuarded(image->iptcData(), [&](const Exiv2::Iptcdatum& d) { convert.iptc(d); });
+        convert.finish();
+        try {
+            if (image->iccProfileDefined()) {
+                const Exiv2::DataBuf* icc = image->iccProfile();
+                if (icc && icc->pData_ && icc->size_ > 0) out.iccProfile.assign(icc->pData_, icc->pData_ + icc->size_);
+            }
+        } catch (...) {
+        }
+    } catch (...) {
+        // Exiv2 does not know the format, or could not open the file.
+    }
+    return out;
+}
+
+}  // namespace vesk::platform::image

@@ -1,0 +1,208 @@
+#include "platform/image/ImageSource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "platform/image/AppleMakerNote.h"
+#include "platform/image/Bytes.h"
+#include "platform/image/ExivReader.h"
+#include "platform/image/IccProfile.h"
+#include "platform/image/Jp2Header.h"
+#include "platform/image/JpegHeader.h"
+
+namespace vesk::platform {
+namespace {
+
+using namespace image;
+
+enum class Kind { Other, Jpeg, Tiff, Jp2 };
+
+Kind kindOf(const FileBytes& file) {
+    std::vector<std::uint8_t> head;
+    if (!file.read(0, std::min<std::uint64_t>(file.size(), 16), head)) return Kind::Other;
+    if (isJpeg(head)) return Kind::Jpeg;
+    if (isJp2(head) || isCodestream(head)) return Kind::Jp2;
+    if (head.size() >= 4 && ((head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
+                             (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42)))
+        return Kind::Tiff;
+    return Kind::Other;
+}
+
+// Exiv2 reads the descriptor we already hold, so the file it parses is the
+// one that was checked to be regular, even if the path changes meanwhile.
+std::string descriptorPath(int fd, const std::string& fallback) {
+    const std::string viaFd = "/dev/fd/" + std::to_string(fd);
+    struct stat viaStat{}, ownStat{};
+    if (::stat(viaFd.c_str(), &viaStat) == 0 && ::fstat(fd, &ownStat) == 0 && viaStat.st_ino == ownStat.st_ino &&
+        viaStat.st_dev == ownStat.st_dev)
+        return viaFd;
+    return fallback;
+}
+
+const std::int64_t* integer(const Dictionary& d, const char* key) {
+    auto it = d.find(key);
+    if (it == d.end()) return nullptr;
+    if (const auto* i = it->second.get<std::int64_t>()) return i;
+    // A multi-valued field (BitsPerSample of RGB): the first component.
+    if (const auto* list = it->second.get<Array>(); list && !list->empty()) return list->front().get<std::int64_t>();
+    return nullptr;
+}
+
+const double* real(const Dictionary& d, const char* key) {
+    auto it = d.find(key);
+    return it == d.end() ? nullptr : it->second.get<double>();
+}
+
+const char* colorModelOfPhotometric(std::int64_t photometric) {
+    switch (photometric) {
+    case 0:
+    case 1: return "Gray";
+    case 2:
+    case 3:
+    case 6: return "RGB";
+    case 5: return "CMYK";
+    case 8:
+    case 9:
+    case 10: return "Lab";
+    default: return nullptr;
+    }
+}
+
+void putTiffImageFields(const Dictionary& tiff, Dictionary& props) {
+    if (const auto* w = integer(tiff, "ImageWidth")) props["PixelWidth"] = Value(*w);
+    if (const auto* h = integer(tiff, "ImageLength")) props["PixelHeight"] = Value(*h);
+    if (const auto* bits = integer(tiff, "BitsPerSample")) props["Depth"] = Value(*bits);
+    if (const auto* p = integer(tiff, "PhotometricInterpretation"))
+        if (const char* model = colorModelOfPhotometric(*p)) props["ColorModel"] = Value(model);
+    // ExtraSamples 1 (associated) and 2 (unassociated) are alpha.
+    if (auto it = tiff.find("ExtraSamples"); it != tiff.end()) {
+        bool alpha = false;
+        if (const auto* one = it->second.get<std::int64_t>()) alpha = *one == 1 || *one == 2;
+        if (const auto* many = it->second.get<Array>())
+            for (const Value& v : *many)
+                if (const auto* s = v.get<std::int64_t>(); s && (*s == 1 || *s == 2)) alpha = true;
+        props["HasAlpha"] = Value(alpha);
+    }
+}
+
+void putResolution(const Dictionary& tiff, Dictionary& props) {
+    const double* x = real(tiff, "XResolution");
+    const double* y = real(tiff, "YResolution");
+    const std::int64_t* unit = integer(tiff, "ResolutionUnit");
+    const std::int64_t inch = 2, centimetre = 3;
+    const std::int64_t u = unit ? *unit : inch;  // TIFF's default unit
+    if (u != inch && u != centimetre) return;
+    const double factor = u == centimetre ? 2.54 : 1.0;
+    if (x && *x > 0) props["DPIWidth"] = Value(*x * factor);
+    if (y && *y > 0) props["DPIHeight"] = Value(*y * factor);
+}
+
+}  // namespace
+
+std::unique_ptr<ImageSource> ImageSource::createWithPath(const std::string& path) {
+    if (path.empty()) return nullptr;
+    // Non-blocking so that a FIFO at the path cannot hold the open forever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return nullptr;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<ImageSource>(new ImageSource(fd));
+}
+
+ImageSource::~ImageSource() { ::close(fd_); }
+
+ImageSourceStatus ImageSource::status() const {
+    FileBytes file(fd_);
+    if (kindOf(file) != Kind::Other) return kImageStatusComplete;
+    return readWithExiv2(descriptorPath(fd_, "")).recognized ? kImageStatusComplete : kImageStatusUnknownType;
+}
+
+int imageSourceGetStatus(const ImageSource* source) {
+    return source ? source->status() : kImageStatusInvalidData;
+}
+
+std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) const {
+    if (index != 0) return std::nullopt;
+    const FileBytes file(fd_);
+    const Kind kind = kindOf(file);
+    ExivMetadata exiv = readWithExiv2(descriptorPath(fd_, ""));
+    if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
+
+    Dictionary props;
+    props["FileSize"] = Value(static_cast<std::int64_t>(file.size()));
+
+    if (kind == Kind::Tiff || (kind == Kind::Other && exiv.tiff.count("ImageWidth")))
+        putTiffImageFields(exiv.tiff, props);
+    if (kind == Kind::Other && !props.count("PixelWidth") && exiv.pixelWidth && exiv.pixelHeight) {
+        props["PixelWidth"] = Value(static_cast<std::int64_t>(exiv.pixelWidth));
+        props["PixelHeight"] = Value(static_cast<std::int64_t>(exiv.pixelHeight));
+    }
+
+    std::optional<JfifSegment> jfif;
+    if (kind == Kind::Jpeg) {
+        const JpegHeader jpeg = readJpegHeader(file);
+        jfif = jpeg.jfif;
+        if (jpeg.frame) {
+            props["PixelWidth"] = Value(static_cast<std::int64_t>(jpeg.frame->width));
+            props["PixelHeight"] = Value(static_cast<std::int64_t>(jpeg.frame->height));
+            props["Depth"] = Value(static_cast<std::int64_t>(jpeg.frame->precision));
+            if (jpeg.frame->components == 1) props["ColorModel"] = Value("Gray");
+            if (jpeg.frame->components == 3) props["ColorModel"] = Value("RGB");
+            if (jpeg.frame->components == 4) props["ColorModel"] = Value("CMYK");
+        }
+        if (jfif) {
+            Dictionary j;
+            Array version{Value(static_cast<std::int64_t>(jfif->versionMajor))};
+            // 1.01 is [1, 0, 1]: the minor version is written as two digits.
+            version.emplace_back(static_cast<std::int64_t>(jfif->versionMinor / 10));
+            if (jfif->versionMinor % 10) version.emplace_back(static_cast<std::int64_t>(jfif->versionMinor % 10));
+            j["JFIFVersion"] = Value(std::move(version));
+            j["XDensity"] = Value(static_cast<std::int64_t>(jfif->xDensity));
+            j["YDensity"] = Value(static_cast<std::int64_t>(jfif->yDensity));
+            j["DensityUnit"] = Value(static_cast<std::int64_t>(jfif->densityUnit));
+            if (jpeg.frame) j["IsProgressive"] = Value(jpeg.frame->progressive());
+            props[kImagePropertyJFIFDictionary] = Value(std::move(j));
+        }
+    } else if (kind == Kind::Jp2) {
+        if (const auto jp2 = readJp2Header(file)) {
+            props["PixelWidth"] = Value(static_cast<std::int64_t>(jp2->width));
+            props["PixelHeight"] = Value(static_cast<std::int64_t>(jp2->height));
+            if (jp2->depth) props["Depth"] = Value(static_cast<std::int64_t>(*jp2->depth));
+            if (jp2->colorModel) props["ColorModel"] = Value(*jp2->colorModel);
+            props["HasAlpha"] = Value(jp2->hasAlpha);
+        }
+    }
+
+    // Density: JFIF when it gives a real unit, else the TIFF resolution.
+    if (jfif && (jfif->densityUnit == 1 || jfif->densityUnit == 2) && jfif->xDensity && jfif->yDensity) {
+        const double factor = jfif->densityUnit == 2 ? 2.54 : 1.0;
+        props["DPIWidth"] = Value(jfif->xDensity * factor);
+        props["DPIHeight"] = Value(jfif->yDensity * factor);
+    } else {
+        putResolution(exiv.tiff, props);
+    }
+    if (const auto* o = integer(exiv.tiff, "Orientation"); o && *o >= 1 && *o <= 8) props["Orientation"] = Value(*o);
+    if (!exiv.iccProfile.empty())
+        if (auto name = iccProfileDescription(exiv.iccProfile)) props["ProfileName"] = Value(std::move(*name));
+
+    if (!exiv.tiff.empty()) props[kImagePropertyTIFFDictionary] = Value(std::move(exiv.tiff));
+    if (!exiv.exif.empty()) props[kImagePropertyExifDictionary] = Value(std::move(exiv.exif));
+    if (!exiv.exifAux.empty()) props[kImagePropertyExifAuxDictionary] = Value(std::move(exiv.exifAux));
+    if (!exiv.gps.empty()) props[kImagePropertyGPSDictionary] = Value(std::move(exiv.gps));
+    if (!exiv.iptc.empty()) props[kImagePropertyIPTCDictionary] = Value(std::move(exiv.iptc));
+    for (auto& [key, maker] : exiv.makers)
+        if (!maker.empty()) props[key] = Value(std::move(maker));
+    if (!exiv.undecodedMakerNote.empty()) {
+        auto apple = readAppleMakerNote(exiv.undecodedMakerNote);
+        if (apple && !apple->empty()) props[kImagePropertyMakerAppleDictionary] = Value(std::move(*apple));
+    }
+    return props;
+}
+
+}  // namespace vesk::platform

@@ -1,0 +1,63 @@
+// The image-property reader: an image source made for a file, asked for the
+// property dictionary of its first image (see image-properties.md for the keys).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Value.h"
+
+namespace vesk::platform {
+
+// Status of an image source. A source that could not be made has none of its
+// own; asked about it, the reader answers kImageStatusInvalidData.
+enum ImageSourceStatus : int {
+    kImageStatusUnexpectedEOF = -5,
+    kImageStatusInvalidData = -4,
+    kImageStatusUnknownType = -3,
+    kImageStatusReadingHeader = -2,
+    kImageStatusIncomplete = -1,
+    kImageStatusComplete = 0,
+};
+
+// The five maker-note keys the image report merges; other makers' notes stand
+// under keys of the same form ("{MakerOlympus}", ...).
+inline constexpr const char* kImagePropertyMakerNikonDictionary = "{MakerNikon}";
+inline constexpr const char* kImagePropertyMakerCanonDictionary = "{MakerCanon}";
+inline constexpr const char* kImagePropertyMakerAppleDictionary = "{MakerApple}";
+inline constexpr const char* kImagePropertyMakerFujiDictionary = "{MakerFuji}";
+inline constexpr const char* kImagePropertyMakerPentaxDictionary = "{MakerPentax}";
+inline constexpr const char* kImagePropertyExifDictionary = "{Exif}";
+inline constexpr const char* kImagePropertyExifAuxDictionary = "{ExifAux}";
+inline constexpr const char* kImagePropertyTIFFDictionary = "{TIFF}";
+inline constexpr const char* kImagePropertyJFIFDictionary = "{JFIF}";
+inline constexpr const char* kImagePropertyGPSDictionary = "{GPS}";
+inline constexpr const char* kImagePropertyIPTCDictionary = "{IPTC}";
+
+class ImageSource {
+public:
+    // A source for the file at `path`, or nothing when it cannot be opened for
+    // reading as a regular file (missing, a folder, no permission, a device).
+    static std::unique_ptr<ImageSource> createWithPath(const std::string& path);
+    ~ImageSource();
+    ImageSource(const ImageSource&) = delete;
+    ImageSource& operator=(const ImageSource&) = delete;
+
+    // The properties of image `index`; only the first image is read. Nothing
+    // when the file holds no image this reader knows.
+    std::optional<Dictionary> copyPropertiesAtIndex(std::size_t index) const;
+
+    // Complete for a file that was recognised as an image, else unknown type.
+    ImageSourceStatus status() const;
+
+private:
+    explicit ImageSource(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+// CGImageSourceGetStatus: a source's status; handed no source, kImageStatusInvalidData.
+int imageSourceGetStatus(const ImageSource* source);
+
+}  // namespace vesk::platform

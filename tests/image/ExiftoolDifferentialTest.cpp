@@ -1,0 +1,233 @@
+// The reader against exiftool (-n -j) on every sample and image fixture: the
+// values both read must agree. A missing value on one side only is a
+// disagreement too, except for an empty comment, which Vesk leaves out. ISO
+// is asked for from EXIF only: exiftool otherwise falls back on maker notes,
+// which Vesk keeps in the maker dictionaries.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+
+#include "ImageTestSupport.h"
+#include "platform/Utf8.h"
+#include "platform/image/ImageSource.h"
+
+using namespace vesk::platform;
+using namespace vesk::test;
+
+namespace {
+
+// A JSON scalar from exiftool: text or number.
+struct JsonScalar {
+    std::optional<std::string> text;
+    std::optional<double> number;
+};
+using JsonObject = std::map<std::string, JsonScalar>;
+
+// exiftool -j prints one flat object per file; only strings and numbers
+// appear for the tags asked for.
+class JsonReader {
+public:
+    explicit JsonReader(std::string_view s) : s_(s) {}
+
+    std::optional<JsonObject> firstObject() {
+        skip();
+        if (!eat('[')) return std::nullopt;
+        skip();
+        if (!eat('{')) return std::nullopt;
+        JsonObject out;
+        for (;;) {
+            skip();
+            if (eat('}')) return out;
+            auto key = string();
+            skip();
+            if (!key || !eat(':')) return std::nullopt;
+            skip();
+            JsonScalar value;
+            if (peek() == '"') {
+                value.text = string();
+                if (!value.text) return std::nullopt;
+            } else {
+                const std::size_t start = i_;
+                while (i_ < s_.size() && std::string_view("+-.eE0123456789").find(s_[i_]) != std::string_view::npos) ++i_;
+                if (start == i_) return std::nullopt;
+                value.number = std::stod(std::string(s_.substr(start, i_ - start)));
+            }
+            out[*key] = value;
+            skip();
+            eat(',');
+        }
+    }
+
+private:
+    char peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
+    bool eat(char c) {
+        if (peek() != c) return false;
+        ++i_;
+        return true;
+    }
+    void skip() {
+        while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
+    }
+    static void appendUtf8(std::string& out, unsigned c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    std::optional<std::string> string() {
+        if (!eat('"')) return std::nullopt;
+        std::string out;
+        while (i_ < s_.size() && s_[i_] != '"') {
+            char c = s_[i_++];
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (i_ >= s_.size()) return std::nullopt;
+            c = s_[i_++];
+            switch (c) {
+            case 'n': out += '\n'; break;
+            case 't': out += '\t'; break;
+            case 'r': out += '\r'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'u': {
+                if (i_ + 4 > s_.size()) return std::nullopt;
+                unsigned code = static_cast<unsigned>(std::stoul(std::string(s_.substr(i_, 4)), nullptr, 16));
+                i_ += 4;
+                if (code >= 0xD800 && code <= 0xDBFF && s_.substr(i_, 2) == "\\u") {
+                    const unsigned low = static_cast<unsigned>(std::stoul(std::string(s_.substr(i_ + 2, 4)), nullptr, 16));
+                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                    i_ += 6;
+                }
+                appendUtf8(out, code);
+                break;
+            }
+            default: out += c; break;
+            }
+        }
+        if (!eat('"')) return std::nullopt;
+        return out;
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+};
+
+const Value* find(const Dictionary& props, std::initializer_list<const char*> path) {
+    const Dictionary* d = &props;
+    const Value* v = nullptr;
+    for (const char* key : path) {
+        if (!d) return nullptr;
+        auto it = d->find(key);
+        if (it == d->end()) return nullptr;
+        v = &it->second;
+        d = v->get<Dictionary>();
+    }
+    return v;
+}
+
+std::optional<double> numberOf(const Value* v) {
+    if (!v) return std::nullopt;
+    if (const auto* d = v->get<double>()) return *d;
+    if (const auto* i = v->get<std::int64_t>()) return static_cast<double>(*i);
+    if (const auto* list = v->get<Array>(); list && !list->empty()) return numberOf(&list->front());
+    return std::nullopt;
+}
+
+// exiftool writes invalid bytes as "?", Vesk as U+FFFD.
+std::string asExiftoolText(std::string text) {
+    for (std::size_t at; (at = text.find("\xEF\xBF\xBD")) != std::string::npos;) text.replace(at, 3, "?");
+    return text;
+}
+
+std::vector<std::string> imageFiles() {
+    std::vector<std::string> files;
+    for (const auto& dir : {std::string(VESK_SOURCE_DIR "/samples"), std::string(VESK_IMAGE_FIXTURES)})
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            const std::string ext = entry.path().extension().string();
+            if (entry.is_regular_file() && (ext == ".jpg" || ext == ".tif" || ext == ".jp2")) files.push_back(entry.path());
+        }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace
+
+TEST(ExiftoolDifferential, EveryImageAgreesOnTheCommonTags) {
+    const auto files = imageFiles();
+    ASSERT_GE(files.size(), 25u);
+    int compared = 0;
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const auto json = captureOutput({"exiftool", "-n", "-j", "-Make", "-Model", "-DateTimeOriginal",
+                                         "-ExposureTime", "-FNumber", "-EXIF:ISO", "-FocalLength", "-ImageWidth",
+                                         "-ImageHeight", "-GPSLatitude", "-GPSLongitude", "-UserComment", "--",
+                                         file});
+        ASSERT_TRUE(json) << "exiftool did not run";
+        const auto source = ImageSource::createWithPath(file);
+        ASSERT_TRUE(source);
+        const Dictionary props = source->copyPropertiesAtIndex(0).value_or(Dictionary{});
+        const auto theirs = JsonReader(*json).firstObject();
+        if (!theirs) {
+            // exiftool reads nothing from an empty file.
+            EXPECT_TRUE(props.empty());
+            continue;
+        }
+        const auto text = [&](const char* tag, std::initializer_list<const char*> ours) {
+            auto it = theirs->find(tag);
+            const Value* mine = find(props, ours);
+            std::optional<std::string> expected;
+            if (it != theirs->end())
+                expected = it->second.text ? *it->second.text : std::to_string(static_cast<long long>(*it->second.number));
+            std::optional<std::string> actual;
+            if (mine && mine->get<std::string>()) actual = asExiftoolText(*mine->get<std::string>());
+            // exiftool drops the blanks that pad fixed-width camera fields ("FinePix E500   ").
+            while (actual && !actual->empty() && actual->back() == ' ') actual->pop_back();
+            if (std::string(tag) == "UserComment" && expected && expected->empty()) expected.reset();
+            EXPECT_EQ(actual, expected) << tag;
+        };
+        const auto number = [&](const char* tag, std::initializer_list<const char*> ours, double sign = 1) {
+            auto it = theirs->find(tag);
+            const auto mine = numberOf(find(props, ours));
+            if (it == theirs->end() || !it->second.number) {
+                EXPECT_FALSE(mine) << tag << " only Vesk has it: " << *mine;
+                return;
+            }
+            ASSERT_TRUE(mine) << tag << " only exiftool has it: " << *it->second.number;
+            const double expected = *it->second.number;
+            EXPECT_NEAR(*mine * sign, expected, std::max(1e-9, std::fabs(expected) * 1e-8)) << tag;
+        };
+        const auto hemisphere = [&](const char* ref, const char* negative) {
+            const Value* v = find(props, {"{GPS}", ref});
+            return v && v->get<std::string>() && *v->get<std::string>() == negative ? -1.0 : 1.0;
+        };
+        text("Make", {"{TIFF}", "Make"});
+        text("Model", {"{TIFF}", "Model"});
+        text("DateTimeOriginal", {"{Exif}", "DateTimeOriginal"});
+        number("ExposureTime", {"{Exif}", "ExposureTime"});
+        number("FNumber", {"{Exif}", "FNumber"});
+        number("ISO", {"{Exif}", "ISOSpeedRatings"});
+        number("FocalLength", {"{Exif}", "FocalLength"});
+        number("ImageWidth", {"PixelWidth"});
+        number("ImageHeight", {"PixelHeight"});
+        number("GPSLatitude", {"{GPS}", "Latitude"}, hemisphere("LatitudeRef", "S"));
+        number("GPSLongitude", {"{GPS}", "Longitude"}, hemisphere("LongitudeRef", "W"));
+        text("UserComment", {"{Exif}", "UserComment"});
+        ++compared;
+    }
+    EXPECT_GE(compared, 24);
+}

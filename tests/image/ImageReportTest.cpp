@@ -1,0 +1,267 @@
+// The image report: what performGetImageInfo leaves in the info store, the
+// log lines it writes and the comment file, on real files.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "../TestSupport.h"
+#include "ImageTestSupport.h"
+#include "inspector/InfoKeys.h"
+#include "inspector/ViewController.h"
+#include "platform/Log.h"
+#include "platform/PropertyList.h"
+
+using namespace vesk;
+using namespace vesk::platform;
+using namespace vesk::test;
+
+namespace {
+
+// Each test gets its own private temporary directory for usercomment.xml.
+class ImageReport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("TMPDIR");
+        if (old) savedTmpdir = old;
+        tmp = std::filesystem::path(scratch.file("tmp"));
+        std::filesystem::create_directory(tmp);
+        ::chmod(tmp.c_str(), 0700);
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        inspector = ViewController::create(store, &center);
+    }
+    void TearDown() override {
+        inspector.reset();
+        if (savedTmpdir)
+            ::setenv("TMPDIR", savedTmpdir->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+
+    std::optional<std::string> field(const char* key) const { return store->get(key); }
+    std::string commentFile() const { return (tmp / "usercomment.xml").string(); }
+    std::vector<std::string> report(const std::string& path) {
+        ScopedLogCapture log;
+        inspector->performGetImageInfo(path);
+        return log.lines();
+    }
+
+    ScratchDir scratch;
+    std::filesystem::path tmp;
+    std::optional<std::string> savedTmpdir;
+    std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
+    NotificationCenter center;
+    std::shared_ptr<ViewController> inspector;
+};
+
+std::string prefixOf(const std::string& line) { return line.substr(0, line.find('=') + 1); }
+
+}  // namespace
+
+TEST_F(ImageReport, EverySampleFillsTheFieldsFromItsDictionary) {
+    for (const char* file : {"Canon_DIGITAL_IXUS_400.jpg", "Nikon_COOLPIX_P1.jpg", "Nikon_COOLPIX_P6000_GPS.jpg",
+                             "Fujifilm_FinePix_E500.jpg", "Apple_iPhone_6.jpg"}) {
+        SCOPED_TRACE(file);
+        const auto lines = report(sample(file));
+        const auto props = ViewController::exif(sample(file));
+        ASSERT_TRUE(props);
+        EXPECT_EQ(field(prefCurFilePath), sample(file));
+        EXPECT_EQ(field(prefTextViewString1), describe(Value(*props)));
+        EXPECT_EQ(field(prefTextViewString2), describe(Value(ViewController::mergedExifDictionary(props))));
+        EXPECT_EQ(field(prefTextViewString5), describe(props->at("{TIFF}")));
+        EXPECT_EQ(field(prefTextViewString6), describe(Value(ViewController::makerNoteDictionary(props))));
+        EXPECT_NE(field(prefTextViewString6), "{\n}");
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "exif info = " + describe(Value(*props)));
+        EXPECT_EQ(lines[1].rfind("exif info.allkeys = (\n", 0), 0u);
+    }
+    report(sample("Apple_iPhone_6.jpg"));
+    EXPECT_NE(field(prefTextViewString1)->find("\"{GPS}\" =     {\n        Altitude = "), std::string::npos);
+    EXPECT_NE(field(prefTextViewString6)->find("RunTime =     {\n        epoch = 0;"), std::string::npos);
+    EXPECT_NE(field(prefTextViewString2)->find("LensModel = \"iPhone 6 back camera 4.15mm f/2.2\";"), std::string::npos);
+}
+
+TEST_F(ImageReport, MergePrecedence) {
+    // {ExifAux} wins over {Exif}; Pentax over Canon; missing pieces add nothing.
+    const Dictionary props{
+        {"{Exif}", Value(Dictionary{{"LensModel", Value("exif")}, {"ISOSpeedRatings", Value(100)}})},
+        {"{ExifAux}", Value(Dictionary{{"LensModel", Value("aux")}})},
+        {"{MakerNikon}", Value(Dictionary{{"Shared", Value("nikon")}, {"N", Value(1)}})},
+        {"{MakerCanon}", Value(Dictionary{{"Shared", Value("canon")}, {"C", Value(2)}})},
+        {"{MakerApple}", Value(Dictionary{{"Shared", Value("apple")}})},
+        {"{MakerFuji}", Value(Dictionary{{"Shared", Value("fuji")}})},
+        {"{MakerPentax}", Value(Dictionary{{"Shared", Value("pentax")}})},
+        {"{MakerOlympus}", Value(Dictionary{{"Shared", Value("olympus")}, {"O", Value(3)}})},
+    };
+    EXPECT_EQ(ViewController::mergedExifDictionary(props),
+              (Dictionary{{"LensModel", Value("aux")}, {"ISOSpeedRatings", Value(100)}}));
+    EXPECT_EQ(ViewController::makerNoteDictionary(props),
+              (Dictionary{{"Shared", Value("pentax")}, {"N", Value(1)}, {"C", Value(2)}}));
+    Dictionary withoutPentax = props;
+    withoutPentax.erase("{MakerPentax}");
+    EXPECT_EQ(ViewController::makerNoteDictionary(withoutPentax).at("Shared"), Value("fuji"));
+    EXPECT_EQ(ViewController::mergedExifDictionary(std::nullopt), Dictionary{});
+    EXPECT_EQ(ViewController::makerNoteDictionary(Dictionary{}), Dictionary{});
+
+    // The same on a real file: XMP aux:Lens replaces the EXIF LensModel.
+    report(fixture("lens.jpg"));
+    EXPECT_NE(field(prefTextViewString2)->find("LensModel = \"Aux Lens 50mm f/1.8\";"), std::string::npos);
+    EXPECT_EQ(field(prefTextViewString2)->find("EXIF Lens"), std::string::npos);
+}
+
+TEST_F(ImageReport, FieldsLeftEmpty) {
+    // JFIF without TIFF or EXIF.
+    report(fixture("jfif-only.jpg"));
+    EXPECT_TRUE(field(prefTextViewString1));
+    EXPECT_EQ(field(prefTextViewString2), "{\n}");
+    EXPECT_FALSE(field(prefTextViewString3));
+    EXPECT_TRUE(field(prefTextViewString4));
+    EXPECT_FALSE(field(prefTextViewString5));
+    EXPECT_EQ(field(prefTextViewString6), "{\n}");
+
+    // EXIF only: field 2 is exactly {Exif}.
+    report(fixture("camera.tif"));
+    const auto props = ViewController::exif(fixture("camera.tif"));
+    EXPECT_EQ(field(prefTextViewString2), describe(props->at("{Exif}")));
+    EXPECT_FALSE(field(prefTextViewString4));
+}
+
+TEST_F(ImageReport, NoImageDictionary) {
+    for (const std::string& path : {fixture("text.jpg"), fixture("empty.jpg")}) {
+        SCOPED_TRACE(path);
+        const auto lines = report(path);
+        EXPECT_EQ(lines, (std::vector<std::string>{"exif info = (null)", "exif info.allkeys = (null)"}));
+        EXPECT_EQ(store->snapshot(), (std::map<std::string, std::string>{
+                                         {prefCurFilePath, path},
+                                         {prefTextViewString2, "{\n}"},
+                                         {prefTextViewString6, "{\n}"}}));
+    }
+    // A folder exists but is no source: the status line comes first.
+    const auto lines = report(fixture("folder.jpg"));
+    EXPECT_EQ(lines, (std::vector<std::string>{"Error: file name : " + fixture("folder.jpg") + " - Status: -4",
+                                                "exif info = (null)", "exif info.allkeys = (null)"}));
+    EXPECT_EQ(field(prefCurFilePath), fixture("folder.jpg"));
+    EXPECT_EQ(field(prefTextViewString2), "{\n}");
+}
+
+TEST_F(ImageReport, TwoReportsInARowLeaveNothingOver) {
+    report(sample("Canon_DIGITAL_IXUS_400.jpg"));
+    report(fixture("plist-dict.jpg"));
+    ASSERT_TRUE(field(prefTextViewString3));
+    report(fixture("jfif-only.jpg"));
+    EXPECT_FALSE(field(prefTextViewString3));
+    EXPECT_FALSE(field(prefTextViewString5));
+    EXPECT_EQ(field(prefTextViewString6), "{\n}");
+    EXPECT_EQ(field(prefCurFilePath), fixture("jfif-only.jpg"));
+}
+
+TEST_F(ImageReport, AMissingFileOrNoPathChangesNothing) {
+    report(sample("Canon_DIGITAL_IXUS_400.jpg"));
+    const auto before = store->snapshot();
+    EXPECT_TRUE(report(scratch.file("missing.jpg")).empty());
+    ScopedLogCapture log;
+    inspector->performGetImageInfo(std::nullopt);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(store->snapshot(), before);
+}
+
+TEST_F(ImageReport, FixedFileActionReadsTestexifOnTheDesktop) {
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    const std::string home = scratch.file("home");
+    ::setenv("HOME", home.c_str(), 1);
+    store->set(prefTextViewString4, "kept");
+    inspector->ibGetExifInfo();  // no ~/Desktop/testexif.jpg
+    EXPECT_EQ(field(prefTextViewString4), "kept");
+    std::filesystem::create_directories(home + "/Desktop");
+    std::filesystem::copy_file(sample("Nikon_COOLPIX_P1.jpg"), home + "/Desktop/testexif.jpg");
+    inspector->ibGetExifInfo();
+    EXPECT_EQ(field(prefCurFilePath), home + "/Desktop/testexif.jpg");
+    EXPECT_NE(field(prefTextViewString6), "{\n}");
+    ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST_F(ImageReport, CommentHoldingADictionaryIsShownAndKeptInTheFile) {
+    const auto lines = report(fixture("plist-dict.jpg"));
+    const auto props = ViewController::exif(fixture("plist-dict.jpg"));
+    const std::string comment = *props->at("{Exif}").get<Dictionary>()->at("UserComment").get<std::string>();
+    EXPECT_EQ(readFile(commentFile()), comment);
+    const Dictionary expected{
+        {"album", Value("Summer trip")},
+        {"place", Value(Dictionary{{"city", Value("Oslo")}, {"rating", Value(4)}})},
+        {"tags", Value(Array{Value("sea"), Value("boat")})},
+    };
+    EXPECT_EQ(field(prefTextViewString3), describe(Value(expected)));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "uc = " + describe(Value(expected)));
+    struct stat st{};
+    ASSERT_EQ(::stat(commentFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(ImageReport, CommentWithoutADictionaryReadsNull) {
+    for (const char* name : {"words.jpg", "plist-list.jpg", "unicode-be.jpg", "junk-comment.jpg", "big-comment.tif"}) {
+        SCOPED_TRACE(name);
+        const auto lines = report(fixture(name));
+        EXPECT_EQ(field(prefTextViewString3), "(null)");
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[2], "uc = (null)");
+    }
+    EXPECT_EQ(std::filesystem::file_size(commentFile()), 28u * 37450 - 1);
+    report(fixture("words.jpg"));
+    EXPECT_EQ(readFile(commentFile()), "Just some plain words");
+}
+
+TEST_F(ImageReport, CommentOnlyInExifAuxIsNotUsed) {
+    // The reader never puts a comment in {ExifAux}; the report must ignore one there.
+    const Dictionary props{{"{ExifAux}", Value(Dictionary{{"UserComment", Value("<plist><dict/></plist>")}})}};
+    EXPECT_EQ(ViewController::mergedExifDictionary(props).count("UserComment"), 1u);
+    report(fixture("lens.jpg"));  // no comment at all
+    EXPECT_FALSE(field(prefTextViewString3));
+    EXPECT_FALSE(std::filesystem::exists(commentFile()));
+}
+
+TEST_F(ImageReport, ASymbolicLinkAtTheCommentPathIsReplacedNotFollowed) {
+    const std::string victim = scratch.write("victim.txt", "precious");
+    std::filesystem::create_symlink(victim, commentFile());
+    report(fixture("words.jpg"));
+    EXPECT_EQ(readFile(victim), "precious");
+    EXPECT_FALSE(std::filesystem::is_symlink(commentFile()));
+    EXPECT_EQ(readFile(commentFile()), "Just some plain words");
+}
+
+TEST_F(ImageReport, ASharedTemporaryDirectoryIsRefused) {
+    ::chmod(tmp.c_str(), 0777);
+    const auto lines = report(fixture("plist-dict.jpg"));
+    ::chmod(tmp.c_str(), 0700);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(prefixOf(lines[2]), "writing error =");
+    EXPECT_FALSE(field(prefTextViewString3));
+    EXPECT_TRUE(field(prefTextViewString4));  // the report goes on
+    EXPECT_FALSE(std::filesystem::exists(commentFile()));
+}
+
+TEST_F(ImageReport, BadInputRunsToTheEnd) {
+    for (const char* name : {"truncated-exif.jpg", "truncated-scan.jpg", "junk-comment.jpg", "big-comment.tif",
+                             "empty.jpg", "text.jpg", "folder.jpg"}) {
+        SCOPED_TRACE(name);
+        report(fixture(name));
+        EXPECT_TRUE(field(prefTextViewString2));
+        EXPECT_TRUE(field(prefTextViewString6));
+    }
+}
+
+TEST(VeskInfoProperties, PrintsTheDictionaryAsJson) {
+    const auto out = captureOutput({VESK_INFO_BIN, "--properties", sample("Apple_iPhone_6.jpg"), fixture("text.jpg")});
+    ASSERT_TRUE(out);
+    const auto newline = out->find('\n');
+    ASSERT_NE(newline, std::string::npos);
+    const std::string first = out->substr(0, newline), second = out->substr(newline + 1);
+    EXPECT_EQ(first.rfind("{\"path\": \"" + sample("Apple_iPhone_6.jpg") + "\", \"properties\": {\"ColorModel\": \"RGB\"", 0), 0u);
+    EXPECT_NE(first.find("\"{MakerApple}\": {"), std::string::npos);
+    EXPECT_NE(first.find("\"Latitude\": 40.44697222222222"), std::string::npos);
+    EXPECT_EQ(second, "{\"path\": \"" + fixture("text.jpg") + "\", \"properties\": null}\n");
+}
