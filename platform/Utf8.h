@@ -13,6 +13,9 @@ bool isValid(std::string_view bytes);
 // The text with every invalid byte replaced by U+FFFD; valid input is returned unchanged.
 std::string sanitize(std::string_view bytes);
 
+// Appends the UTF-8 form of a code point (which the caller has checked).
+void append(std::string& out, char32_t codePoint);
+
 // Length in UTF-16 code units, the platform string's own length; invalid bytes count one each.
 std::size_t utf16Length(std::string_view bytes);
 

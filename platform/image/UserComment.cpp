@@ -30,24 +30,6 @@ std::string textUpToNul(ByteSpan bytes) {
     return utf8::sanitize(std::string_view(begin, ::strnlen(begin, bytes.size())));
 }
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // UTF-16 up to the first U+0000; unpaired surrogates become U+FFFD.
 std::string fromUtf16(ByteSpan bytes, bool bigEndian) {
     std::string out;
@@ -58,12 +40,12 @@ std::string fromUtf16(ByteSpan bytes, bool bigEndian) {
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
             const char16_t low = *readU16(bytes, (i + 1) * 2, bigEndian);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00));
+                utf8::append(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        appendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? U'\uFFFD' : static_cast<char32_t>(u));
+        utf8::append(out, (u >= 0xD800 && u <= 0xDFFF) ? U'\uFFFD' : static_cast<char32_t>(u));
     }
     return out;
 }

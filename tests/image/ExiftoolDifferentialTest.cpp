@@ -70,23 +70,6 @@ private:
     void skip() {
         while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
     }
-    static void appendUtf8(std::string& out, unsigned c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
     std::optional<std::string> string() {
         if (!eat('"')) return std::nullopt;
         std::string out;
@@ -113,7 +96,7 @@ private:
                     code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
                     i_ += 6;
                 }
-                appendUtf8(out, code);
+                vesk::platform::utf8::append(out, static_cast<char32_t>(code));
                 break;
             }
             default: out += c; break;
