@@ -135,10 +135,54 @@ plist_t toNode(const Value& v) {
         v.storage());
 }
 
+std::uint64_t bigEndian(std::string_view bytes, std::size_t at, std::size_t width) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < width; ++i) v = (v << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+    return v;
+}
+
+// libplist asserts, and so aborts the process, when a key of a binary list
+// holds a zero byte. Such a list is refused before libplist sees it: every
+// text object is looked at through the offset table, within bounds.
+bool binaryListHasTextWithZeroByte(std::string_view b) {
+    constexpr std::size_t kHeader = 8, kTrailer = 32;
+    if (b.size() < kHeader + kTrailer || b.substr(0, 8) != "bplist00") return false;
+    const std::size_t trailer = b.size() - kTrailer;
+    const std::size_t offsetSize = static_cast<std::uint8_t>(b[trailer + 6]);
+    const std::uint64_t count = bigEndian(b, trailer + 8, 8);
+    const std::uint64_t table = bigEndian(b, trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || table >= trailer || count > (trailer - table) / offsetSize)
+        return false;  // malformed: libplist refuses it on its own
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::uint64_t at = bigEndian(b, static_cast<std::size_t>(table + i * offsetSize), offsetSize);
+        if (at >= trailer) continue;
+        const auto marker = static_cast<std::uint8_t>(b[at]);
+        const unsigned kind = marker >> 4;
+        if (kind != 0x5 && kind != 0x6) continue;  // ASCII and UTF-16 texts
+        std::uint64_t length = marker & 0x0F;
+        std::uint64_t start = at + 1;
+        if (length == 0x0F) {  // the length follows as an integer object
+            if (start >= trailer || (static_cast<std::uint8_t>(b[start]) >> 4) != 0x1) continue;
+            const std::size_t width = std::size_t{1} << (static_cast<std::uint8_t>(b[start]) & 0x03);
+            if (start + 1 + width > trailer) continue;
+            length = bigEndian(b, static_cast<std::size_t>(start + 1), width);
+            start += 1 + width;
+        }
+        const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+        if (start > trailer || length > (trailer - start) / unit) continue;
+        for (std::uint64_t k = 0; k < length; ++k) {
+            const std::size_t p = static_cast<std::size_t>(start + k * unit);
+            if (b[p] == '\0' && (unit == 1 || b[p + 1] == '\0')) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::optional<Value> parsePropertyList(std::string_view bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    if (binaryListHasTextWithZeroByte(bytes)) return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     PlistPtr owner(root);

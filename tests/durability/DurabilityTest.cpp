@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -24,16 +25,25 @@ TEST(DefaultsDurability, AKillDuringAWriteLeavesTheOldOrTheNewStoreNeverAHalfOne
         seed.set("value", "first");
     }
     std::mt19937 random(12345);
-    // Up to 30 ms: long enough for the writer to start and get through writes
-    // even on a loaded machine, short enough to land inside one often.
-    std::uniform_int_distribution<int> delay(0, 30000);
+    // Once the writer is writing, it replaces the file every few hundred
+    // microseconds; a kill within 3 ms lands anywhere in a write.
+    std::uniform_int_distribution<int> delay(0, 3000);
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
     const std::string a(64 * 1024, 'a'), b(64 * 1024, 'b');
     int sawNew = 0;
     for (int round = 0; round < 200; ++round) {
         SCOPED_TRACE(round);
         pid_t pid = 0;
         char* argv[] = {const_cast<char*>(DEFAULTS_WRITER), const_cast<char*>(path.c_str()), nullptr};
+        const auto before = inode();
         ASSERT_EQ(::posix_spawn(&pid, DEFAULTS_WRITER, nullptr, nullptr, argv, environ), 0);
+        // Wait for its first write, however slowly the machine starts it.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (inode() == before && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         ::kill(pid, SIGKILL);
         int status = 0;
@@ -46,7 +56,7 @@ TEST(DefaultsDurability, AKillDuringAWriteLeavesTheOldOrTheNewStoreNeverAHalfOne
         EXPECT_TRUE(*value == "first" || *value == a || *value == b) << value->size();
         sawNew += *value != "first";
     }
-    EXPECT_GT(sawNew, 0);  // the writer did get through writes
+    EXPECT_EQ(sawNew, 200);  // from the first round on, the store holds a written value
     // Temporary files of killed writers may remain; the store itself is whole.
     for (const auto& e : std::filesystem::directory_iterator(dir.path()))
         EXPECT_TRUE(e.path().filename() == "defaults.plist" ||
