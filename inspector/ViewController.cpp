@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "inspector/InfoKeys.h"
 #include "platform/Dispatch.h"
@@ -478,7 +479,12 @@ void ViewController::performGetImageInfo(const Path& path) {
             const std::string comment = text ? *text : platform::describe(it->second);
             const std::string commentPath =
                 platform::appendingPathComponent(platform::temporaryDirectory(), "usercomment.xml");
-            if (auto error = platform::atomicWriteFile(commentPath, comment, /*privateDirOnly=*/true)) {
+            // In the window image reports never overlap, all running on the
+            // main thread; vesk-info's workers each have a main queue of their
+            // own, so the shared file is written and read back by one at a time.
+            static std::mutex commentFileMutex;
+            std::lock_guard commentFileLock(commentFileMutex);
+            if (auto error = platform::atomicWriteFile(commentPath, comment, {.privateDirOnly = true, .durable = false})) {
                 nslog("writing error = %@", {*error});
             } else {
                 std::optional<platform::Value> uc;

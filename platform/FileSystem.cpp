@@ -89,10 +89,10 @@ std::string temporaryDirectory() {
 }
 
 std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,
-                                           bool privateDirOnly) {
+                                           AtomicWriteOptions options) {
     std::string dir = deletingLastPathComponent(path);
     if (dir.empty()) dir = ".";
-    if (privateDirOnly) {
+    if (options.privateDirOnly) {
         if (auto refused = checkPrivateDirectory(dir)) return refused;
     }
     std::string tmpl = appendingPathComponent(dir, ".vesk-write-XXXXXX");
@@ -112,7 +112,7 @@ std::optional<std::string> atomicWriteFile(const std::string& path, const std::s
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (::fchmod(fd, 0600) != 0 || ::fsync(fd) != 0) {
+    if (::fchmod(fd, 0600) != 0 || (options.durable && ::fsync(fd) != 0)) {
         const int err = errno;
         ::close(fd);
         ::unlink(tmpl.c_str());

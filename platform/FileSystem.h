@@ -27,12 +27,18 @@ std::string appendingPathComponent(const std::string& dir, const std::string& na
 std::string temporaryDirectory();
 
 // Writes `bytes` to `path` so that `path` holds either its old content or all
-// of the new: a temporary file in the same folder, flushed to disk, renamed
-// over the target (a symbolic link at the target is replaced, never followed).
-// With `privateDirOnly`, a folder not owned by the user or writable by others
-// is refused. Returns an error description on failure.
+// of the new: a temporary file in the same folder, renamed over the target (a
+// symbolic link at the target is replaced, never followed).
+struct AtomicWriteOptions {
+    // Refuse a folder not owned by the user or writable by others.
+    bool privateDirOnly = false;
+    // Flush the data to disk before the rename, so that it also survives a
+    // power loss; a scratch file does not need it.
+    bool durable = true;
+};
+// Returns an error description on failure.
 std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,
-                                           bool privateDirOnly = false);
+                                           AtomicWriteOptions options = {});
 
 // Reads a regular file of at most `limit` bytes; nothing for anything else.
 std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit);

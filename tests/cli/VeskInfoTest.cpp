@@ -2,6 +2,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <map>
+#include <sstream>
 
 #include "../TestSupport.h"
 
@@ -69,4 +71,22 @@ TEST(VeskInfo, ManyPathsKeepTheirOrderAndOneMissingSetsStatusOne) {
     ASSERT_NE(b, std::string::npos);
     EXPECT_LT(a, b);
     EXPECT_NE(r.err.find("missing.jpg: No such file or directory"), std::string::npos);
+}
+
+TEST(VeskInfo, ParallelWorkersEachReadBackTheirOwnComment) {
+    // Workers share one usercomment.xml; each report must show its own file's comment.
+    const std::string fixtures = VESK_FIXTURE_DIR "/image/";
+    const std::vector<std::string> names = {"plist-dict.jpg", "words.jpg", "plist-list.jpg", "unicode-le.jpg"};
+    std::map<std::string, std::string> alone;
+    for (const auto& n : names) alone[n] = runVeskInfo("--json '" + fixtures + n + "'").out;
+    std::string args;
+    for (int i = 0; i < 25; ++i)
+        for (const auto& n : names) args += " '" + fixtures + n + "'";
+    const auto r = runVeskInfo("--json" + args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::size_t i = 0;
+    for (; std::getline(lines, line); ++i) EXPECT_EQ(line + "\n", alone[names[i % names.size()]]) << i;
+    EXPECT_EQ(i, 100u);
 }

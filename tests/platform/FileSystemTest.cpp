@@ -55,12 +55,12 @@ TEST(FileSystem, AtomicWriteReplacesALinkInsteadOfFollowingIt) {
 TEST(FileSystem, PrivateWritesRefuseSharedFolders) {
     ScratchDir dir;
     ::chmod(dir.path().c_str(), 0777);
-    auto error = atomicWriteFile(dir.file("f"), "x", true);
+    auto error = atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true});
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("writable by others"), std::string::npos);
     EXPECT_FALSE(fileExists(dir.file("f")));
     ::chmod(dir.path().c_str(), 0700);
-    EXPECT_FALSE(atomicWriteFile(dir.file("f"), "x", true));
+    EXPECT_FALSE(atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true}));
 }
 
 TEST(PropertyList, ReadsXmlAndBinaryAndRefusesJunk) {
