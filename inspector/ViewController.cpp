@@ -83,14 +83,14 @@ std::optional<std::vector<std::int32_t>> loggedArchitectures(const std::string& 
 std::string asToolOperand(const std::string& path) { return path.starts_with('-') ? "./" + path : path; }
 
 // Every lookup in a missing dictionary finds nothing.
-const platform::Dictionary* subDictionary(const std::optional<platform::Dictionary>& properties, const char* key) {
+const platform::Dictionary* subDictionary(const platform::Dictionary* properties, const char* key) {
     if (!properties) return nullptr;
     auto it = properties->find(key);
     return it == properties->end() ? nullptr : it->second.get<platform::Dictionary>();
 }
 
 // addEntriesFromDictionary: of each present sub-dictionary, in order.
-platform::Dictionary mergeSubDictionaries(const std::optional<platform::Dictionary>& properties,
+platform::Dictionary mergeSubDictionaries(const platform::Dictionary* properties,
                                           std::initializer_list<const char*> keys) {
     platform::Dictionary merged;
     for (const char* key : keys)
@@ -456,15 +456,16 @@ bool ViewController::isModuleAtPath(const Path& path, std::int32_t type) {
 void ViewController::performGetImageInfo(const Path& path) {
     if (!beginReport(path)) return;
 
-    const std::optional<platform::Dictionary> info = exif(*path);
     std::optional<platform::Value> infoValue;
     std::optional<platform::Value> allKeys;
-    if (info) {
-        infoValue = platform::Value(*info);
+    if (auto read = exif(*path)) {
         platform::Array keys;
-        for (const auto& entry : *info) keys.emplace_back(entry.first);
+        for (const auto& entry : *read) keys.emplace_back(entry.first);
         allKeys = platform::Value(std::move(keys));
+        infoValue = platform::Value(std::move(*read));
     }
+    // Every lookup below reads the one copy the report owns.
+    const platform::Dictionary* info = infoValue ? infoValue->get<platform::Dictionary>() : nullptr;
     nslog("exif info = %@", {platform::describe(infoValue)});
     nslog("exif info.allkeys = %@", {platform::describe(allKeys)});
 
@@ -505,12 +506,12 @@ void ViewController::performGetImageInfo(const Path& path) {
     store_->set(prefTextViewString6, platform::describe(platform::Value(makerNoteDictionary(info))));
 }
 
-platform::Dictionary ViewController::mergedExifDictionary(const std::optional<platform::Dictionary>& properties) {
+platform::Dictionary ViewController::mergedExifDictionary(const platform::Dictionary* properties) {
     return mergeSubDictionaries(properties,
                                 {platform::kImagePropertyExifDictionary, platform::kImagePropertyExifAuxDictionary});
 }
 
-platform::Dictionary ViewController::makerNoteDictionary(const std::optional<platform::Dictionary>& properties) {
+platform::Dictionary ViewController::makerNoteDictionary(const platform::Dictionary* properties) {
     return mergeSubDictionaries(
         properties, {platform::kImagePropertyMakerNikonDictionary, platform::kImagePropertyMakerCanonDictionary,
                      platform::kImagePropertyMakerAppleDictionary, platform::kImagePropertyMakerFujiDictionary,

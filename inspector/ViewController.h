@@ -100,8 +100,14 @@ public:
     // What the image report shows of an image property dictionary: "{Exif}"
     // then "{ExifAux}", and the five maker dictionaries Nikon, Canon, Apple,
     // Fuji, Pentax; a later source replaces the value of an equal key.
-    static platform::Dictionary mergedExifDictionary(const std::optional<platform::Dictionary>& properties);
-    static platform::Dictionary makerNoteDictionary(const std::optional<platform::Dictionary>& properties);
+    static platform::Dictionary mergedExifDictionary(const platform::Dictionary* properties);
+    static platform::Dictionary makerNoteDictionary(const platform::Dictionary* properties);
+    static platform::Dictionary mergedExifDictionary(const std::optional<platform::Dictionary>& properties) {
+        return mergedExifDictionary(properties ? &*properties : nullptr);
+    }
+    static platform::Dictionary makerNoteDictionary(const std::optional<platform::Dictionary>& properties) {
+        return makerNoteDictionary(properties ? &*properties : nullptr);
+    }
 
     // Outlet to the window's button; not owned.
     MyDoubleClickButton* ibDoubleClickButton() const { return ibDoubleClickButton_; }

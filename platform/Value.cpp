@@ -237,24 +237,29 @@ std::string toJson(const Value* value) {
 
 std::string jsonString(const std::string& text) {
     const std::string valid = utf8::sanitize(text);
-    std::string out = "\"";
-    for (unsigned char c : valid) {
+    std::string out;
+    out.reserve(valid.size() + 2);
+    out += '"';
+    std::size_t run = 0;  // start of the bytes that need no escape
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        const auto c = static_cast<unsigned char>(valid[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(valid, run, i - run);
+        run = i + 1;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
+        default: {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        }
         }
     }
+    out.append(valid, run, std::string::npos);
     out += '"';
     return out;
 }
