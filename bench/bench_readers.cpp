@@ -12,6 +12,7 @@
 #include "platform/Log.h"
 #include "platform/Value.h"
 #include "platform/macho/Bundle.h"
+#include "platform/macho/MachOReader.h"
 
 namespace fs = std::filesystem;
 using namespace vesk;
@@ -46,6 +47,14 @@ void BM_BundleArchitectures(benchmark::State& state, std::string path) {
     for (auto _ : state) {
         auto bundle = platform::Bundle::bundleWithPath(path);
         benchmark::DoNotOptimize(bundle->executableArchitectures());
+    }
+}
+
+// The Mach-O reader alone on the executable: open, read the headers, close.
+void BM_MachOReader(benchmark::State& state, std::string executable) {
+    for (auto _ : state) {
+        auto source = platform::macho::FileSource::open(executable);
+        benchmark::DoNotOptimize(platform::macho::parse(*source));
     }
 }
 
@@ -88,9 +97,13 @@ void registerFiles() {
     }
     if (!corpus().empty()) {
         for (const char* name : {"Thin.bundle", "Universal.bundle", "Huge.bundle"})
-            if (fs::exists(fs::path(corpus()) / name))
+            if (fs::exists(fs::path(corpus()) / name)) {
+                const auto bundle = (fs::path(corpus()) / name).string();
                 benchmark::RegisterBenchmark((std::string("BundleArchitectures/") + name).c_str(),
-                                             BM_BundleArchitectures, (fs::path(corpus()) / name).string());
+                                             BM_BundleArchitectures, bundle);
+                if (auto exe = platform::Bundle::bundleWithPath(bundle)->executablePath())
+                    benchmark::RegisterBenchmark((std::string("MachOReader/") + name).c_str(), BM_MachOReader, *exe);
+            }
     }
 }
 

@@ -466,10 +466,12 @@ void ViewController::performGetImageInfo(const Path& path) {
     }
     // Every lookup below reads the one copy the report owns.
     const platform::Dictionary* info = infoValue ? infoValue->get<platform::Dictionary>() : nullptr;
-    nslog("exif info = %@", {platform::describe(infoValue)});
+    // Rendered once: the log line and field 1 show the same text.
+    const std::string infoText = platform::describe(infoValue);
+    nslog("exif info = %@", {infoText});
     nslog("exif info.allkeys = %@", {platform::describe(allKeys)});
 
-    if (infoValue) store_->set(prefTextViewString1, platform::describe(*infoValue));
+    if (infoValue) store_->set(prefTextViewString1, infoText);
 
     store_->set(prefTextViewString2, platform::describe(platform::Value(mergedExifDictionary(info))));
 
@@ -490,8 +492,9 @@ void ViewController::performGetImageInfo(const Path& path) {
             } else {
                 std::optional<platform::Value> uc;
                 if (auto d = platform::dictionaryWithContentsOfFile(commentPath)) uc = platform::Value(std::move(*d));
-                nslog("uc = %@", {platform::describe(uc)});
-                store_->set(prefTextViewString3, platform::describe(uc));
+                const std::string ucText = platform::describe(uc);
+                nslog("uc = %@", {ucText});
+                store_->set(prefTextViewString3, ucText);
             }
         }
     }
