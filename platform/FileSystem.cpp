@@ -127,6 +127,18 @@ std::optional<std::string> atomicWriteFile(const std::string& path, const std::s
     return std::nullopt;
 }
 
+std::size_t readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, out + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;

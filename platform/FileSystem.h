@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,10 @@ struct AtomicWriteOptions {
 // Returns an error description on failure.
 std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,
                                            AtomicWriteOptions options = {});
+
+// Reads up to `size` bytes at `offset` of an open file, retrying interrupted
+// reads; the count read, short at the end of the file or on an error.
+std::size_t readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset);
 
 // Reads a regular file of at most `limit` bytes; nothing for anything else.
 std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit);

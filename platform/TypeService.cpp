@@ -107,18 +107,6 @@ std::uint32_t readLE32(const unsigned char* p) {
     return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
 }
 
-// Reads up to `size` bytes at `offset`; the count read, 0 on error.
-std::size_t readAt(int fd, unsigned char* buf, std::size_t size, std::uint64_t offset) {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, buf + got, size - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
-}
-
 // The file type of a thin Mach-O header, read in the header's own byte order.
 std::optional<std::uint32_t> thinFileType(const unsigned char* p, std::size_t size) {
     if (size < 16) return std::nullopt;

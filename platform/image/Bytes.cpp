@@ -1,5 +1,7 @@
 #include "platform/image/Bytes.h"
 
+#include "platform/FileSystem.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,14 +56,7 @@ FileBytes::FileBytes(int fd) : fd_(fd) {
 bool FileBytes::read(std::uint64_t offset, std::size_t length, std::vector<std::uint8_t>& out) const {
     if (offset > size_ || size_ - offset < length) return false;
     out.resize(length);
-    std::size_t got = 0;
-    while (got < length) {
-        const ssize_t n = ::pread(fd_, out.data() + got, length - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
+    return readAt(fd_, out.data(), length, offset) == length;
 }
 
 }  // namespace vesk::platform::image

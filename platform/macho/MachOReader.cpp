@@ -1,5 +1,7 @@
 #include "platform/macho/MachOReader.h"
 
+#include "platform/FileSystem.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,16 +209,10 @@ FileSource& FileSource::operator=(FileSource&& other) noexcept {
 
 bool FileSource::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
     if (offset > size_ || out.size() > size_ - offset) return false;
-    std::size_t got = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::pread(fd_, out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        // The file may have shrunk since it was opened.
-        if (n <= 0) return false;
-        got += static_cast<std::size_t>(n);
-    }
+    const std::size_t got = readAt(fd_, out.data(), out.size(), offset);
     bytesRead_ += got;
-    return true;
+    // Short when the file has shrunk since it was opened.
+    return got == out.size();
 }
 
 ParseResult parse(const ByteSource& source) {
