@@ -34,7 +34,8 @@ struct AtomicWriteOptions {
     // Refuse a folder not owned by the user or writable by others.
     bool privateDirOnly = false;
     // Flush the data to disk before the rename, so that it also survives a
-    // power loss; a scratch file does not need it.
+    // power loss. A scratch file does not need it; its data is left for the
+    // kernel to write when it likes (after a power loss the file may be empty).
     bool durable = true;
 };
 // Returns an error description on failure.

@@ -52,6 +52,38 @@ TEST(FileSystem, AtomicWriteReplacesALinkInsteadOfFollowingIt) {
     EXPECT_EQ(vesk::test::readFile(target), "new text");
 }
 
+// Scratch writes swap the new file in; whatever stood there before must go,
+// and only a file may be swapped away.
+TEST(FileSystem, ScratchWritesReplaceFilesAndLinksButNotFolders) {
+    ScratchDir dir;
+    const AtomicWriteOptions scratch{.privateDirOnly = true, .durable = false};
+    const std::string target = dir.file("usercomment.xml");
+    ASSERT_FALSE(atomicWriteFile(target, "first", scratch));
+    ASSERT_FALSE(atomicWriteFile(target, "second, longer", scratch));
+    EXPECT_EQ(vesk::test::readFile(target), "second, longer");
+    struct stat st{};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    const std::string victim = dir.write("victim", "keep me");
+    std::filesystem::remove(target);
+    std::filesystem::create_symlink(victim, target);
+    ASSERT_FALSE(atomicWriteFile(target, "third", scratch));
+    EXPECT_FALSE(std::filesystem::is_symlink(target));
+    EXPECT_EQ(vesk::test::readFile(victim), "keep me");
+
+    std::filesystem::remove(target);
+    std::filesystem::create_directory(target);
+    dir.write("usercomment.xml/inside", "kept");
+    EXPECT_TRUE(atomicWriteFile(target, "fourth", scratch));
+    EXPECT_EQ(vesk::test::readFile(dir.file("usercomment.xml/inside")), "kept");
+
+    // No side file is left behind by any of them.
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 2u);  // the folder and the victim
+}
+
 TEST(FileSystem, PrivateWritesRefuseSharedFolders) {
     ScratchDir dir;
     ::chmod(dir.path().c_str(), 0777);
