@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace vesk::platform::image {
@@ -55,6 +56,19 @@ FileBytes::FileBytes(int fd) : fd_(fd) {
 
 bool FileBytes::read(std::uint64_t offset, std::size_t length, std::vector<std::uint8_t>& out) const {
     if (offset > size_ || size_ - offset < length) return false;
+    const auto inBlock = [&] { return offset >= blockOffset_ && offset - blockOffset_ + length <= block_.size(); };
+    if (!inBlock() && length <= kBlockSize) {
+        // The block starts at the read, since headers are walked forwards.
+        block_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size_ - offset)));
+        blockOffset_ = offset;
+        const std::size_t got = readAt(fd_, block_.data(), block_.size(), offset);
+        block_.resize(got);
+    }
+    if (inBlock()) {
+        const auto start = block_.begin() + static_cast<std::ptrdiff_t>(offset - blockOffset_);
+        out.assign(start, start + static_cast<std::ptrdiff_t>(length));
+        return true;
+    }
     out.resize(length);
     return readAt(fd_, out.data(), length, offset) == length;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <string_view>
@@ -303,13 +304,12 @@ void eachGuarded(const Container& container, Fn&& fn) {
     }
 }
 
-}  // namespace
-
-ExivMetadata readWithExiv2(const std::string& path) {
+template <typename Open>
+ExivMetadata readImage(Open&& open) {
     prepareExiv2();
     ExivMetadata out;
     try {
-        auto image = Exiv2::ImageFactory::open(path);
+        auto image = open();
         if (!image.get()) return out;
         out.recognized = true;
         try {
@@ -341,6 +341,18 @@ ExivMetadata readWithExiv2(const std::string& path) {
         // Exiv2 does not know the format, or could not open the file.
     }
     return out;
+}
+
+}  // namespace
+
+ExivMetadata readWithExiv2(const std::string& path) {
+    return readImage([&] { return Exiv2::ImageFactory::open(path); });
+}
+
+ExivMetadata readWithExiv2(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) return {};
+    // Exiv2's memory source only reads the bytes it is given.
+    return readImage([&] { return Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size())); });
 }
 
 }  // namespace vesk::platform::image

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 
 #include "platform/Value.h"
@@ -22,5 +23,9 @@ struct ExivMetadata {
 
 // Never throws and never writes to the log. `path` must name a regular file.
 ExivMetadata readWithExiv2(const std::string& path);
+// The same over bytes in memory, which must outlive the call: the head of a
+// JPEG up to its first scan holds all its metadata, and reading it from
+// memory spares Exiv2 opening and reading the file again.
+ExivMetadata readWithExiv2(std::span<const std::uint8_t> bytes);
 
 }  // namespace vesk::platform::image

@@ -20,6 +20,10 @@ using namespace image;
 
 enum class Kind { Other, Jpeg, Tiff, Jp2 };
 
+// A JPEG whose segments before the first scan are larger than this (a
+// hostile stream of huge segments) is left to Exiv2 to read from the file.
+constexpr std::uint64_t kMaxJpegHeadInMemory = 8 << 20;
+
 Kind kindOf(const FileBytes& file) {
     std::vector<std::uint8_t> head;
     if (!file.read(0, std::min<std::uint64_t>(file.size(), 16), head)) return Kind::Other;
@@ -131,7 +135,15 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     if (index != 0) return std::nullopt;
     const FileBytes file(fd_);
     const Kind kind = kindOf(file);
-    ExivMetadata exiv = readWithExiv2(descriptorPath(fd_, ""));
+    std::optional<JpegHeader> jpeg;
+    if (kind == Kind::Jpeg) jpeg = readJpegHeader(file);
+    ExivMetadata exiv;
+    std::vector<std::uint8_t> head;
+    if (jpeg && jpeg->scanStart && jpeg->scanStart <= kMaxJpegHeadInMemory && file.read(0, jpeg->scanStart, head))
+        exiv = readWithExiv2(head);
+    else
+        exiv = readWithExiv2(descriptorPath(fd_, ""));
+    head = {};
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
     Dictionary props;
@@ -145,16 +157,15 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     }
 
     std::optional<JfifSegment> jfif;
-    if (kind == Kind::Jpeg) {
-        const JpegHeader jpeg = readJpegHeader(file);
-        jfif = jpeg.jfif;
-        if (jpeg.frame) {
-            props["PixelWidth"] = Value(static_cast<std::int64_t>(jpeg.frame->width));
-            props["PixelHeight"] = Value(static_cast<std::int64_t>(jpeg.frame->height));
-            props["Depth"] = Value(static_cast<std::int64_t>(jpeg.frame->precision));
-            if (jpeg.frame->components == 1) props["ColorModel"] = Value("Gray");
-            if (jpeg.frame->components == 3) props["ColorModel"] = Value("RGB");
-            if (jpeg.frame->components == 4) props["ColorModel"] = Value("CMYK");
+    if (jpeg) {
+        jfif = jpeg->jfif;
+        if (const auto& frame = jpeg->frame) {
+            props["PixelWidth"] = Value(static_cast<std::int64_t>(frame->width));
+            props["PixelHeight"] = Value(static_cast<std::int64_t>(frame->height));
+            props["Depth"] = Value(static_cast<std::int64_t>(frame->precision));
+            if (frame->components == 1) props["ColorModel"] = Value("Gray");
+            if (frame->components == 3) props["ColorModel"] = Value("RGB");
+            if (frame->components == 4) props["ColorModel"] = Value("CMYK");
         }
         if (jfif) {
             Dictionary j;
@@ -166,7 +177,7 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
             j["XDensity"] = Value(static_cast<std::int64_t>(jfif->xDensity));
             j["YDensity"] = Value(static_cast<std::int64_t>(jfif->yDensity));
             j["DensityUnit"] = Value(static_cast<std::int64_t>(jfif->densityUnit));
-            if (jpeg.frame) j["IsProgressive"] = Value(jpeg.frame->progressive());
+            if (jpeg->frame) j["IsProgressive"] = Value(jpeg->frame->progressive());
             props[kImagePropertyJFIFDictionary] = Value(std::move(j));
         }
     } else if (kind == Kind::Jp2) {

@@ -60,6 +60,7 @@ JpegHeader readJpegHeader(const FileBytes& file) {
         const std::uint8_t marker = buf[1];
         pos += 2;
         if (marker == JPEG_SOI || marker == JPEG_TEM || (marker >= JPEG_RST0 && marker <= JPEG_RST7)) continue;
+        if (marker == JPEG_SOS) out.scanStart = pos;
         if (marker == JPEG_SOS || marker == JPEG_EOI) return out;
         if (!file.read(pos, 2, buf)) return out;
         const std::uint16_t length = static_cast<std::uint16_t>(buf[0] << 8 | buf[1]);

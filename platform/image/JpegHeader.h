@@ -40,6 +40,9 @@ struct JpegFrame {
 struct JpegHeader {
     std::optional<JfifSegment> jfif;
     std::optional<JpegFrame> frame;
+    // Offset just past the first SOS marker: every metadata segment lies
+    // before it. 0 when the walk ended some other way.
+    std::uint64_t scanStart = 0;
 };
 
 // True when the bytes start like a JPEG stream (SOI, then a marker).

@@ -270,6 +270,33 @@ TEST(JpegHeaders, JfifAndFrameHeader) {
     EXPECT_EQ(h.frame->height, 480);
     EXPECT_EQ(h.frame->components, 3);
     EXPECT_TRUE(h.frame->progressive());
+    EXPECT_EQ(h.scanStart, j.size() - 2);  // just past the SOS marker
+}
+
+// Small reads come out of one cached block; wherever a read falls (inside
+// it, across its end, larger than it, past the end of the file) it must
+// give the file's bytes or fail.
+TEST(FileBytesReads, AgreeWithTheFileWhereverTheyFall) {
+    Bytes content(3 * FileBytes::kBlockSize + 123);
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    TempFile f(content);
+    const FileBytes file(f.fd);
+    ASSERT_EQ(file.size(), content.size());
+    const std::size_t block = FileBytes::kBlockSize;
+    const std::pair<std::size_t, std::size_t> reads[] = {
+        {0, 16},         {2, 2},          {block - 1, 2},  {block - 3, 3},    {10, block},       {block, 1},
+        {5, 2 * block},  {0, 0},          {content.size() - 1, 1},            {content.size(), 0},
+        {3 * block, 123}, {block / 2, block}, {1, 1}};
+    Bytes out;
+    for (const auto& [offset, length] : reads) {
+        SCOPED_TRACE(std::to_string(offset) + "+" + std::to_string(length));
+        ASSERT_TRUE(file.read(offset, length, out));
+        EXPECT_EQ(out, Bytes(content.begin() + static_cast<std::ptrdiff_t>(offset),
+                             content.begin() + static_cast<std::ptrdiff_t>(offset + length)));
+    }
+    EXPECT_FALSE(file.read(content.size() - 1, 2, out));
+    EXPECT_FALSE(file.read(content.size() + 1, 0, out));
+    EXPECT_FALSE(file.read(0, content.size() + 1, out));
 }
 
 TEST(JpegHeaders, BadStreamsYieldWhatCameBeforeTheFault) {

@@ -2,6 +2,7 @@
 // fixtures and hand-broken TIFFs.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,10 @@
 
 #include "../TestSupport.h"
 #include "ImageTestSupport.h"
+#include "platform/image/Bytes.h"
+#include "platform/image/ExivReader.h"
 #include "platform/image/ImageSource.h"
+#include "platform/image/JpegHeader.h"
 
 using namespace vesk::platform;
 using namespace vesk::test;
@@ -315,4 +319,41 @@ TEST(BadInput, AGigabyteTiffCostsWhatItsHeadersCost) {
     EXPECT_EQ(props->at("FileSize"), Value(std::int64_t{1} << 30));
     EXPECT_EQ(props->at("PixelWidth"), Value(40));
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "kilobytes";
+}
+
+// JPEGs are handed to Exiv2 as their head up to the first scan; that must
+// read exactly like the whole file, which is how every other file is read.
+TEST(ExivReader, AJpegHeadReadsLikeTheWholeFile) {
+    using namespace vesk::platform::image;
+    std::vector<std::string> paths;
+    for (const char* name : {"Apple_iPhone_6.jpg", "Canon_DIGITAL_IXUS_400.jpg", "Fujifilm_FinePix_E500.jpg",
+                             "Nikon_COOLPIX_P1.jpg", "Nikon_COOLPIX_P6000_GPS.jpg"})
+        paths.push_back(sample(name));
+    for (const char* name : {"gps.jpg", "icc.jpg", "lens.jpg", "plist-dict.jpg", "progressive.jpg", "unicode-be.jpg",
+                             "truncated-scan.jpg", "jfif-only.jpg"})
+        paths.push_back(fixture(name));
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const FileBytes file(fd);
+        const JpegHeader jpeg = readJpegHeader(file);
+        std::vector<std::uint8_t> head;
+        ASSERT_GT(jpeg.scanStart, 0u);
+        ASSERT_TRUE(file.read(0, jpeg.scanStart, head));
+        ::close(fd);
+        const ExivMetadata whole = readWithExiv2(path), fromHead = readWithExiv2(head);
+        EXPECT_TRUE(fromHead.recognized);
+        EXPECT_EQ(fromHead.pixelWidth, whole.pixelWidth);
+        EXPECT_EQ(fromHead.pixelHeight, whole.pixelHeight);
+        EXPECT_EQ(fromHead.bigEndian, whole.bigEndian);
+        EXPECT_EQ(fromHead.tiff, whole.tiff);
+        EXPECT_EQ(fromHead.exif, whole.exif);
+        EXPECT_EQ(fromHead.exifAux, whole.exifAux);
+        EXPECT_EQ(fromHead.gps, whole.gps);
+        EXPECT_EQ(fromHead.iptc, whole.iptc);
+        EXPECT_EQ(fromHead.makers, whole.makers);
+        EXPECT_EQ(fromHead.undecodedMakerNote, whole.undecodedMakerNote);
+        EXPECT_EQ(fromHead.iccProfile, whole.iccProfile);
+    }
 }
