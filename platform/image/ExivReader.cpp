@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <set>
 #include <string_view>
@@ -304,8 +303,12 @@ void eachGuarded(const Container& container, Fn&& fn) {
     }
 }
 
+// Only the properties of this namespace are shown; a packet that does not
+// name it has nothing to give and is not parsed.
+constexpr std::string_view kXmpAuxNamespace = "http://ns.adobe.com/exif/1.0/aux/";
+
 template <typename Open>
-ExivMetadata readImage(Open&& open) {
+ExivMetadata readImage(Open&& open, std::string_view separateXmpPacket = {}) {
     prepareExiv2();
     ExivMetadata out;
     try {
@@ -328,6 +331,14 @@ ExivMetadata readImage(Open&& open) {
         Converter convert(out, order);
         eachGuarded(image->exifData(), [&](const Exiv2::Exifdatum& d) { convert.exif(d); });
         eachGuarded(image->xmpData(), [&](const Exiv2::Xmpdatum& d) { convert.xmp(d); });
+        if (separateXmpPacket.find(kXmpAuxNamespace) != std::string_view::npos) {
+            Exiv2::XmpData xmp;
+            try {
+                Exiv2::XmpParser::decode(xmp, std::string(separateXmpPacket));
+            } catch (...) {
+            }
+            eachGuarded(xmp, [&](const Exiv2::Xmpdatum& d) { convert.xmp(d); });
+        }
         eachGuarded(image->iptcData(), [&](const Exiv2::Iptcdatum& d) { convert.iptc(d); });
         convert.finish();
         try {
@@ -349,10 +360,22 @@ ExivMetadata readWithExiv2(const std::string& path) {
     return readImage([&] { return Exiv2::ImageFactory::open(path); });
 }
 
-ExivMetadata readWithExiv2(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) return {};
-    // Exiv2's memory source only reads the bytes it is given.
-    return readImage([&] { return Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size())); });
+std::optional<ExivMetadata> readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg) {
+    constexpr std::uint64_t kMaxHead = 8 << 20;
+    std::vector<std::uint8_t> head;
+    if (!jpeg.scanStart || jpeg.scanStart > kMaxHead || !file.read(0, jpeg.scanStart, head)) return std::nullopt;
+    // Exiv2 parses every XMP packet it meets, while only a few properties of
+    // one namespace are shown: the segment is hidden from it, and the packet
+    // parsed here only when it can hold them.
+    std::string_view xmpPacket;
+    if (const auto& xmp = jpeg.xmpPayload; xmp && xmp->first + xmp->second <= head.size()) {
+        auto* payload = reinterpret_cast<char*>(head.data() + xmp->first);
+        xmpPacket = std::string_view(payload, xmp->second).substr(kJpegXmpId.size());
+        payload[0] = 'X';  // no longer an XMP id: Exiv2 skips the segment
+    }
+    // Exiv2's memory source reads the bytes in place.
+    return readImage([&] { return Exiv2::ImageFactory::open(head.data(), static_cast<long>(head.size())); },
+                     xmpPacket);
 }
 
 }  // namespace vesk::platform::image

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <map>
-#include <span>
+#include <optional>
 #include <string>
 
 #include "platform/Value.h"
+#include "platform/image/Bytes.h"
+#include "platform/image/JpegHeader.h"
 
 namespace vesk::platform::image {
 
@@ -23,9 +25,11 @@ struct ExivMetadata {
 
 // Never throws and never writes to the log. `path` must name a regular file.
 ExivMetadata readWithExiv2(const std::string& path);
-// The same over bytes in memory, which must outlive the call: the head of a
-// JPEG up to its first scan holds all its metadata, and reading it from
-// memory spares Exiv2 opening and reading the file again.
-ExivMetadata readWithExiv2(std::span<const std::uint8_t> bytes);
+// A JPEG's metadata read from its head, the bytes before the first scan,
+// which hold every metadata segment: read in one go and handed to Exiv2 in
+// memory, which spares it opening and reading the file again. Nothing when
+// the walk found no scan or the head is larger than 8 MB (a hostile stream
+// of huge segments); the file is then read by path.
+std::optional<ExivMetadata> readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg);
 
 }  // namespace vesk::platform::image

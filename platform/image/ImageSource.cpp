@@ -20,9 +20,6 @@ using namespace image;
 
 enum class Kind { Other, Jpeg, Tiff, Jp2 };
 
-// A JPEG whose segments before the first scan are larger than this (a
-// hostile stream of huge segments) is left to Exiv2 to read from the file.
-constexpr std::uint64_t kMaxJpegHeadInMemory = 8 << 20;
 
 Kind kindOf(const FileBytes& file) {
     std::vector<std::uint8_t> head;
@@ -137,13 +134,9 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     const Kind kind = kindOf(file);
     std::optional<JpegHeader> jpeg;
     if (kind == Kind::Jpeg) jpeg = readJpegHeader(file);
-    ExivMetadata exiv;
-    std::vector<std::uint8_t> head;
-    if (jpeg && jpeg->scanStart && jpeg->scanStart <= kMaxJpegHeadInMemory && file.read(0, jpeg->scanStart, head))
-        exiv = readWithExiv2(head);
-    else
-        exiv = readWithExiv2(descriptorPath(fd_, ""));
-    head = {};
+    std::optional<ExivMetadata> fromHead;
+    if (jpeg) fromHead = readJpegHeadWithExiv2(file, *jpeg);
+    ExivMetadata exiv = fromHead ? std::move(*fromHead) : readWithExiv2(descriptorPath(fd_, ""));
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
     Dictionary props;

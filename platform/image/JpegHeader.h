@@ -1,9 +1,12 @@
 // The JPEG segments Vesk reads itself: the JFIF APP0 segment and the frame
-// header (SOFn) that gives the pixel size, depth, components and coding.
+// header (SOFn) that gives the pixel size, depth, components and coding; and
+// where the XMP packet and the first scan are.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
+#include <utility>
 
 #include "platform/image/Bytes.h"
 
@@ -13,6 +16,7 @@ inline constexpr std::uint8_t JPEG_SOI = 0xD8;
 inline constexpr std::uint8_t JPEG_EOI = 0xD9;
 inline constexpr std::uint8_t JPEG_SOS = 0xDA;
 inline constexpr std::uint8_t JPEG_APP0 = 0xE0;
+inline constexpr std::uint8_t JPEG_APP1 = 0xE1;
 inline constexpr std::uint8_t JPEG_TEM = 0x01;
 inline constexpr std::uint8_t JPEG_RST0 = 0xD0;
 inline constexpr std::uint8_t JPEG_RST7 = 0xD7;
@@ -43,7 +47,13 @@ struct JpegHeader {
     // Offset just past the first SOS marker: every metadata segment lies
     // before it. 0 when the walk ended some other way.
     std::uint64_t scanStart = 0;
+    // The first APP1 segment holding an XMP packet: where its payload (the
+    // namespace id, then the packet) starts and how long it is.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> xmpPayload;
 };
+
+// The id an XMP APP1 payload starts with, terminating zero included.
+inline constexpr std::string_view kJpegXmpId{"http://ns.adobe.com/xap/1.0/\0", 29};
 
 // True when the bytes start like a JPEG stream (SOI, then a marker).
 bool isJpeg(ByteSpan head);

@@ -271,6 +271,31 @@ TEST(JpegHeaders, JfifAndFrameHeader) {
     EXPECT_EQ(h.frame->components, 3);
     EXPECT_TRUE(h.frame->progressive());
     EXPECT_EQ(h.scanStart, j.size() - 2);  // just past the SOS marker
+    EXPECT_FALSE(h.xmpPayload);
+}
+
+// Only the first APP1 that starts with the XMP id is the packet; an Exif
+// APP1 and a second XMP segment are not.
+TEST(JpegHeaders, TheFirstXmpSegmentIsFound) {
+    const auto app1 = [](Bytes& j, std::string_view payload) {
+        j.insert(j.end(), {0xFF, 0xE1});
+        putBE16(j, static_cast<std::uint16_t>(payload.size() + 2));
+        putText(j, payload);
+    };
+    Bytes j = jpegStart();
+    app1(j, std::string_view("Exif\0\0II*\0", 10));
+    const std::size_t xmpStart = j.size() + 4;
+    const std::string packet = std::string(kJpegXmpId) + "<x:xmpmeta/>";
+    app1(j, packet);
+    app1(j, std::string(kJpegXmpId) + "<second/>");
+    appendFrame(j, 0xC0, 8, 8, 1);
+    j.insert(j.end(), {0xFF, 0xDA, 0, 2});
+    TempFile f(j);
+    const auto h = readJpegHeader(FileBytes(f.fd));
+    ASSERT_TRUE(h.xmpPayload);
+    EXPECT_EQ(h.xmpPayload->first, xmpStart);
+    EXPECT_EQ(h.xmpPayload->second, packet.size());
+    EXPECT_TRUE(h.frame);
 }
 
 // Small reads come out of one cached block; wherever a read falls (inside
