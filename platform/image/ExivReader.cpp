@@ -5,6 +5,7 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -136,25 +137,25 @@ std::string asText(const Value& v) {
     return describe(v);
 }
 
-// Maker-note tags that also belong in {ExifAux}, under its names.
-void addAuxFromMaker(const std::string& key, const Value& value, Dictionary& aux) {
-    if (key == "Exif.Canon.SerialNumber" || key == "Exif.Nikon3.SerialNumber" ||
-        key == "Exif.Fujifilm.SerialNumber" || key == "Exif.Olympus.SerialNumber" ||
-        key == "Exif.OlympusEq.SerialNumber" || key == "Exif.Pentax.SerialNumber") {
-        aux["SerialNumber"] = Value(asText(value));
-    } else if (key == "Exif.Canon.OwnerName") {
-        aux["OwnerName"] = value;
-    } else if (key == "Exif.Canon.FirmwareVersion") {
-        aux["Firmware"] = value;
-    } else if (key == "Exif.Canon.FileNumber") {
-        aux["ImageNumber"] = value;
-    } else if (key == "Exif.Canon.LensModel" || key == "Exif.OlympusEq.LensModel") {
-        aux["LensModel"] = value;
-    } else if (key == "Exif.OlympusEq.LensSerialNumber") {
-        aux["LensSerialNumber"] = value;
-    } else if (key == "Exif.Nikon3.Lens") {
+// Maker-note tags that also belong in {ExifAux}, under its names: by Exiv2
+// group and tag name.
+void addAuxFromMaker(std::string_view group, std::string_view name, const Value& value, Dictionary& aux) {
+    static constexpr std::array<std::array<std::string_view, 3>, 12> kAux{{
+        {"Canon", "SerialNumber", "SerialNumber"},      {"Nikon3", "SerialNumber", "SerialNumber"},
+        {"Fujifilm", "SerialNumber", "SerialNumber"},   {"Olympus", "SerialNumber", "SerialNumber"},
+        {"OlympusEq", "SerialNumber", "SerialNumber"},  {"Pentax", "SerialNumber", "SerialNumber"},
+        {"Canon", "OwnerName", "OwnerName"},            {"Canon", "FirmwareVersion", "Firmware"},
+        {"Canon", "FileNumber", "ImageNumber"},         {"Canon", "LensModel", "LensModel"},
+        {"OlympusEq", "LensModel", "LensModel"},        {"OlympusEq", "LensSerialNumber", "LensSerialNumber"},
+    }};
+    for (const auto& [g, n, auxName] : kAux) {
+        if (g != group || n != name) continue;
+        aux[std::string(auxName)] = auxName == "SerialNumber" ? Value(asText(value)) : value;
+        return;
+    }
+    if (group == "Nikon3" && name == "Lens") {
         aux["LensInfo"] = value;
-    } else if (key == "Exif.CanonCs.Lens") {
+    } else if (group == "CanonCs" && name == "Lens") {
         // Long focal length, short focal length, focal units per millimetre.
         const Array* parts = value.get<Array>();
         if (parts && parts->size() == 3) {
@@ -173,7 +174,7 @@ public:
 
     void exif(const Exiv2::Exifdatum& datum) {
         const std::string group = datum.groupName();
-        const bool isMaker = group != "MakerNote" && Exiv2::ExifTags::isMakerGroup(group);
+        const bool isMaker = isMakerGroup(group);
         if (group != "Image" && group != "Photo" && group != "GPSInfo" && !isMaker) return;
         const std::uint16_t tag = datum.tag();
         const std::uint16_t type = tiffTypeOf(datum.typeId());
@@ -208,8 +209,8 @@ public:
             }
             out_.gps[gpsName] = std::move(*value);
         } else {
-            addAuxFromMaker(datum.key(), *value, makerAux_);
-            Dictionary& maker = out_.makers[makerKey(group)];
+            addAuxFromMaker(group, name, *value, makerAux_);
+            Dictionary& maker = makerDictionary(group);
             // A name already taken by another sub-directory keeps the first
             // value; the later one is shown under its sub-directory's name.
             std::string key = name;
@@ -287,9 +288,32 @@ public:
     }
 
 private:
+    // Tags come grouped, and Exiv2 answers by walking its whole group table:
+    // the last group's answers are kept.
+    bool isMakerGroup(const std::string& group) {
+        if (group != lastGroup_) {
+            lastGroup_ = group;
+            lastIsMaker_ = group != "MakerNote" && Exiv2::ExifTags::isMakerGroup(group);
+            lastMaker_ = nullptr;
+        }
+        return lastIsMaker_;
+    }
+
+    Dictionary& makerDictionary(const std::string& group) {
+        if (group != lastGroup_ || !lastMaker_) {
+            lastGroup_ = group;
+            lastIsMaker_ = true;
+            lastMaker_ = &out_.makers[makerKey(group)];
+        }
+        return *lastMaker_;
+    }
+
     ExivMetadata& out_;
     Exiv2::ByteOrder order_;
     Dictionary makerAux_, xmpAux_;
+    std::string lastGroup_;
+    bool lastIsMaker_ = false;
+    Dictionary* lastMaker_ = nullptr;
 };
 
 template <typename Container, typename Fn>
