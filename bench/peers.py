@@ -6,22 +6,37 @@ Prints a Markdown report. Medians of REPEAT runs; peak RSS from /usr/bin/time -v
 import os, statistics, subprocess, sys, time
 
 build, corpus = sys.argv[1], sys.argv[2]
-repeat = int(os.environ.get("REPEAT", "5"))
+repeat = int(os.environ.get("REPEAT", "7"))
 images = sorted(os.path.join(corpus, "images", f) for f in os.listdir(os.path.join(corpus, "images")))
 vesk_info = os.path.join(build, "vesk-info")
 devnull = subprocess.DEVNULL
 
+def run_once(cmd, env=None):
+    """Wall seconds and peak RSS (MB) of one run."""
+    t0 = time.perf_counter()
+    p = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdout=devnull, stderr=subprocess.PIPE, env=env)
+    wall = time.perf_counter() - t0
+    rss = 0
+    for line in p.stderr.decode(errors="replace").splitlines():
+        if "Maximum resident set size" in line:
+            rss = int(line.split(":")[1]) / 1024
+    return wall, rss
+
 def measure(cmd, env=None):
     """Median wall seconds and the largest peak RSS (MB) over `repeat` runs."""
-    walls, rss = [], 0
+    runs = [run_once(cmd, env) for _ in range(repeat)]
+    return statistics.median(w for w, _ in runs), max(r for _, r in runs)
+
+def measure_side_by_side(cmds):
+    """measure() for several commands, their runs taken in turns, so that a
+    slow spell of the machine falls on all of them alike."""
+    for cmd in cmds.values():  # warm the page cache
+        run_once(cmd)
+    runs = {name: [] for name in cmds}
     for _ in range(repeat):
-        t0 = time.perf_counter()
-        p = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdout=devnull, stderr=subprocess.PIPE, env=env)
-        walls.append(time.perf_counter() - t0)
-        for line in p.stderr.decode(errors="replace").splitlines():
-            if "Maximum resident set size" in line:
-                rss = max(rss, int(line.split(":")[1]) / 1024)
-    return statistics.median(walls), rss
+        for name, cmd in cmds.items():
+            runs[name].append(run_once(cmd))
+    return {name: (statistics.median(w for w, _ in r), max(m for _, m in r)) for name, r in runs.items()}
 
 def per_file(cmd, files):
     """Median seconds of one process per file."""
@@ -37,12 +52,12 @@ tools = [("vesk-info --json", [vesk_info, "--json"]),
          ("exiftool -j", ["exiftool", "-j"])]
 
 print(f"Corpus: {len(images)} image files ({sum(os.path.getsize(f) for f in images) / 1e6:.1f} MB); "
-      f"median of {repeat} runs; {os.cpu_count()} cores.\n")
+      f"median of {repeat} runs, the tools' runs taken in turns; {os.cpu_count()} cores.\n")
 print("| batch over the corpus | wall (s) | files/s | peak RSS (MB) | vesk-info is faster by |")
 print("|---|---|---|---|---|")
-batch = {}
-for name, cmd in tools:
-    batch[name] = measure(cmd + images)
+# Dirty pages left by the build would be written back during the runs.
+os.sync()
+batch = measure_side_by_side({name: cmd + images for name, cmd in tools})
 base = batch["vesk-info --json"][0]
 for name, (wall, rss) in batch.items():
     print(f"| `{name}` | {wall:.3f} | {len(images) / wall:.0f} | {rss:.1f} | {wall / base:.1f}x |")
