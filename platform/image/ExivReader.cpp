@@ -327,6 +327,25 @@ void eachGuarded(const Container& container, Fn&& fn) {
     }
 }
 
+// What Exiv2 takes from a JPEG's segments: the first APP1 with the Exif id,
+// the first with the XMP id, every APP2 with the ICC id (the profile's
+// pieces, joined), APP13 (Photoshop's, joined), comments and the frame
+// header. It skips every other segment, so a JPEG is handed to it as just
+// these, read from the file in one pass, and never as more than a few MB.
+constexpr std::string_view kExifId{"Exif\0\0", 6};
+constexpr std::string_view kXmpId{"http://ns.adobe.com/xap/1.0/\0", 29};
+constexpr std::string_view kIccId{"ICC_PROFILE", 11};
+// Exiv2 copies the whole profile so far for each piece, and checks all of
+// Photoshop's data so far for each APP13: a hostile 16 MB profile in 255
+// pieces costs it seconds. Pieces beyond these totals are left out; real
+// profiles and Photoshop data are far smaller.
+constexpr std::size_t kMaxIccBytes = 2 << 20;
+constexpr std::size_t kMaxPhotoshopBytes = 1 << 20;
+constexpr std::size_t kMaxCommentBytes = 128 << 10;
+
+// Exiv2 reads the pixel size from any of SOF0-3 and SOF5-15 (C8 and CC too).
+bool isExiv2FrameMarker(std::uint8_t m) { return (m >= 0xC0 && m <= 0xC3) || (m >= 0xC5 && m <= 0xCF); }
+
 // Only the properties of this namespace are shown; a packet that does not
 // name it has nothing to give and is not parsed.
 constexpr std::string_view kXmpAuxNamespace = "http://ns.adobe.com/exif/1.0/aux/";
@@ -385,18 +404,51 @@ ExivMetadata readWithExiv2(const std::string& path) {
 }
 
 std::optional<ExivMetadata> readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg) {
-    constexpr std::uint64_t kMaxHead = 8 << 20;
-    std::vector<std::uint8_t> head;
-    if (!jpeg.scanStart || jpeg.scanStart > kMaxHead || !file.read(0, jpeg.scanStart, head)) return std::nullopt;
-    // Exiv2 parses every XMP packet it meets, while only a few properties of
-    // one namespace are shown: the segment is hidden from it, and the packet
-    // parsed here only when it can hold them.
-    std::string_view xmpPacket;
-    if (const auto& xmp = jpeg.xmpPayload; xmp && xmp->first + xmp->second <= head.size()) {
-        auto* payload = reinterpret_cast<char*>(head.data() + xmp->first);
-        xmpPacket = std::string_view(payload, xmp->second).substr(kJpegXmpId.size());
-        payload[0] = 'X';  // no longer an XMP id: Exiv2 skips the segment
+    if (!jpeg.scanStart) return std::nullopt;
+    std::vector<std::uint8_t> head{0xFF, JPEG_SOI}, payload;
+    std::string xmpPacket;
+    bool exif = false, xmp = false, frame = false;
+    std::size_t iccBytes = 0, photoshopBytes = 0, commentBytes = 0;
+    const auto startsWith = [&](const JpegSegment& s, std::string_view id) {
+        return s.length >= id.size() && file.read(s.offset, id.size(), payload) &&
+               std::equal(payload.begin(), payload.end(), id.begin(), id.end());
+    };
+    const auto keep = [&](const JpegSegment& s) {
+        if (!file.read(s.offset, s.length, payload)) return false;
+        const unsigned size = s.length + 2u;
+        head.insert(head.end(), {0xFF, s.marker, static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)});
+        head.insert(head.end(), payload.begin(), payload.end());
+        return true;
+    };
+    const auto within = [](std::size_t& total, const JpegSegment& s, std::size_t limit) {
+        if (total + s.length > limit) return false;
+        total += s.length;
+        return true;
+    };
+    for (const JpegSegment& s : jpeg.segments) {
+        if (s.marker == JPEG_APP1) {
+            if (!exif && startsWith(s, kExifId)) {
+                exif = keep(s);
+            } else if (!xmp && startsWith(s, kXmpId)) {
+                // Exiv2 parses every XMP packet it meets, while only a few
+                // properties of one namespace are shown: the packet is kept
+                // from Exiv2 and parsed below only when it can hold them.
+                xmp = true;
+                if (file.read(s.offset + kXmpId.size(), s.length - kXmpId.size(), payload))
+                    xmpPacket.assign(payload.begin(), payload.end());
+            }
+        } else if (s.marker == JPEG_APP2) {
+            if (startsWith(s, kIccId) && within(iccBytes, s, kMaxIccBytes)) keep(s);
+        } else if (s.marker == JPEG_APP13) {
+            if (within(photoshopBytes, s, kMaxPhotoshopBytes)) keep(s);
+        } else if (s.marker == JPEG_COM) {
+            if (within(commentBytes, s, kMaxCommentBytes)) keep(s);
+        } else if (isExiv2FrameMarker(s.marker) && !frame) {
+            frame = keep(s);
+        }
     }
+    // The scan: Exiv2 reads no further.
+    head.insert(head.end(), {0xFF, JPEG_SOS});
     // Exiv2's memory source reads the bytes in place.
     return readImage([&] { return Exiv2::ImageFactory::open(head.data(), static_cast<long>(head.size())); },
                      xmpPacket);

@@ -25,11 +25,11 @@ struct ExivMetadata {
 
 // Never throws and never writes to the log. `path` must name a regular file.
 ExivMetadata readWithExiv2(const std::string& path);
-// A JPEG's metadata read from its head, the bytes before the first scan,
-// which hold every metadata segment: read in one go and handed to Exiv2 in
-// memory, which spares it opening and reading the file again. Nothing when
-// the walk found no scan or the head is larger than 8 MB (a hostile stream
-// of huge segments); the file is then read by path.
+// A JPEG's metadata from the segments before its first scan (as listed by
+// readJpegHeader), which hold all of it: the ones Exiv2 uses are read in one
+// pass and handed to it in memory, which spares it opening and reading the
+// file again. Nothing when the walk found no scan; the file is then read by
+// path, as Exiv2 may find segments past a fault the walk stopped at.
 std::optional<ExivMetadata> readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg);
 
 }  // namespace vesk::platform::image

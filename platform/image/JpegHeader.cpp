@@ -71,11 +71,9 @@ JpegHeader readJpegHeader(const FileBytes& file) {
             if (file.read(pos + 2, wanted, buf)) out.jfif = parseJfif(buf);
         } else if (isFrameMarker(marker) && !out.frame) {
             if (file.read(pos + 2, wanted, buf)) out.frame = parseFrame(marker, buf);
-        } else if (marker == JPEG_APP1 && !out.xmpPayload && length - 2u >= kJpegXmpId.size()) {
-            if (file.read(pos + 2, kJpegXmpId.size(), buf) &&
-                std::equal(buf.begin(), buf.end(), kJpegXmpId.begin(), kJpegXmpId.end()))
-                out.xmpPayload = std::make_pair(pos + 2, std::uint64_t{length} - 2u);
         }
+        if (length - 2u > file.size() - std::min(file.size(), pos + 2)) return out;  // runs past the end
+        out.segments.push_back({marker, pos + 2, static_cast<std::uint16_t>(length - 2u)});
         pos += length;
     }
     return out;

@@ -1,12 +1,11 @@
 // The JPEG segments Vesk reads itself: the JFIF APP0 segment and the frame
 // header (SOFn) that gives the pixel size, depth, components and coding; and
-// where the XMP packet and the first scan are.
+// where the other segments and the first scan are.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
-#include <utility>
+#include <vector>
 
 #include "platform/image/Bytes.h"
 
@@ -17,6 +16,9 @@ inline constexpr std::uint8_t JPEG_EOI = 0xD9;
 inline constexpr std::uint8_t JPEG_SOS = 0xDA;
 inline constexpr std::uint8_t JPEG_APP0 = 0xE0;
 inline constexpr std::uint8_t JPEG_APP1 = 0xE1;
+inline constexpr std::uint8_t JPEG_APP2 = 0xE2;
+inline constexpr std::uint8_t JPEG_APP13 = 0xED;
+inline constexpr std::uint8_t JPEG_COM = 0xFE;
 inline constexpr std::uint8_t JPEG_TEM = 0x01;
 inline constexpr std::uint8_t JPEG_RST0 = 0xD0;
 inline constexpr std::uint8_t JPEG_RST7 = 0xD7;
@@ -41,19 +43,21 @@ struct JpegFrame {
     bool progressive() const { return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE; }
 };
 
+struct JpegSegment {
+    std::uint8_t marker = 0;
+    std::uint64_t offset = 0;  // of the payload, just after the length field
+    std::uint16_t length = 0;  // of the payload
+};
+
 struct JpegHeader {
     std::optional<JfifSegment> jfif;
     std::optional<JpegFrame> frame;
     // Offset just past the first SOS marker: every metadata segment lies
     // before it. 0 when the walk ended some other way.
     std::uint64_t scanStart = 0;
-    // The first APP1 segment holding an XMP packet: where its payload (the
-    // namespace id, then the packet) starts and how long it is.
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> xmpPayload;
+    // The segments before the first scan, in file order, each whole in the file.
+    std::vector<JpegSegment> segments;
 };
-
-// The id an XMP APP1 payload starts with, terminating zero included.
-inline constexpr std::string_view kJpegXmpId{"http://ns.adobe.com/xap/1.0/\0", 29};
 
 // True when the bytes start like a JPEG stream (SOI, then a marker).
 bool isJpeg(ByteSpan head);

@@ -271,31 +271,37 @@ TEST(JpegHeaders, JfifAndFrameHeader) {
     EXPECT_EQ(h.frame->components, 3);
     EXPECT_TRUE(h.frame->progressive());
     EXPECT_EQ(h.scanStart, j.size() - 2);  // just past the SOS marker
-    EXPECT_FALSE(h.xmpPayload);
+    ASSERT_EQ(h.segments.size(), 2u);
+    EXPECT_EQ(h.segments[0].marker, JPEG_APP0);
+    EXPECT_EQ(h.segments[0].offset, 6u);
+    EXPECT_EQ(h.segments[0].length, 14u);
+    EXPECT_EQ(h.segments[1].marker, 0xC2);
+    EXPECT_EQ(h.segments[1].length, 6u + 3 * 3);
 }
 
-// Only the first APP1 that starts with the XMP id is the packet; an Exif
-// APP1 and a second XMP segment are not.
-TEST(JpegHeaders, TheFirstXmpSegmentIsFound) {
-    const auto app1 = [](Bytes& j, std::string_view payload) {
-        j.insert(j.end(), {0xFF, 0xE1});
-        putBE16(j, static_cast<std::uint16_t>(payload.size() + 2));
-        putText(j, payload);
-    };
-    Bytes j = jpegStart();
-    app1(j, std::string_view("Exif\0\0II*\0", 10));
-    const std::size_t xmpStart = j.size() + 4;
-    const std::string packet = std::string(kJpegXmpId) + "<x:xmpmeta/>";
-    app1(j, packet);
-    app1(j, std::string(kJpegXmpId) + "<second/>");
+// The segments before the scan are listed whole; a segment that runs past
+// the end of the file ends the walk without a scan.
+TEST(JpegHeaders, SegmentsBeforeTheScanAreListedWhole) {
+    Bytes j{0xFF, 0xD8};
+    j.insert(j.end(), {0xFF, 0xE1, 0x00, 0x06, 'a', 'b', 'c', 'd'});
+    j.insert(j.end(), {0xFF, 0xFE, 0x00, 0x02});  // an empty comment
     appendFrame(j, 0xC0, 8, 8, 1);
-    j.insert(j.end(), {0xFF, 0xDA, 0, 2});
+    j.insert(j.end(), {0xFF, 0xDA, 0x00, 0x08});
     TempFile f(j);
     const auto h = readJpegHeader(FileBytes(f.fd));
-    ASSERT_TRUE(h.xmpPayload);
-    EXPECT_EQ(h.xmpPayload->first, xmpStart);
-    EXPECT_EQ(h.xmpPayload->second, packet.size());
-    EXPECT_TRUE(h.frame);
+    ASSERT_EQ(h.segments.size(), 3u);
+    EXPECT_EQ(h.segments[0].offset, 6u);
+    EXPECT_EQ(h.segments[0].length, 4u);
+    EXPECT_EQ(h.segments[1].marker, JPEG_COM);
+    EXPECT_EQ(h.segments[1].length, 0u);
+    EXPECT_EQ(h.segments[2].marker, 0xC0);
+    EXPECT_EQ(h.scanStart, j.size() - 2);
+
+    Bytes cut(j.begin(), j.begin() + 7);  // inside the first segment's payload
+    TempFile c(cut);
+    const auto t = readJpegHeader(FileBytes(c.fd));
+    EXPECT_TRUE(t.segments.empty());
+    EXPECT_EQ(t.scanStart, 0u);
 }
 
 // Small reads come out of one cached block; wherever a read falls (inside

@@ -356,3 +356,30 @@ TEST(ExivReader, AJpegHeadReadsLikeTheWholeFile) {
         EXPECT_EQ(fromHead.iccProfile, whole.iccProfile);
     }
 }
+
+// Exiv2 joins a profile's pieces by copying all of it per piece: 255 pieces
+// of 64 KB took it seconds. Pieces past 2 MB are left out, and what comes
+// after them is still read.
+TEST(ExivReader, AProfileInHundredsOfPiecesIsCutShort) {
+    using namespace vesk::platform::image;
+    const std::string photo = readFile(sample("Canon_DIGITAL_IXUS_400.jpg"));
+    std::string hostile = photo.substr(0, 2);
+    for (int i = 1; i <= 255; ++i) {
+        std::string piece = std::string("ICC_PROFILE", 12) + char(i) + char(255) + std::string(65500, 'y');
+        const std::size_t size = piece.size() + 2;
+        hostile += std::string{char(0xFF), char(0xE2), char(size >> 8), char(size & 0xFF)} + piece;
+    }
+    hostile += photo.substr(2);
+    ScratchDir dir;
+    const std::string path = dir.write("pieces.jpg", hostile);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const FileBytes file(fd);
+    const auto meta = readJpegHeadWithExiv2(file, readJpegHeader(file));
+    ::close(fd);
+    ASSERT_TRUE(meta);
+    EXPECT_GT(meta->iccProfile.size(), 1u << 20);
+    EXPECT_LE(meta->iccProfile.size(), 2u << 20);
+    EXPECT_EQ(meta->exif, readWithExiv2(sample("Canon_DIGITAL_IXUS_400.jpg")).exif);
+    EXPECT_FALSE(meta->exif.empty());
+}
