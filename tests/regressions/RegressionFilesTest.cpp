@@ -53,3 +53,10 @@ TEST(RegressionFiles, ACommentListWithZeroBytesInItsTextsStillReads) {
         }
     }
 }
+
+TEST(RegressionFiles, AFileExiv2TakesForAVideoIsNoImage) {
+    // Exiv2's QuickTime reader never returned from this 81-byte file; videos
+    // are no longer handed to its video readers.
+    const fs::path file = fs::path(VESK_SOURCE_DIR) / "tests/regressions/exiv2-quicktime-box-of-endless-size.jpg";
+    EXPECT_FALSE(ViewController::exif(file.string()));
+}
