@@ -411,9 +411,9 @@ ExivMetadata readImage(Open&& open, std::string_view separateXmpPacket = {}) {
 
 ExivMetadata readWithExiv2(const std::string& path) {
     return readImage([&] {
-        Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
-        if (isVideo(Exiv2::ImageFactory::getType(*io))) return Exiv2::Image::AutoPtr();
-        return Exiv2::ImageFactory::open(io);
+        auto image = Exiv2::ImageFactory::open(path);
+        if (image.get() && isVideo(image->imageType())) image.reset();
+        return image;
     });
 }
 
