@@ -42,9 +42,13 @@ bool isBare(const std::string& s) {
     return true;
 }
 
-std::string quoted(const std::string& s) {
-    if (isBare(s)) return s;
-    std::string out = "\"";
+// Appends the text bare when it may stand so, else in quotes.
+void appendQuoted(std::string& out, const std::string& s) {
+    if (isBare(s)) {
+        out += s;
+        return;
+    }
+    out += '"';
     for (char c : s) {
         switch (c) {
         case '"': out += "\\\""; break;
@@ -54,7 +58,6 @@ std::string quoted(const std::string& s) {
         }
     }
     out += '"';
-    return out;
 }
 
 std::string formatDate(const Date& d, bool iso) {
@@ -92,15 +95,16 @@ void render(std::string& out, const Value& v, int level) {
         [&](const auto& x) {
             using T = std::decay_t<decltype(x)>;
             if constexpr (std::is_same_v<T, std::string>) {
-                out += quoted(x);
+                appendQuoted(out, x);
             } else if constexpr (std::is_same_v<T, std::int64_t>) {
-                out += std::to_string(x);
+                char buf[24];
+                out.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
             } else if constexpr (std::is_same_v<T, double>) {
                 out += shortestReal(x);
             } else if constexpr (std::is_same_v<T, bool>) {
                 out += x ? "1" : "0";
             } else if constexpr (std::is_same_v<T, Date>) {
-                out += quoted(formatDate(x, false));
+                appendQuoted(out, formatDate(x, false));
             } else if constexpr (std::is_same_v<T, Url>) {
                 out += fileUrl(x);
             } else if constexpr (std::is_same_v<T, Data>) {
@@ -129,7 +133,7 @@ void render(std::string& out, const Value& v, int level) {
                 out += "{\n";
                 for (const auto& [key, value] : x) {
                     indent(out, level + 1);
-                    out += quoted(key);
+                    appendQuoted(out, key);
                     out += " = ";
                     if (value.template is<Array>() || value.template is<Dictionary>()) {
                         indent(out, level + 1);
@@ -236,7 +240,10 @@ std::string toJson(const Value* value) {
 }
 
 std::string jsonString(const std::string& text) {
-    const std::string valid = utf8::sanitize(text);
+    // Texts are nearly always valid UTF-8: copied only when they are not.
+    std::string repaired;
+    if (!utf8::isValid(text)) repaired = utf8::sanitize(text);
+    const std::string& valid = repaired.empty() ? text : repaired;
     std::string out;
     out.reserve(valid.size() + 2);
     out += '"';
