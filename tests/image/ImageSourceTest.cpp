@@ -321,9 +321,23 @@ TEST(BadInput, AGigabyteTiffCostsWhatItsHeadersCost) {
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "kilobytes";
 }
 
-// JPEGs are handed to Exiv2 as their head up to the first scan, the XMP
-// packet parsed apart; that must read exactly like the whole file, which is
-// how every other file is read.
+namespace {
+
+std::optional<vesk::platform::image::ExivMetadata> jpegHeadMetadata(const std::string& path) {
+    using namespace vesk::platform::image;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    const FileBytes file(fd);
+    auto meta = readJpegHeadWithExiv2(file, readJpegHeader(file));
+    ::close(fd);
+    return meta;
+}
+
+}  // namespace
+
+// JPEGs are handed to Exiv2 as the segments it reads before the first scan,
+// the XMP packet parsed apart; that must read exactly like the whole file,
+// which is how every other file is read.
 TEST(ExivReader, AJpegHeadReadsLikeTheWholeFile) {
     using namespace vesk::platform::image;
     std::vector<std::string> paths;
@@ -335,11 +349,7 @@ TEST(ExivReader, AJpegHeadReadsLikeTheWholeFile) {
         paths.push_back(fixture(name));
     for (const auto& path : paths) {
         SCOPED_TRACE(path);
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        const FileBytes file(fd);
-        const auto head = readJpegHeadWithExiv2(file, readJpegHeader(file));
-        ::close(fd);
+        const auto head = jpegHeadMetadata(path);
         ASSERT_TRUE(head);
         const ExivMetadata whole = readWithExiv2(path), &fromHead = *head;
         EXPECT_TRUE(fromHead.recognized);
@@ -371,12 +381,7 @@ TEST(ExivReader, AProfileInHundredsOfPiecesIsCutShort) {
     }
     hostile += photo.substr(2);
     ScratchDir dir;
-    const std::string path = dir.write("pieces.jpg", hostile);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    const FileBytes file(fd);
-    const auto meta = readJpegHeadWithExiv2(file, readJpegHeader(file));
-    ::close(fd);
+    const auto meta = jpegHeadMetadata(dir.write("pieces.jpg", hostile));
     ASSERT_TRUE(meta);
     EXPECT_GT(meta->iccProfile.size(), 1u << 20);
     EXPECT_LE(meta->iccProfile.size(), 2u << 20);
