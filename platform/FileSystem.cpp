@@ -117,7 +117,7 @@ std::string temporaryDirectory() {
 std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,
                                            AtomicWriteOptions options) {
     std::string dir = deletingLastPathComponent(path);
-    if (dir.empty()) dir.push_back('.');
+    if (dir.empty()) dir.push_back('.');  // not `= "."`: GCC 12 warns falsely on it here
     if (options.privateDirOnly) {
         if (auto refused = checkPrivateDirectory(dir)) return refused;
     }

@@ -348,9 +348,8 @@ bool isExiv2FrameMarker(std::uint8_t m) { return (m >= 0xC0 && m <= 0xC3) || (m 
 
 // Exiv2's video readers are not asked: videos are no images, and its
 // QuickTime reader never ends on an 81-byte file whose box claims a huge size
-// (found by fuzzing; Exiv2 0.28 dropped these readers).
-// Their type numbers are written out: the video headers of Exiv2 0.27 do not
-// compile without its internal ones.
+// (found by fuzzing; Exiv2 0.28 dropped these readers). The type numbers are
+// written out because Exiv2 0.27's video headers need its internal ones.
 bool isVideo(int type) {
     constexpr int kRiff = 20, kMatroska = 21, kQuickTime = 22, kAsf = 24;
     return type == kRiff || type == kMatroska || type == kQuickTime || type == kAsf;

@@ -20,7 +20,6 @@ using namespace image;
 
 enum class Kind { Other, Jpeg, Tiff, Jp2 };
 
-
 Kind kindOf(const FileBytes& file) {
     std::vector<std::uint8_t> head;
     if (!file.read(0, std::min<std::uint64_t>(file.size(), 16), head)) return Kind::Other;
