@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/NotificationCenter.h"
+#include "platform/Services.h"
 #include "platform/UserDefaults.h"
 #include "platform/Value.h"
 
@@ -14,8 +15,8 @@ namespace vesk {
 
 class AppDelegate {
 public:
-    explicit AppDelegate(std::shared_ptr<platform::UserDefaults> store = nullptr,
-                         platform::NotificationCenter* center = nullptr);
+    // Writes the title to the services' store and posts on their centre.
+    explicit AppDelegate(const platform::Services& services);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate() {}
@@ -30,7 +31,8 @@ public:
 
 private:
     std::shared_ptr<platform::UserDefaults> store_;
-    platform::NotificationCenter* center_;
+    platform::NotificationCenter& center_;
+    platform::Log log_;
 };
 
 // VeskNSStringAdditions: "%@ - v%@ (xc-%@ sdk-%@)" from the application's

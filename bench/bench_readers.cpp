@@ -7,9 +7,14 @@
 #include <filesystem>
 
 #include "inspector/InfoKeys.h"
+#include "inspector/ImageReport.h"
 #include "inspector/ViewController.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/Process.h"
+#include "platform/Services.h"
+#include "platform/TypeService.h"
+#include "platform/UserDefaults.h"
 #include "platform/Value.h"
 #include "platform/macho/Bundle.h"
 #include "platform/macho/MachOReader.h"
@@ -19,28 +24,26 @@ using namespace vesk;
 
 namespace {
 
-class QuietLog : public platform::LogSink {
-public:
-    void write(const std::string&) override {}
-};
-
 std::string corpus() {
     const char* dir = std::getenv("VESK_BENCH_CORPUS");
     return dir ? dir : "";
 }
 
 void BM_ImageReader(benchmark::State& state, std::string path) {
-    for (auto _ : state) benchmark::DoNotOptimize(ViewController::exif(path));
+    platform::DiscardLogSink quiet;
+    const platform::Log log(quiet);
+    for (auto _ : state) benchmark::DoNotOptimize(readImageProperties(path, log));
 }
 
 void BM_ImageReport(benchmark::State& state, std::string path) {
-    QuietLog quiet;
-    platform::setLogSink(&quiet);
-    auto store = std::make_shared<platform::MemoryUserDefaults>();
+    platform::DiscardLogSink quiet;
     platform::NotificationCenter center;
-    auto inspector = ViewController::create(store, &center);
+    platform::DrainedQueue queue;
+    const platform::FileTypeService types;
+    const platform::Services services{std::make_shared<platform::MemoryUserDefaults>(), center, queue, queue, types,
+                                      platform::Log(quiet)};
+    auto inspector = std::make_shared<ViewController>(services);
     for (auto _ : state) inspector->performGetImageInfo(path);
-    platform::setLogSink(nullptr);
 }
 
 void BM_BundleArchitectures(benchmark::State& state, std::string path) {
@@ -59,12 +62,12 @@ void BM_MachOReader(benchmark::State& state, std::string executable) {
 }
 
 void BM_RunCommand(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(runCommand({"/bin/true"}));
+    for (auto _ : state) benchmark::DoNotOptimize(platform::runCommand({"/bin/true"}));
 }
 
 void BM_RunFileTool(benchmark::State& state) {
     const std::string sample = std::string(VESK_SOURCE_DIR) + "/samples/Nikon_COOLPIX_P1.jpg";
-    for (auto _ : state) benchmark::DoNotOptimize(runCommand({"/usr/bin/file", sample}));
+    for (auto _ : state) benchmark::DoNotOptimize(platform::runCommand({"/usr/bin/file", sample}));
 }
 
 void BM_RenderLargeDictionary(benchmark::State& state) {

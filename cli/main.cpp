@@ -14,12 +14,15 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ViewController.h"
 #include "platform/Dispatch.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Services.h"
+#include "platform/TypeService.h"
 #include "platform/UserDefaults.h"
 
 namespace {
@@ -28,11 +31,6 @@ using namespace vesk;
 namespace pf = vesk::platform;
 
 enum class Mode { Text, Json, Properties };
-
-class DiscardLogSink : public pf::LogSink {
-public:
-    void write(const std::string&) override {}
-};
 
 const char* kUsage =
     "Usage: vesk-info [--json | --properties] [--verbose] PATH...\n"
@@ -73,8 +71,8 @@ std::string jsonReport(const std::string& path, const std::map<std::string, std:
     return out;
 }
 
-std::string propertiesReport(const std::string& path) {
-    const auto props = ViewController::exif(path);
+std::string propertiesReport(const std::string& path, const pf::Log& log) {
+    const auto props = readImageProperties(path, log);
     std::optional<pf::Value> value;
     if (props) value = pf::Value(*props);
     return "{\"path\": " + pf::jsonString(path) + ", \"properties\": " + pf::toJson(value ? &*value : nullptr) +
@@ -85,8 +83,9 @@ std::string propertiesReport(const std::string& path) {
 // different files are independent, so each worker thread drives one.
 class Session {
 public:
-    Session() : inspector_(ViewController::create(store_, &center_)) {
-        pf::ScopedThreadMainQueue onThisThread(queue_);
+    Session(const pf::TypeService& types, const pf::Log& log)
+        : services_{store_, center_, queue_, unusedGlobal_, types, log},
+          inspector_(std::make_shared<ViewController>(services_)) {
         inspector_->viewDidLoad();
     }
 
@@ -98,8 +97,7 @@ public:
     Result inspect(const std::string& given, Mode mode) {
         const std::string path = pf::absolutePath(given);
         if (!pf::fileExists(path)) return {"", "vesk-info: " + given + ": No such file or directory\n", true};
-        if (mode == Mode::Properties) return {propertiesReport(path), "", false};
-        pf::ScopedThreadMainQueue onThisThread(queue_);
+        if (mode == Mode::Properties) return {propertiesReport(path, services_.log), "", false};
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
         const auto snapshot = store_->snapshot();
@@ -111,19 +109,23 @@ private:
     std::shared_ptr<pf::MemoryUserDefaults> store_ = std::make_shared<pf::MemoryUserDefaults>();
     pf::NotificationCenter center_;
     pf::DrainedQueue queue_;
+    // Only the Open panel queues work there, and the terminal has none.
+    pf::DrainedQueue unusedGlobal_;
+    pf::Services services_;
     std::shared_ptr<ViewController> inspector_;
 };
 
 // Inspects every path, on up to `workers` threads, and writes the results in
 // the order of the paths as soon as each one's turn has come.
-int inspectAll(const std::vector<std::string>& paths, Mode mode, unsigned workers) {
+int inspectAll(const std::vector<std::string>& paths, Mode mode, unsigned workers, const pf::TypeService& types,
+               const pf::Log& log) {
     std::vector<std::optional<Session::Result>> results(paths.size());
     std::mutex mutex;
     std::condition_variable ready;
     std::atomic<std::size_t> next{0};
 
     auto work = [&] {
-        Session session;
+        Session session(types, log);
         for (std::size_t i; (i = next++) < paths.size();) {
             auto r = session.inspect(paths[i], mode);
             std::lock_guard lock(mutex);
@@ -191,12 +193,12 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    DiscardLogSink quiet;
-    if (!verbose) pf::setLogSink(&quiet);
+    pf::DiscardLogSink quiet;
+    pf::StderrLogSink loud;
+    const pf::Log log(verbose ? static_cast<pf::LogSink&>(loud) : quiet);
+    const pf::FileTypeService types;
     // Two or more files: one worker per core (the first on this thread).
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(paths.size(), cores + 1));
-    const int status = inspectAll(paths, mode, paths.size() > 1 ? workers : 1);
-    pf::setLogSink(nullptr);
-    return status;
+    return inspectAll(paths, mode, paths.size() > 1 ? workers : 1, types, log);
 }

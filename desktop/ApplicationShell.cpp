@@ -14,8 +14,7 @@
 #include "desktop/FileDialogOpenPanel.h"
 #include "desktop/InfoBinder.h"
 #include "desktop/MainWindow.h"
-#include "desktop/QtMainQueue.h"
-#include "platform/Dispatch.h"
+#include "desktop/DropArea.h"
 #include "platform/Log.h"
 
 namespace vesk::desktop {
@@ -26,24 +25,21 @@ std::string toPath(const QString& path) { return QFile::encodeName(path).toStdSt
 
 }  // namespace
 
-ApplicationShell::ApplicationShell(std::shared_ptr<platform::UserDefaults> store, QObject* parent)
-    : QObject(parent),
-      store_(store ? std::move(store) : platform::standardUserDefaults()),
-      mainQueue_(std::make_unique<QtMainQueue>()),
-      delegate_(store_) {
-    // Image reports run on the main queue; in the window that is the event loop.
-    platform::setMainQueue(mainQueue_.get());
+ApplicationShell::ApplicationShell(const platform::Services& services, QObject* parent)
+    : QObject(parent), services_(services), delegate_(services_) {
     // The desktop may hand over documents before the window exists.
     qApp->installEventFilter(this);
     QApplication::setQuitOnLastWindowClosed(delegate_.applicationShouldTerminateAfterLastWindowClosed());
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { delegate_.applicationWillTerminate(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        delegate_.applicationWillTerminate();
+        // Saves on the way are not flushed to the disk; the last one is, here.
+        services_.store->synchronize();
+    });
 }
 
 ApplicationShell::~ApplicationShell() {
     qApp->removeEventFilter(this);
-    // Tasks still queued hold the inspector; they are dropped with the queue.
-    platform::setMainQueue(nullptr);
-    mainQueue_.reset();
+    // Reports still queued hold the inspector weakly; they find it gone.
     binder_.reset();
     viewController_.reset();
     window_.reset();
@@ -52,10 +48,12 @@ ApplicationShell::~ApplicationShell() {
 void ApplicationShell::launch(const QStringList& files) {
     if (launched_) return;
     window_ = std::make_unique<MainWindow>();
-    binder_ = std::make_unique<InfoBinder>(store_, window_.get());
-    viewController_ = ViewController::create(store_);
+    binder_ = std::make_unique<InfoBinder>(services_.store, window_.get());
+    window_->dropArea()->attach(services_);
+    viewController_ = std::make_shared<ViewController>(services_);
     viewController_->setWindowHost(this);
     DoubleClickButton* button = window_->doubleClickButton();
+    button->attach(services_.log);
     button->setWindowDelegateDescription([this] { return delegate_.description(); });
     viewController_->setIbDoubleClickButton(&button->button());
     viewController_->viewDidLoad();

@@ -11,19 +11,19 @@
 
 #include "app/AppDelegate.h"
 #include "inspector/ViewController.h"
-#include "platform/UserDefaults.h"
+#include "platform/Services.h"
 
 namespace vesk::desktop {
 
 class InfoBinder;
 class MainWindow;
-class QtMainQueue;
 
 class ApplicationShell : public QObject, private WindowHost {
     Q_OBJECT
 public:
-    // Needs a QApplication. `store` nullptr means the standard user defaults.
-    explicit ApplicationShell(std::shared_ptr<platform::UserDefaults> store = nullptr, QObject* parent = nullptr);
+    // Needs a QApplication. The window and everything in it work through
+    // `services`, whose main queue must run on this thread's event loop.
+    explicit ApplicationShell(const platform::Services& services, QObject* parent = nullptr);
     ~ApplicationShell() override;
 
     // Loads and shows the window, finishes launching, then opens `files`.
@@ -46,8 +46,7 @@ private:
     void showAbout();
     void flushOpenFiles();
 
-    std::shared_ptr<platform::UserDefaults> store_;
-    std::unique_ptr<QtMainQueue> mainQueue_;
+    platform::Services services_;
     std::unique_ptr<MainWindow> window_;
     std::shared_ptr<ViewController> viewController_;
     std::unique_ptr<InfoBinder> binder_;

@@ -6,17 +6,23 @@
 
 namespace vesk::desktop {
 
-DoubleClickButton::DoubleClickButton(QWidget* parent) : QPushButton(parent) { button_.setHost(this); }
+DoubleClickButton::DoubleClickButton(QWidget* parent) : QPushButton(parent) {}
+
+void DoubleClickButton::attach(const platform::Log& log) {
+    if (button_) return;
+    button_.emplace(log);
+    button_->setHost(this);
+}
 
 void DoubleClickButton::mousePressEvent(QMouseEvent* event) {
     // Other buttons are not mouse-downs; they neither count nor break a series.
-    if (event->button() != Qt::LeftButton) {
+    if (event->button() != Qt::LeftButton || !button_) {
         QPushButton::mousePressEvent(event);
         return;
     }
     const int number = clickNumber(*event);
     currentPress_ = event;
-    button_.mouseDown(number);
+    button_->mouseDown(number);
     currentPress_ = nullptr;
 }
 

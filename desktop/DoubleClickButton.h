@@ -6,6 +6,7 @@
 #include <QPointF>
 #include <QPushButton>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "views/MyDoubleClickButton.h"
@@ -17,9 +18,13 @@ namespace vesk::desktop {
 class DoubleClickButton : public QPushButton, private vesk::ButtonHost {
     Q_OBJECT
 public:
+    // Built by the window's layout; its presses reach the button logic once attached.
     explicit DoubleClickButton(QWidget* parent = nullptr);
+    // Makes the button logic, which logs on `log`, once.
+    void attach(const platform::Log& log);
 
-    vesk::MyDoubleClickButton& button() { return button_; }
+    // The attached button logic.
+    vesk::MyDoubleClickButton& button() { return *button_; }
 
     // "%@" of the window's delegate, asked at each double click; "(null)" until set.
     void setWindowDelegateDescription(std::function<std::string()> describe) {
@@ -36,7 +41,7 @@ private:
     std::string windowDelegateDescription() const override;
     int clickNumber(const QMouseEvent& event);
 
-    vesk::MyDoubleClickButton button_;
+    std::optional<vesk::MyDoubleClickButton> button_;
     std::function<std::string()> describeWindowDelegate_;
     QMouseEvent* currentPress_ = nullptr;
     // The last left press, for counting the series.

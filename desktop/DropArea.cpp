@@ -70,9 +70,12 @@ bool hasPlainText(const QMimeData& mime) {
 
 }  // namespace
 
-DropArea::DropArea(QWidget* parent) : QWidget(parent), view_(this) {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
-    view_.awakeFromNib();
+DropArea::DropArea(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent, false); }
+
+void DropArea::attach(const platform::Services& services) {
+    if (view_) return;
+    view_.emplace(services, static_cast<vesk::ViewHost*>(this));
+    view_->awakeFromNib();
 }
 
 QSize DropArea::sizeHint() const { return {360, 160}; }
@@ -120,12 +123,13 @@ bool DropArea::offersRegisteredType(const vesk::Pasteboard& pb) const {
 
 void DropArea::dragEnterEvent(QDragEnterEvent* event) {
     vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
-    // Only drags of the registered types reach the view, as on the platform.
-    if (!offersRegisteredType(info.pasteboard)) {
+    // Only drags of the registered types reach the view, as on the platform;
+    // none are registered before the view is attached.
+    if (!view_ || !offersRegisteredType(info.pasteboard)) {
         event->ignore();
         return;
     }
-    if (view_.draggingEntered(info) != vesk::NSDragOperationNone) {
+    if (view_->draggingEntered(info) != vesk::NSDragOperationNone) {
         event->setDropAction(event->proposedAction());
         event->accept();
     } else {
@@ -140,13 +144,13 @@ void DropArea::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void DropArea::dragLeaveEvent(QDragLeaveEvent* event) {
-    view_.draggingExited(vesk::DraggingInfo{});
+    if (view_) view_->draggingExited(vesk::DraggingInfo{});
     event->accept();
 }
 
 void DropArea::dropEvent(QDropEvent* event) {
     vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
-    if (!view_.prepareForDragOperation(info) || !view_.performDragOperation(info)) {
+    if (!view_ || !view_->prepareForDragOperation(info) || !view_->performDragOperation(info)) {
         event->ignore();
         return;
     }
@@ -155,14 +159,18 @@ void DropArea::dropEvent(QDropEvent* event) {
     // The intake runs once the drop has returned, so the drag's source is not
     // kept waiting while a report is built.
     QMetaObject::invokeMethod(
-        this, [this, info = std::move(info)] { view_.draggingEnded(info); }, Qt::QueuedConnection);
+        this, [this, info = std::move(info)] { view_->draggingEnded(info); }, Qt::QueuedConnection);
 }
 
 void DropArea::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     PainterContext context(painter, *this);
     const QRect r = event->rect();
-    view_.drawRect(vesk::Rect{double(r.x()), double(r.y()), double(r.width()), double(r.height())}, context);
+    const vesk::Rect dirty{double(r.x()), double(r.y()), double(r.width()), double(r.height())};
+    if (view_)
+        view_->drawRect(dirty, context);
+    else
+        context.drawBase(dirty);
 }
 
 }  // namespace vesk::desktop

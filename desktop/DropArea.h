@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 #include "views/MyDragDropView.h"
 
@@ -14,9 +15,13 @@ class DropArea : public QWidget, private vesk::ViewHost {
     Q_OBJECT
 
 public:
+    // Built by the window's layout; takes no drags until attached.
     explicit DropArea(QWidget* parent = nullptr);
+    // Makes the view that identifies, posts and logs through `services`, once.
+    void attach(const platform::Services& services);
 
-    vesk::MyDragDropView& dragDropView() { return view_; }
+    // The attached view.
+    vesk::MyDragDropView& dragDropView() { return *view_; }
 
     // What the logic reads of a drag: local files of text/uri-list as the
     // file-name list, text/plain as the text. Other URLs are left out.
@@ -38,7 +43,7 @@ private:
     bool offersRegisteredType(const vesk::Pasteboard& pasteboard) const;
 
     std::vector<std::string> registeredTypes_;
-    vesk::MyDragDropView view_;
+    std::optional<vesk::MyDragDropView> view_;
 };
 
 }  // namespace vesk::desktop

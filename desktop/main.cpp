@@ -7,8 +7,9 @@
 #include "app/AppDelegate.h"
 #include "desktop/ApplicationShell.h"
 #include "desktop/MainWindow.h"
+#include "desktop/QtMainQueue.h"
 #include "platform/Dispatch.h"
-#include "platform/UserDefaults.h"
+#include "platform/Services.h"
 
 using namespace vesk;
 
@@ -32,9 +33,18 @@ int main(int argc, char** argv) {
     parser.addOption(screenshot);
     parser.process(app);
 
-    platform::setStandardUserDefaults(std::make_shared<platform::FileUserDefaults>(platform::defaultsFilePath()));
+    // The services every part of the window is handed; they outlive the shell.
+    platform::StderrLogSink logSink;
+    const platform::Log log(logSink);
+    platform::NotificationCenter center;
+    const platform::FileTypeService types;
+    desktop::QtMainQueue mainQueue;
+    platform::ThreadPoolQueue globalQueue(2);
+    const platform::Services services{
+        std::make_shared<platform::FileUserDefaults>(platform::defaultsFilePath(), log),
+        center, mainQueue, globalQueue, types, log};
 
-    desktop::ApplicationShell shell;
+    desktop::ApplicationShell shell(services);
     shell.launch(desktop::absoluteFilePaths(parser.positionalArguments()));
 
     int status = 0;
@@ -43,7 +53,7 @@ int main(int argc, char** argv) {
         // Runs after the launch's own zero-time timer has posted the files, so
         // the grab is queued behind the report they started.
         QTimer::singleShot(0, &shell, [&] {
-            platform::mainQueue().async([&] {
+            mainQueue.async([&] {
                 if (!shell.window().grab().save(target, "PNG")) {
                     std::fprintf(stderr, "vesk: cannot write %s\n", qPrintable(target));
                     status = 1;

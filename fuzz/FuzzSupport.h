@@ -9,14 +9,16 @@
 #include <cstdlib>
 #include <string>
 
+#include <memory>
+
+#include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Services.h"
+#include "platform/TypeService.h"
+#include "platform/UserDefaults.h"
 
 namespace vesk::fuzz {
-
-class QuietLog : public platform::LogSink {
-public:
-    void write(const std::string&) override {}
-};
 
 // Writes `data` to a scratch file named `name` and returns its path.
 inline std::string scratchFile(const std::uint8_t* data, std::size_t size, const char* name) {
@@ -38,9 +40,20 @@ inline std::string scratchFile(const std::uint8_t* data, std::size_t size, const
     return path;
 }
 
-inline void silenceLog() {
-    static QuietLog quiet;
-    platform::setLogSink(&quiet);
+// One set of services for the whole fuzzing process, logging nowhere; its
+// main queue is drained by hand.
+struct QuietServices {
+    platform::DiscardLogSink sink;
+    std::shared_ptr<platform::MemoryUserDefaults> store = std::make_shared<platform::MemoryUserDefaults>();
+    platform::NotificationCenter center;
+    platform::DrainedQueue mainQueue;
+    platform::FileTypeService types;
+    platform::Services services{store, center, mainQueue, mainQueue, types, platform::Log(sink)};
+};
+
+inline QuietServices& quietServices() {
+    static QuietServices services;
+    return services;
 }
 
 }  // namespace vesk::fuzz

@@ -18,16 +18,15 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vesk;
-    fuzz::silenceLog();
     static NoHost host;
-    static platform::NotificationCenter center;
+    auto& quiet = fuzz::quietServices();
     static int posted = 0;
     static const bool subscribed = [] {
-        center.addObserver(&posted, platform::kAddFromStringNotification, [](const platform::Notification&) { ++posted; });
+        fuzz::quietServices().center.addObserver(&posted, platform::kAddFromStringNotification, [](const platform::Notification&) { ++posted; });
         return true;
     }();
     (void)subscribed;
-    static MyDragDropView view(&host, nullptr, &center);
+    static MyDragDropView view(quiet.services, &host);
 
     const std::string text(reinterpret_cast<const char*>(data), size);
     DraggingInfo drag;

@@ -7,7 +7,6 @@
 #include "platform/image/ImageSource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    vesk::fuzz::silenceLog();
     const std::string path = vesk::fuzz::scratchFile(data, size, "input.jpg");
     if (auto source = vesk::platform::ImageSource::createWithPath(path))
         if (auto props = source->copyPropertiesAtIndex(0)) (void)vesk::platform::describe(vesk::platform::Value(*props));

@@ -8,16 +8,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vesk;
-    fuzz::silenceLog();
-    static auto store = std::make_shared<platform::MemoryUserDefaults>();
-    static platform::NotificationCenter center;
-    static auto inspector = [] {
-        auto vc = ViewController::create(store, &center);
+    auto& quiet = fuzz::quietServices();
+    static auto inspector = [&] {
+        auto vc = std::make_shared<ViewController>(quiet.services);
         vc->viewDidLoad();
         return vc;
     }();
     const std::string path = fuzz::scratchFile(data, size, "photo.jpg");
-    center.post(platform::kAddFromFileNotification, platform::Value(platform::Array{platform::Value(path)}));
-    platform::defaultMainQueue().drain();
+    quiet.center.post(platform::kAddFromFileNotification, platform::Value(platform::Array{platform::Value(path)}));
+    quiet.mainQueue.drain();
     return 0;
 }

@@ -6,7 +6,6 @@
 #include "platform/PropertyList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    vesk::fuzz::silenceLog();
     const std::string path = vesk::fuzz::scratchFile(data, size, "usercomment.xml");
     if (auto dict = vesk::platform::dictionaryWithContentsOfFile(path))
         (void)vesk::platform::describe(vesk::platform::Value(std::move(*dict)));

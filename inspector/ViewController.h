@@ -1,6 +1,6 @@
 // The inspector: the window's view controller. It takes the file-add event,
 // routes the first file by its extension to one of three reports and
-// publishes every report as text in the info store.
+// publishes every report as text in the info store, one batch per report.
 #pragma once
 
 #include <cstdint>
@@ -11,18 +11,12 @@
 #include <vector>
 
 #include "platform/NotificationCenter.h"
+#include "platform/Services.h"
 #include "platform/UserDefaults.h"
 #include "platform/Value.h"
 #include "views/MyDoubleClickButton.h"
 
 namespace vesk {
-
-// Runs `command` (the tool's absolute path, then its arguments) as a child
-// process, with no shell, and returns what it wrote to standard output: at
-// most the first 512000 bytes, up to the first zero byte, as UTF-8 text.
-// Nothing when the tool could not be started, wrote nothing, or wrote bytes
-// that are not valid UTF-8. Blocks until the tool has ended.
-std::optional<std::string> runCommand(const std::vector<std::string>& command);
 
 // The Open panel: lets the user pick one file of the allowed types.
 class OpenPanel {
@@ -54,9 +48,10 @@ class ViewController : public std::enable_shared_from_this<ViewController>, publ
 public:
     using Path = std::optional<std::string>;
 
-    // The controller writes `store`; nullptr means the standard user defaults.
-    static std::shared_ptr<ViewController> create(std::shared_ptr<platform::UserDefaults> store = nullptr,
-                                                  platform::NotificationCenter* center = nullptr);
+    // The controller writes the services' store and listens on their centre.
+    // Own it through std::make_shared: events and queued reports reach it
+    // through weak references.
+    explicit ViewController(const platform::Services& services);
     ~ViewController();  // dealloc
     ViewController(const ViewController&) = delete;
     ViewController& operator=(const ViewController&) = delete;
@@ -95,37 +90,21 @@ public:
     // architecture `type`; never touches the info store.
     bool isModuleAtPath(const Path& path, std::int32_t type);
 
-    // The image property dictionary of a file's first image, or nothing.
-    static std::optional<platform::Dictionary> exif(const std::string& path);
-    // What the image report shows of an image property dictionary: "{Exif}"
-    // then "{ExifAux}", and the five maker dictionaries Nikon, Canon, Apple,
-    // Fuji, Pentax; a later source replaces the value of an equal key.
-    static platform::Dictionary mergedExifDictionary(const platform::Dictionary* properties);
-    static platform::Dictionary makerNoteDictionary(const platform::Dictionary* properties);
-    static platform::Dictionary mergedExifDictionary(const std::optional<platform::Dictionary>& properties) {
-        return mergedExifDictionary(properties ? &*properties : nullptr);
-    }
-    static platform::Dictionary makerNoteDictionary(const std::optional<platform::Dictionary>& properties) {
-        return makerNoteDictionary(properties ? &*properties : nullptr);
-    }
-
     // Outlet to the window's button; not owned.
     MyDoubleClickButton* ibDoubleClickButton() const { return ibDoubleClickButton_; }
     void setIbDoubleClickButton(MyDoubleClickButton* button) { ibDoubleClickButton_ = button; }
 
     void setWindowHost(WindowHost* host) { windowHost_ = host; }
-    platform::UserDefaults& store() const { return *store_; }
+    platform::UserDefaults& store() const { return *services_.store; }
     // "%@" of the controller: "<ViewController: 0x...>".
     std::string description() const;
 
 private:
-    ViewController(std::shared_ptr<platform::UserDefaults> store, platform::NotificationCenter* center);
     // The steps every report shares: nothing at the path -> false and no change;
-    // otherwise the store is cleared and the path recorded.
-    bool beginReport(const Path& path);
+    // otherwise the changes that clear the store and record the path.
+    bool beginReport(const Path& path, std::vector<platform::UserDefaults::Change>& changes) const;
 
-    std::shared_ptr<platform::UserDefaults> store_;
-    platform::NotificationCenter* center_;
+    platform::Services services_;
     MyDoubleClickButton* ibDoubleClickButton_ = nullptr;
     WindowHost* windowHost_ = nullptr;
     std::string openToolPath_ = defaultOpenToolPath();

@@ -1,7 +1,5 @@
 #include "platform/Dispatch.h"
 
-#include <atomic>
-
 namespace vesk::platform {
 
 void DrainedQueue::async(Task task) {
@@ -70,32 +68,6 @@ void ThreadPoolQueue::work() {
         --busy_;
         if (tasks_.empty() && busy_ == 0) idle_.notify_all();
     }
-}
-
-namespace {
-std::atomic<Queue*> installedMain{nullptr};
-thread_local Queue* threadMain = nullptr;
-}  // namespace
-
-ScopedThreadMainQueue::ScopedThreadMainQueue(Queue& queue) : previous_(threadMain) { threadMain = &queue; }
-ScopedThreadMainQueue::~ScopedThreadMainQueue() { threadMain = previous_; }
-
-DrainedQueue& defaultMainQueue() {
-    static DrainedQueue queue;
-    return queue;
-}
-
-Queue& mainQueue() {
-    if (threadMain) return *threadMain;
-    Queue* q = installedMain.load();
-    return q ? *q : defaultMainQueue();
-}
-
-void setMainQueue(Queue* queue) { installedMain.store(queue); }
-
-ThreadPoolQueue& globalQueue() {
-    static ThreadPoolQueue pool(2);
-    return pool;
 }
 
 }  // namespace vesk::platform

@@ -1,5 +1,6 @@
 // The main and the global dispatch queues. The window runs the main queue on
-// the Qt event loop; vesk-info and the tests drain it by hand.
+// the Qt event loop; vesk-info and the tests drain it by hand. Each main
+// builds its own and hands them down with the other services.
 #pragma once
 
 #include <condition_variable>
@@ -49,26 +50,5 @@ private:
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
-
-// The main queue: a DrainedQueue unless the window installs its own.
-Queue& mainQueue();
-void setMainQueue(Queue* queue);  // nullptr restores the drained default
-DrainedQueue& defaultMainQueue();
-
-// Makes `queue` the main queue of the calling thread only, for its lifetime:
-// vesk-info's workers each act as the main thread of their own inspector.
-class ScopedThreadMainQueue {
-public:
-    explicit ScopedThreadMainQueue(Queue& queue);
-    ~ScopedThreadMainQueue();
-    ScopedThreadMainQueue(const ScopedThreadMainQueue&) = delete;
-    ScopedThreadMainQueue& operator=(const ScopedThreadMainQueue&) = delete;
-
-private:
-    Queue* previous_;
-};
-
-// dispatch_get_global_queue(0, 0).
-ThreadPoolQueue& globalQueue();
 
 }  // namespace vesk::platform

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>  // renameat2, RENAME_EXCHANGE
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -196,6 +197,24 @@ std::string absolutePath(const std::string& path) {
     }
     cwd.resize(std::strlen(cwd.c_str()));
     return appendingPathComponent(cwd, path);
+}
+
+FolderLock::FolderLock(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    int rc;
+    while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+// Closing the descriptor releases the lock.
+FolderLock::~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace vesk::platform

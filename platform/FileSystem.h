@@ -49,6 +49,21 @@ std::size_t readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset)
 // Reads a regular file of at most `limit` bytes; nothing for anything else.
 std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit);
 
+// Holds an exclusive lock on a folder while it lives, against other threads
+// and other processes that lock the same folder. A folder that cannot be
+// opened is not locked; the caller's own write then reports the error.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool locked() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
 // Makes a relative path absolute against the working directory.
 std::string absolutePath(const std::string& path);
 

@@ -3,23 +3,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 
 namespace vesk::platform {
-namespace {
-
-StderrLogSink& stderrSink() {
-    static StderrLogSink sink;
-    return sink;
-}
-
-std::atomic<LogSink*> currentSink{nullptr};
-
-}  // namespace
-
 void StderrLogSink::write(const std::string& message) {
     using namespace std::chrono;
     const auto now = system_clock::now();
@@ -56,8 +44,6 @@ void CaptureLogSink::clear() {
     lines_.clear();
 }
 
-void setLogSink(LogSink* sink) { currentSink.store(sink); }
-
 std::string formatLog(const char* format, std::initializer_list<std::string> args) {
     std::string out;
     auto next = args.begin();
@@ -72,9 +58,8 @@ std::string formatLog(const char* format, std::initializer_list<std::string> arg
     return out;
 }
 
-void nslog(const char* format, std::initializer_list<std::string> args) {
-    LogSink* sink = currentSink.load();
-    (sink ? *sink : stderrSink()).write(formatLog(format, args));
+void Log::nslog(const char* format, std::initializer_list<std::string> args) const {
+    sink_->write(formatLog(format, args));
 }
 
 std::string objectDescription(const char* className, const void* object) {

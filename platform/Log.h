@@ -1,5 +1,5 @@
 // The system log: one line per call, "date time vesk[pid:tid] message" on
-// standard error, or into a sink that tests install to read the lines back.
+// standard error, or into a sink that a test hands the system to read the lines back.
 #pragma once
 
 #include <initializer_list>
@@ -33,31 +33,33 @@ private:
     std::vector<std::string> lines_;
 };
 
-// Installs `sink` for the calls that follow; nullptr restores standard error.
-void setLogSink(LogSink* sink);
+// Writes nothing: vesk-info without --verbose.
+class DiscardLogSink : public LogSink {
+public:
+    void write(const std::string&) override {}
+};
 
-// NSLog: `format` with each "%@" and "%d" replaced, in order, by the next
-// argument. Arguments are inserted as they are, never read as formats.
-void nslog(const char* format, std::initializer_list<std::string> args = {});
+// The system log as the rest of the system reaches it: every object that logs
+// is handed one, so a test reads its lines from its own sink. A handle: copy
+// it freely; the sink must outlive the copies.
+class Log {
+public:
+    explicit Log(LogSink& sink) : sink_(&sink) {}
+
+    // NSLog: `format` with each "%@" and "%d" replaced, in order, by the next
+    // argument. Arguments are inserted as they are, never read as formats.
+    void nslog(const char* format, std::initializer_list<std::string> args = {}) const;
+    // A line already formatted.
+    void write(const std::string& message) const { sink_->write(message); }
+
+private:
+    LogSink* sink_;
+};
 
 // The substitution alone, for tests and callers that need the text.
 std::string formatLog(const char* format, std::initializer_list<std::string> args);
 
 // How an object renders with "%@": "<ClassName: 0x...>".
 std::string objectDescription(const char* className, const void* object);
-
-// Captures the log for the lifetime of the object (tests).
-class ScopedLogCapture {
-public:
-    ScopedLogCapture() { setLogSink(&sink_); }
-    ~ScopedLogCapture() { setLogSink(nullptr); }
-    ScopedLogCapture(const ScopedLogCapture&) = delete;
-    ScopedLogCapture& operator=(const ScopedLogCapture&) = delete;
-    std::vector<std::string> lines() const { return sink_.lines(); }
-    void clear() { sink_.clear(); }
-
-private:
-    CaptureLogSink sink_;
-};
 
 }  // namespace vesk::platform

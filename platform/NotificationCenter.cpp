@@ -4,11 +4,6 @@
 
 namespace vesk::platform {
 
-NotificationCenter& NotificationCenter::defaultCenter() {
-    static NotificationCenter center;
-    return center;
-}
-
 void NotificationCenter::addObserver(const void* observer, std::string name, Handler handler) {
     std::lock_guard lock(mutex_);
     entries_.push_back({observer, std::move(name), std::move(handler), std::make_shared<bool>(true)});

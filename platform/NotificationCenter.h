@@ -23,8 +23,6 @@ class NotificationCenter {
 public:
     using Handler = std::function<void(const Notification&)>;
 
-    static NotificationCenter& defaultCenter();
-
     // `observer` identifies the subscription for removeObserver(); it is never dereferenced.
     void addObserver(const void* observer, std::string name, Handler handler);
     // Ends every subscription of `observer`; none of its handlers starts after this returns.

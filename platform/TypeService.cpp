@@ -231,9 +231,4 @@ bool FileTypeService::conformsTo(const std::string& type, const std::string& par
     return false;
 }
 
-const TypeService& sharedTypeService() {
-    static const FileTypeService service;
-    return service;
-}
-
 }  // namespace vesk::platform

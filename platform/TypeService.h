@@ -31,9 +31,6 @@ public:
     bool conformsTo(const std::string& type, const std::string& parent) const override;
 };
 
-// The shared workspace's service.
-const TypeService& sharedTypeService();
-
 // The direct parents of an identifier in the hierarchy; empty for unknown ones.
 std::vector<std::string_view> typeParents(std::string_view type);
 

@@ -39,6 +39,22 @@ void UserDefaults::remove(const std::string& key) {
     notify(key, std::nullopt);
 }
 
+void UserDefaults::apply(const std::vector<Change>& changes) {
+    std::vector<const Change*> made;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& change : changes) {
+            if (change.value)
+                values_[change.key] = *change.value;
+            else if (values_.erase(change.key) == 0)
+                continue;
+            made.push_back(&change);
+        }
+        if (!made.empty()) persist(values_);
+    }
+    for (const Change* change : made) notify(change->key, change->value);
+}
+
 std::map<std::string, std::string> UserDefaults::snapshot() const {
     std::lock_guard lock(mutex_);
     return values_;
@@ -65,7 +81,7 @@ void UserDefaults::notify(const std::string& key, const std::optional<std::strin
     for (auto& obs : targets) (*obs)(key, value);
 }
 
-FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) { load(); }
+FileUserDefaults::FileUserDefaults(std::string path, const Log& log) : path_(std::move(path)), log_(log) { load(); }
 
 void FileUserDefaults::load() {
     constexpr std::size_t kMaxStoreBytes = 64 * 1024 * 1024;
@@ -87,9 +103,9 @@ void FileUserDefaults::load() {
     std::string aside = path_ + ".corrupt-" + stamp;
     for (int n = 1; fileExists(aside); ++n) aside = path_ + ".corrupt-" + stamp + "-" + std::to_string(n);
     if (std::rename(path_.c_str(), aside.c_str()) == 0)
-        nslog("defaults store %@ could not be read; moved aside to %@, starting empty", {path_, aside});
+        log_.nslog("defaults store %@ could not be read; moved aside to %@, starting empty", {path_, aside});
     else
-        nslog("defaults store %@ could not be read nor moved aside; starting empty and leaving it alone",
+        log_.nslog("defaults store %@ could not be read nor moved aside; starting empty and leaving it alone",
               {path_});
 }
 
@@ -108,7 +124,7 @@ void FileUserDefaults::persist(const std::map<std::string, std::string>& values)
         }
     }
     if (auto error = atomicWriteFile(path_, toXmlPropertyList(Value(std::move(dict)))))
-        nslog("defaults store not saved: %@", {*error});
+        log_.nslog("defaults store not saved: %@", {*error});
 }
 
 std::string defaultsFilePath() {
@@ -116,24 +132,6 @@ std::string defaultsFilePath() {
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x && x[0] == '/')
         return std::string(x) + "/vesk/defaults.plist";
     return expandTilde("~/.config/vesk/defaults.plist");
-}
-
-namespace {
-std::mutex standardMutex;
-std::shared_ptr<UserDefaults>& standardSlot() {
-    static std::shared_ptr<UserDefaults> store = std::make_shared<MemoryUserDefaults>();
-    return store;
-}
-}  // namespace
-
-std::shared_ptr<UserDefaults> standardUserDefaults() {
-    std::lock_guard lock(standardMutex);
-    return standardSlot();
-}
-
-void setStandardUserDefaults(std::shared_ptr<UserDefaults> store) {
-    std::lock_guard lock(standardMutex);
-    standardSlot() = store ? std::move(store) : std::make_shared<MemoryUserDefaults>();
 }
 
 }  // namespace vesk::platform

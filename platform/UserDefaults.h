@@ -8,6 +8,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/Log.h"
 
 namespace vesk::platform {
 
@@ -22,6 +25,17 @@ public:
     std::optional<std::string> get(const std::string& key) const;  // objectForKey:
     void remove(const std::string& key);                           // removeObjectForKey:
     std::map<std::string, std::string> snapshot() const;
+
+    // One change of a batch; nothing means the key is removed.
+    struct Change {
+        std::string key;
+        std::optional<std::string> value;
+    };
+    // Applies the changes in order and saves once; observers then see each change.
+    void apply(const std::vector<Change>& changes);
+
+    // Makes the last save durable; saves on the way are not flushed to the disk.
+    virtual void synchronize() {}
 
     int addObserver(Observer observer);
     void removeObserver(int token);
@@ -50,7 +64,8 @@ public:
 // file that cannot be read as a dictionary is moved aside, never overwritten.
 class FileUserDefaults : public UserDefaults {
 public:
-    explicit FileUserDefaults(std::string path);
+    // Says on `log` when the file at `path` could not be read and was moved aside.
+    FileUserDefaults(std::string path, const Log& log);
     const std::string& path() const { return path_; }
 
 protected:
@@ -59,15 +74,11 @@ protected:
 private:
     void load();
     std::string path_;
+    Log log_;
 };
 
 // $VESK_DEFAULTS_FILE when set, else $XDG_CONFIG_HOME/vesk/defaults.plist,
 // else ~/.config/vesk/defaults.plist.
 std::string defaultsFilePath();
-
-// standardUserDefaults: what the window and the reports use; memory until a
-// store is installed.
-std::shared_ptr<UserDefaults> standardUserDefaults();
-void setStandardUserDefaults(std::shared_ptr<UserDefaults> store);
 
 }  // namespace vesk::platform

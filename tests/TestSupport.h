@@ -1,5 +1,5 @@
-// Helpers the test files share: a private scratch folder, a fresh inspector
-// wired to an in-memory store, and the drained main queue.
+// Helpers the test files share: a private scratch folder and a whole set of
+// services for the objects under test.
 #pragma once
 
 #include <unistd.h>
@@ -7,9 +7,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Services.h"
+#include "platform/TypeService.h"
+#include "platform/UserDefaults.h"
 
 namespace vesk::test {
 
@@ -46,6 +53,47 @@ inline std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline std::size_t drainMainQueue() { return platform::defaultMainQueue().drain(); }
+// The services one test hands the system: an in-memory store (or the one
+// given), its own centre, a main queue (drained by hand unless the window's
+// is given), a two-thread global queue, the file type service and a log that
+// keeps its lines.
+template <typename MainQueue>
+class BasicTestServices {
+public:
+    explicit BasicTestServices(std::shared_ptr<platform::UserDefaults> store = std::make_shared<platform::MemoryUserDefaults>())
+        : services_{std::move(store), center, mainQueue, globalQueue, types, log} {}
+    BasicTestServices(const BasicTestServices&) = delete;
+    BasicTestServices& operator=(const BasicTestServices&) = delete;
+
+    const platform::Services& services() const { return services_; }
+    operator const platform::Services&() const { return services_; }
+    platform::UserDefaults& store() const { return *services_.store; }
+
+    // The log from here on: what was logged before is dropped.
+    platform::CaptureLogSink& startLog() {
+        logSink.clear();
+        return logSink;
+    }
+    // Runs the main queue's tasks on this thread, which plays the main thread.
+    std::size_t drainMainQueue() { return mainQueue.drain(); }
+
+    platform::NotificationCenter center;
+    MainQueue mainQueue;
+    platform::ThreadPoolQueue globalQueue{2};
+    platform::FileTypeService types;
+    platform::CaptureLogSink logSink;
+    platform::Log log{logSink};
+
+private:
+    platform::Services services_;
+};
+
+using TestServices = BasicTestServices<platform::DrainedQueue>;
+
+// A log that goes nowhere, for stores and tools whose lines a test ignores.
+inline platform::Log quietLog() {
+    static platform::DiscardLogSink sink;
+    return platform::Log(sink);
+}
 
 }  // namespace vesk::test

@@ -4,14 +4,12 @@
 
 namespace vesk {
 
-using platform::nslog;
-
 void MyDoubleClickButton::mouseDown(int clickCount) {
     if (host_) host_->baseMouseDown();
     // Only the second press of a series: a triple click reaches the delegate once.
     if (clickCount != 2) return;
-    nslog("self.window.delegate = %@", {host_ ? host_->windowDelegateDescription() : std::string("(null)")});
-    nslog("Double click!");
+    log_.nslog("self.window.delegate = %@", {host_ ? host_->windowDelegateDescription() : std::string("(null)")});
+    log_.nslog("Double click!");
     if (const auto target = delegate(); target && target->respondsToHandleDoubleClick())
         target->ibHandleDoubleClick(this);
 }

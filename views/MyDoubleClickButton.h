@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Log.h"
+
 namespace vesk {
 
 class MyDoubleClickButton;
@@ -31,7 +33,7 @@ public:
 
 class MyDoubleClickButton {
 public:
-    MyDoubleClickButton() = default;
+    explicit MyDoubleClickButton(const platform::Log& log) : log_(log) {}
     MyDoubleClickButton(const MyDoubleClickButton&) = delete;
     MyDoubleClickButton& operator=(const MyDoubleClickButton&) = delete;
 
@@ -49,6 +51,7 @@ public:
     std::string description() const;
 
 private:
+    platform::Log log_;
     std::weak_ptr<DoubleClickDelegate> delegate_;
     ButtonHost* host_ = nullptr;
 };

@@ -7,7 +7,6 @@
 
 namespace vesk {
 
-using platform::nslog;
 using platform::Value;
 
 namespace {
@@ -39,18 +38,15 @@ std::optional<std::string> Pasteboard::stringForType(std::string_view type) cons
     return string;
 }
 
-MyDragDropView::MyDragDropView(ViewHost* host, const platform::TypeService* typeService,
-                               platform::NotificationCenter* center)
-    : host_(host),
-      typeService_(typeService ? typeService : &platform::sharedTypeService()),
-      center_(center ? center : &platform::NotificationCenter::defaultCenter()) {}
+MyDragDropView::MyDragDropView(const platform::Services& services, ViewHost* host)
+    : host_(host), typeService_(services.types), center_(services.center), log_(services.log) {}
 
 std::vector<std::string> MyDragDropView::validTypes() const {
     return {platform::kUTTypeJPEG, platform::kUTTypeJPEG2000, platform::kUTTypeTIFF, platform::kUTTypeBundle,
             "com.apple.mach-o-dylib"};
 }
 
-void MyDragDropView::logEntry(const char* selector) const { nslog("[%@ %@]", {className, selector}); }
+void MyDragDropView::logEntry(const char* selector) const { log_.nslog("[%@ %@]", {className, selector}); }
 
 void MyDragDropView::requestRedraw() {
     if (host_) host_->setNeedsDisplay(true);
@@ -58,10 +54,10 @@ void MyDragDropView::requestRedraw() {
 
 template <typename OnMiss>
 bool MyDragDropView::pathIsAccepted(const std::string& path, OnMiss onFailedEntry) const {
-    const std::optional<std::string> utiType = typeService_->typeOfFile(path);
-    nslog("found utiType = %@", {utiType ? *utiType : std::string("(null)")});
+    const std::optional<std::string> utiType = typeService_.typeOfFile(path);
+    log_.nslog("found utiType = %@", {utiType ? *utiType : std::string("(null)")});
     for (const auto& entry : validTypes()) {
-        if (utiType && typeService_->conformsTo(*utiType, entry)) return true;
+        if (utiType && typeService_.conformsTo(*utiType, entry)) return true;
         onFailedEntry();
     }
     return false;
@@ -76,9 +72,9 @@ NSDragOperation MyDragDropView::draggingEntered(const DraggingInfo& sender) {
     logEntry("draggingEntered:");
     const Pasteboard& pboard = sender.draggingPasteboard();
     if (pboard.containsType(NSStringPboardType)) {
-        nslog("found NSStringPboardType ...");
+        log_.nslog("found NSStringPboardType ...");
         const auto items = pboard.readObjectsAsStrings();
-        nslog("copiedItems = %@", {items ? platform::describe(Value(toArray(*items))) : std::string("(null)")});
+        log_.nslog("copiedItems = %@", {items ? platform::describe(Value(toArray(*items))) : std::string("(null)")});
         setIsHighlighted(true);
         requestRedraw();
         return NSDragOperationEvery;
@@ -115,15 +111,15 @@ void MyDragDropView::draggingEnded(const DraggingInfo& sender) {
     requestRedraw();
 
     const Pasteboard& pboard = sender.draggingPasteboard();
-    nslog("pboad types = %@", {platform::describe(Value(toArray(pboard.types)))});
+    log_.nslog("pboad types = %@", {platform::describe(Value(toArray(pboard.types)))});
 
     if (pboard.containsType(NSStringPboardType)) {
         const auto text = pboard.stringForType(NSPasteboardTypeString);
         if (text && platform::utf8::utf16Length(*text) > kMaxRefusedTextLength) {
-            center_->post(platform::kAddFromStringNotification, std::nullopt,
+            center_.post(platform::kAddFromStringNotification, std::nullopt,
                           platform::Dictionary{{"mystrings", Value(*text)}});
         } else {
-            nslog("pboard info string is invalid = [%@]", {text ? *text : std::string("(null)")});
+            log_.nslog("pboard info string is invalid = [%@]", {text ? *text : std::string("(null)")});
         }
     }
 
@@ -132,15 +128,15 @@ void MyDragDropView::draggingEnded(const DraggingInfo& sender) {
         const auto paths = pboard.propertyListForType(NSFilenamesPboardType);
         for (const auto& path : paths.value_or(std::vector<std::string>{}))
             if (pathIsAccepted(path, [] {})) accepted.emplace_back(path);
-        nslog("validitems = %@", {platform::describe(Value(accepted))});
-        center_->post(platform::kAddFromFileNotification, Value(std::move(accepted)));
+        log_.nslog("validitems = %@", {platform::describe(Value(accepted))});
+        center_.post(platform::kAddFromFileNotification, Value(std::move(accepted)));
     }
 }
 
 void MyDragDropView::drawRect(const Rect& dirtyRect, DrawingContext& context) {
     context.drawBase(dirtyRect);
     if (!isHighlighted()) return;
-    nslog("[%@ %@] isHighlighted = YES", {className, "drawRect:"});
+    log_.nslog("[%@ %@] isHighlighted = YES", {className, "drawRect:"});
     context.setDefaultLineWidth(5.0);
     context.setColor(Color::blueColor());
     context.strokeRect(dirtyRect);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/NotificationCenter.h"
+#include "platform/Services.h"
 #include "platform/TypeService.h"
 #include "platform/Value.h"
 
@@ -80,9 +81,9 @@ public:
 
 class MyDragDropView {
 public:
-    // nullptr arguments mean the shared type service and the default centre.
-    explicit MyDragDropView(ViewHost* host = nullptr, const platform::TypeService* typeService = nullptr,
-                            platform::NotificationCenter* center = nullptr);
+    // Identifies files with the services' type service, posts on their centre
+    // and logs on their log; `host` may be set later.
+    explicit MyDragDropView(const platform::Services& services, ViewHost* host = nullptr);
 
     // A new list on every call: the five accepted type identifiers, in order.
     std::vector<std::string> validTypes() const;
@@ -111,8 +112,9 @@ private:
 
     bool _isHighlighted = false;
     ViewHost* host_;
-    const platform::TypeService* typeService_;
-    platform::NotificationCenter* center_;
+    const platform::TypeService& typeService_;
+    platform::NotificationCenter& center_;
+    platform::Log log_;
 };
 
 }  // namespace vesk

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "../TestSupport.h"
 #include "app/AppDelegate.h"
 #include "inspector/InfoKeys.h"
 #include "platform/Log.h"
@@ -28,9 +29,10 @@ TEST(VersionText, TheBuiltApplicationNamesItself) {
 
 TEST(AppDelegate, LaunchWritesTheTitleAndOpenFilesPostsOneEvent) {
     auto store = std::make_shared<MemoryUserDefaults>();
-    NotificationCenter center;
-    AppDelegate delegate(store, &center);
-    ScopedLogCapture log;
+    vesk::test::TestServices t(store);
+    NotificationCenter& center = t.center;
+    AppDelegate delegate(t.services());
+    auto& log = t.startLog();
     delegate.applicationDidFinishLaunching();
     EXPECT_EQ(store->get(prefWindowTitle), getAppVersionString());
     EXPECT_EQ(log.lines().at(0), delegate.description() + "=applicationDidFinishLaunching:...");

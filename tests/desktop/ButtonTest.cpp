@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "../TestSupport.h"
+#include "DesktopSupport.h"
 #include "../runner/RunnerSupport.h"
 #include "desktop/ApplicationShell.h"
 #include "desktop/DoubleClickButton.h"
@@ -68,6 +68,7 @@ protected:
     void SetUp() override {
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        button()->attach(platform::Log(log));
         button()->button().setDelegate(delegate);
         Clicker::pause();
     }
@@ -77,7 +78,7 @@ protected:
     MainWindow window;
     std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
     Clicker clicker{window.doubleClickButton()};
-    platform::ScopedLogCapture log;
+    platform::CaptureLogSink log;
 };
 
 }  // namespace
@@ -173,8 +174,10 @@ TEST(ButtonInWindow, IsTheInspectorsOutletAndRevealsTheFolderOfTheFileOnShow) {
     const std::string record = dir.file("record");
 
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    platform::ScopedLogCapture log;
-    ApplicationShell shell(store);
+
+    vesk::test::DesktopServices s(store);
+    auto& log = s.startLog();
+    ApplicationShell shell(s);
     shell.launch();
     DoubleClickButton* button = shell.window().doubleClickButton();
     EXPECT_EQ(shell.viewController().ibDoubleClickButton(), &button->button());

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "../TestSupport.h"
+#include "DesktopSupport.h"
 #include "app/AppDelegate.h"
 #include "desktop/ApplicationShell.h"
 #include "desktop/FileDialogOpenPanel.h"
@@ -40,7 +40,7 @@ protected:
     void SetUp() override {
         shell.launch();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&shell.window()));
-        platform::NotificationCenter::defaultCenter().addObserver(
+        t.center.addObserver(
             this, platform::kAddFromFileNotification, [this](const platform::Notification& note) {
                 std::lock_guard lock(mutex);
                 events.push_back({std::this_thread::get_id(), note.object});
@@ -51,9 +51,9 @@ protected:
         });
     }
     void TearDown() override {
-        platform::globalQueue().waitIdle();
+        t.globalQueue.waitIdle();
         QCoreApplication::processEvents();
-        platform::NotificationCenter::defaultCenter().removeObserver(this);
+        t.center.removeObserver(this);
     }
 
     QFileDialog* openDialog() {
@@ -66,7 +66,8 @@ protected:
     }
 
     std::shared_ptr<platform::MemoryUserDefaults> store = std::make_shared<platform::MemoryUserDefaults>();
-    ApplicationShell shell{store};
+    vesk::test::DesktopServices t{store};
+    ApplicationShell shell{t};
     std::mutex mutex;
     std::vector<Seen> events;
     std::vector<std::thread::id> reportThreads;
@@ -113,7 +114,7 @@ TEST_F(OpenDialog, CancelPostsNothing) {
     ASSERT_NE(dialog, nullptr);
     dialog->selectFile(QString::fromStdString(kSample));
     dialog->reject();
-    platform::globalQueue().waitIdle();
+    t.globalQueue.waitIdle();
     QTest::qWait(50);
     EXPECT_TRUE(seen().empty());
     EXPECT_FALSE(store->get(prefCurFilePath));
@@ -126,7 +127,7 @@ TEST_F(OpenDialog, ATypedInFileOfAnotherTypePostsNothing) {
     ASSERT_NE(dialog, nullptr);
     dialog->selectFile(QString::fromStdString(other));
     static_cast<QDialog*>(dialog)->accept();
-    platform::globalQueue().waitIdle();
+    t.globalQueue.waitIdle();
     QTest::qWait(50);
     EXPECT_TRUE(seen().empty());
 }
@@ -165,7 +166,9 @@ TEST(Menus, InspectRunsTheFixedFileActionOnTheTestFile) {
     qputenv("HOME", home.path().c_str());
 
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    ApplicationShell shell(store);
+
+    vesk::test::DesktopServices s(store);
+    ApplicationShell shell(s);
     shell.launch();
     shell.window().inspectTestFileAction()->trigger();
     qputenv("HOME", oldHome);
@@ -175,7 +178,8 @@ TEST(Menus, InspectRunsTheFixedFileActionOnTheTestFile) {
 
 TEST(Menus, AboutShowsTheVersionText) {
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    ApplicationShell shell(store);
+    vesk::test::DesktopServices s(store);
+    ApplicationShell shell(s);
     shell.launch();
     QString shown;
     QTimer::singleShot(0, [&] {

@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <filesystem>
 
-#include "../TestSupport.h"
+#include "DesktopSupport.h"
 #include "app/AppDelegate.h"
 #include "desktop/ApplicationShell.h"
 #include "desktop/MainWindow.h"
@@ -34,12 +34,12 @@ const std::string kSample = std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGIT
 
 // Records every file-add event posted while it lives.
 struct FileAddEvents {
-    FileAddEvents() {
-        platform::NotificationCenter::defaultCenter().addObserver(
-            this, platform::kAddFromFileNotification,
-            [this](const platform::Notification& n) { objects.push_back(n.object); });
+    explicit FileAddEvents(platform::NotificationCenter& center) : center(center) {
+        center.addObserver(this, platform::kAddFromFileNotification,
+                           [this](const platform::Notification& n) { objects.push_back(n.object); });
     }
-    ~FileAddEvents() { platform::NotificationCenter::defaultCenter().removeObserver(this); }
+    ~FileAddEvents() { center.removeObserver(this); }
+    platform::NotificationCenter& center;
     std::vector<std::optional<platform::Value>> objects;
 };
 
@@ -70,15 +70,16 @@ TEST(Launch, StartsWithEmptyFieldsWhateverTheLastRunLeftAndTheVersionAsTitle) {
     ScratchDir dir;
     const std::string storePath = dir.file("defaults.plist");
     {
-        platform::FileUserDefaults lastRun(storePath);
+        platform::FileUserDefaults lastRun(storePath, vesk::test::quietLog());
         for (const char* key : kReportKeys) lastRun.set(key, std::string("left by the last run in ") + key);
         lastRun.set(prefWindowTitle, "Old title");
     }
-    auto store = std::make_shared<platform::FileUserDefaults>(storePath);
+    auto store = std::make_shared<platform::FileUserDefaults>(storePath, vesk::test::quietLog());
+    vesk::test::DesktopServices s(store);
     ASSERT_TRUE(store->get(prefTextViewString1));  // the file really held them
 
-    platform::ScopedLogCapture log;
-    ApplicationShell shell(store);
+    auto& log = s.startLog();
+    ApplicationShell shell(s);
     shell.launch();
 
     for (const char* key : kReportKeys) {
@@ -103,7 +104,7 @@ TEST(Launch, StartsWithEmptyFieldsWhateverTheLastRunLeftAndTheVersionAsTitle) {
     EXPECT_LT(at("self.view.window.firstResponder = "), at("=applicationDidFinishLaunching:..."));
 
     // Cleared in the file too, so the next run starts clean as well.
-    platform::FileUserDefaults reread(storePath);
+    platform::FileUserDefaults reread(storePath, vesk::test::quietLog());
     EXPECT_FALSE(reread.get(prefTextViewString6));
     EXPECT_EQ(reread.get(prefWindowTitle), getAppVersionString());
 }
@@ -118,8 +119,10 @@ TEST(Launch, TwoFilesPostOneEventAfterLaunchAndTheFirstIsShown) {
     QDir::setCurrent(oldCwd);
 
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    FileAddEvents events;
-    ApplicationShell shell(store);
+
+    vesk::test::DesktopServices s(store);
+    FileAddEvents events(s.center);
+    ApplicationShell shell(s);
     shell.launch(files);
     EXPECT_TRUE(events.objects.empty());  // documents come after launch, not during it
 
@@ -132,8 +135,9 @@ TEST(Launch, TwoFilesPostOneEventAfterLaunchAndTheFirstIsShown) {
 
 TEST(Launch, DocumentsHandedOverTogetherArriveAsOneList) {
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    FileAddEvents events;
-    ApplicationShell shell(store);
+    vesk::test::DesktopServices s(store);
+    FileAddEvents events(s.center);
+    ApplicationShell shell(s);
     // The desktop may hand documents over one by one, some before launch ends.
     QFileOpenEvent first(QStringLiteral("/nowhere/one.jpg"));
     QCoreApplication::sendEvent(qApp, &first);
@@ -162,7 +166,8 @@ TEST(Launch, FileArgumentsBecomeAbsolutePaths) {
 
 TEST(Quit, ClosingTheWindowEndsTheEventLoop) {
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    ApplicationShell shell(store);
+    vesk::test::DesktopServices s(store);
+    ApplicationShell shell(s);
     shell.launch();
     QSignalSpy aboutToQuit(qApp, &QCoreApplication::aboutToQuit);
     QTimer::singleShot(0, &shell.window(), [&] { shell.window().close(); });
@@ -172,7 +177,8 @@ TEST(Quit, ClosingTheWindowEndsTheEventLoop) {
 
 TEST(Quit, TheQuitCommandEndsTheEventLoop) {
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    ApplicationShell shell(store);
+    vesk::test::DesktopServices s(store);
+    ApplicationShell shell(s);
     shell.launch();
     QTimer::singleShot(0, &shell.window(), [&] { shell.window().quitAction()->trigger(); });
     EXPECT_EQ(execWithLimit(10000), 0);
@@ -195,7 +201,7 @@ TEST(VeskProgram, ShowsTheFirstOfTwoFilesAndSavesAScreenshot) {
     EXPECT_EQ(vesk.exitCode(), 0);
     const std::string log = vesk.readAllStandardError().toStdString();
 
-    platform::FileUserDefaults store(dir.file("store.plist"));
+    platform::FileUserDefaults store(dir.file("store.plist"), vesk::test::quietLog());
     EXPECT_EQ(store.get(prefCurFilePath), dir.file("a.jpg"));
     EXPECT_EQ(store.get(prefWindowTitle), getAppVersionString());
     const std::string posted = "application:openFiles:=" + platform::describe(pathList({dir.file("a.jpg"), dir.file("b.jpg")}));

@@ -13,7 +13,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "../TestSupport.h"
+#include "DesktopSupport.h"
 #include "desktop/ApplicationShell.h"
 #include "desktop/DoubleClickButton.h"
 #include "desktop/MainWindow.h"
@@ -47,8 +47,10 @@ TEST(RevealOnX, WithNoFileManagerXdgOpenFailsQuietlyAndTheWindowCarriesOn) {
     std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", photo);
 
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    platform::ScopedLogCapture log;
-    ApplicationShell shell(store);
+
+    vesk::test::DesktopServices s(store);
+    auto& log = s.startLog();
+    ApplicationShell shell(s);
     shell.launch({QString::fromStdString(photo)});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&shell.window()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == photo; }, 10000));

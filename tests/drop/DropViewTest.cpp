@@ -99,8 +99,10 @@ protected:
     ScriptedTypes types;
     RecordingHost host;
     NotificationCenter center;
-    MyDragDropView view{&host, &types, &center};
-    ScopedLogCapture log;
+    CaptureLogSink log;
+    DrainedQueue queue;
+    Services services{std::make_shared<MemoryUserDefaults>(), center, queue, queue, types, Log(log)};
+    MyDragDropView view{services, &host};
     std::vector<Notification> events;
 };
 
@@ -332,11 +334,12 @@ TEST(DropViewOnFiles, JpegTextAndLibraryDrag) {
     const auto a = dir.write("a.jpg", "\xFF\xD8\xFF");
     const auto notes = dir.write("notes.txt", "hello");
     const auto lib = dir.write("lib.dylib", "x");
-    NotificationCenter center;
+    vesk::test::TestServices t;
+    NotificationCenter& center = t.center;
     std::optional<Value> posted;
     center.addObserver(&posted, kAddFromFileNotification, [&](const Notification& n) { posted = n.object; });
-    MyDragDropView view(nullptr, nullptr, &center);
-    ScopedLogCapture log;
+    MyDragDropView view(t);
+    auto& log = t.startLog();
     view.draggingEntered(filesDrag({a, notes, lib}));
     EXPECT_TRUE(view.isHighlighted());
     view.draggingEnded(filesDrag({a, notes, lib}));
@@ -348,11 +351,12 @@ TEST(DropViewOnFiles, OddNamesAndVanishedPaths) {
     const auto newline = dir.write("two\nlines.jpg", "x");
     const auto latin1 = dir.write("caf\xE9.tif", "x");  // not UTF-8
     std::filesystem::create_directories(dir.file("Plug.bundle"));
-    NotificationCenter center;
+    vesk::test::TestServices t;
+    NotificationCenter& center = t.center;
     std::optional<Value> posted;
     center.addObserver(&posted, kAddFromFileNotification, [&](const Notification& n) { posted = n.object; });
-    MyDragDropView view(nullptr, nullptr, &center);
-    ScopedLogCapture log;
+    MyDragDropView view(t);
+    auto& log = t.startLog();
     view.draggingEnded(filesDrag({newline, dir.file("gone.jpg"), latin1, dir.file("Plug.bundle"), dir.path().string()}));
     EXPECT_EQ(posted, Value(Array{Value(newline), Value(latin1), Value(dir.file("Plug.bundle"))}));
 }
@@ -362,15 +366,16 @@ TEST(DropViewOnFiles, LargeDragsFinishPromptly) {
     const auto a = dir.write("a.jpg", "x");
     std::vector<std::string> paths;
     for (int i = 0; i < 10000; ++i) paths.push_back(i % 1000 == 999 ? a : dir.file("gone" + std::to_string(i)));
-    NotificationCenter center;
+    vesk::test::TestServices t;
+    NotificationCenter& center = t.center;
     std::size_t count = 0;
     center.addObserver(&count, kAddFromFileNotification,
                        [&](const Notification& n) { count = n.object->get<Array>()->size(); });
     std::optional<std::string> text;
     center.addObserver(&count, kAddFromStringNotification,
                        [&](const Notification& n) { text = *n.userInfo->at("mystrings").get<std::string>(); });
-    MyDragDropView view(nullptr, nullptr, &center);
-    ScopedLogCapture log;
+    MyDragDropView view(t);
+    auto& log = t.startLog();
     const auto start = std::chrono::steady_clock::now();
     view.draggingEntered(filesDrag(paths));
     view.draggingEnded(filesDrag(paths));

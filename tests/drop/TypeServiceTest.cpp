@@ -17,10 +17,10 @@ namespace {
 
 const std::string kFixtures = std::string(VESK_FIXTURE_DIR) + "/drop/";
 
-std::optional<std::string> typeOf(const std::string& path) { return sharedTypeService().typeOfFile(path); }
-bool conforms(const std::string& type, const std::string& parent) {
-    return sharedTypeService().conformsTo(type, parent);
-}
+const FileTypeService kTypes;
+
+std::optional<std::string> typeOf(const std::string& path) { return kTypes.typeOfFile(path); }
+bool conforms(const std::string& type, const std::string& parent) { return kTypes.conformsTo(type, parent); }
 
 std::string bytes(std::initializer_list<unsigned> list) {
     std::string out;

@@ -73,15 +73,16 @@ bool isBlue(QRgb c) { return qBlue(c) > 200 && qRed(c) < 60 && qGreen(c) < 60; }
 class DropAreaTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        area.attach(t);
         area.resize(360, 160);
         area.show();
         area.installEventFilter(&counter);
         QApplication::processEvents();
-        NotificationCenter::defaultCenter().addObserver(this, kAddFromFileNotification, [this](const Notification& n) {
+        t.center.addObserver(this, kAddFromFileNotification, [this](const Notification& n) {
             fileEvents.push_back(n.object ? *n.object : Value());
         });
     }
-    void TearDown() override { NotificationCenter::defaultCenter().removeObserver(this); }
+    void TearDown() override { t.center.removeObserver(this); }
 
     bool enter(const QMimeData& mime, Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction) {
         QDragEnterEvent e(QPoint(50, 50), actions, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -103,6 +104,8 @@ protected:
     }
 
     ScratchDir dir;
+    std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
+    vesk::test::TestServices t{store};
     DropArea area;
     PaintCounter counter;
     std::vector<Value> fileEvents;
@@ -117,7 +120,7 @@ TEST_F(DropAreaTest, EnteringWithAPhotoHighlightsAndRepaints) {
     const auto photo = dir.write("a.jpg", "\xFF\xD8\xFF");
     const auto mime = filesMime({photo});
     const int before = counter.paints;
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     EXPECT_TRUE(enter(*mime));
     EXPECT_EQ(lastAction, Qt::CopyAction);  // the proposed action is answered
     EXPECT_TRUE(area.dragDropView().isHighlighted());
@@ -158,7 +161,7 @@ TEST_F(DropAreaTest, DropPostsAcceptedPathsInOrder) {
     const auto lib = dir.write("lib.dylib", "x");
     const auto mime = filesMime({a, notes, lib, a});
     enter(*mime);
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     EXPECT_TRUE(drop(*mime));
     EXPECT_FALSE(area.dragDropView().isHighlighted());
     ASSERT_EQ(fileEvents.size(), 1u);
@@ -170,15 +173,14 @@ TEST_F(DropAreaTest, DropPostsAcceptedPathsInOrder) {
 }
 
 TEST_F(DropAreaTest, DroppedSamplePhotoReachesTheInspector) {
-    auto store = std::make_shared<MemoryUserDefaults>();
-    auto inspector = ViewController::create(store);
+    auto inspector = std::make_shared<ViewController>(t.services());
     inspector->viewDidLoad();
     const std::string sample = std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg";
     ASSERT_TRUE(std::filesystem::exists(sample));
     const auto mime = filesMime({sample});
     EXPECT_TRUE(enter(*mime));
     EXPECT_TRUE(drop(*mime));
-    vesk::test::drainMainQueue();
+    t.drainMainQueue();
     EXPECT_EQ(store->get(prefCurFilePath), sample);
     inspector.reset();
 }
@@ -186,7 +188,7 @@ TEST_F(DropAreaTest, DroppedSamplePhotoReachesTheInspector) {
 TEST_F(DropAreaTest, OnlyRegisteredKindsOfDragReachTheView) {
     QMimeData mime;
     mime.setData(QStringLiteral("image/png"), QByteArray("\x89PNG"));
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     EXPECT_FALSE(enter(mime));
     EXPECT_TRUE(log.lines().empty());
 }
@@ -197,10 +199,10 @@ TEST_F(DropAreaTest, TextDragHighlights) {
     EXPECT_TRUE(enter(mime));
     EXPECT_TRUE(area.dragDropView().isHighlighted());
     std::optional<Dictionary> info;
-    NotificationCenter::defaultCenter().addObserver(&info, kAddFromStringNotification,
+    t.center.addObserver(&info, kAddFromStringNotification,
                                                     [&](const Notification& n) { info = n.userInfo; });
     drop(mime);
-    NotificationCenter::defaultCenter().removeObserver(&info);
+    t.center.removeObserver(&info);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->at("mystrings"), Value("a dragged sentence of some length"));
     EXPECT_TRUE(fileEvents.empty());
@@ -255,7 +257,7 @@ TEST_F(DropAreaTest, HugeDragsDoNotHang) {
     const auto a = dir.write("a.jpg", "x");
     for (int i = 0; i < 10000; ++i) paths.push_back(i == 9999 ? a : dir.file("gone-" + std::to_string(i) + ".jpg"));
     const auto mime = filesMime(paths);
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     // Each handler runs on the GUI thread: none may hold it for half a second.
     const auto within = [](auto&& step) {
         const auto start = std::chrono::steady_clock::now();

@@ -6,7 +6,9 @@
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
-    vesk::platform::FileUserDefaults store(argv[1]);
+    vesk::platform::StderrLogSink sink;
+    const vesk::platform::Log log(sink);
+    vesk::platform::FileUserDefaults store(argv[1], log);
     const std::string a(64 * 1024, 'a'), b(64 * 1024, 'b');
     for (unsigned long i = 0;; ++i) store.set("value", i % 2 ? a : b);
 }

@@ -21,7 +21,9 @@ TEST(DefaultsDurability, AKillDuringAWriteLeavesTheOldOrTheNewStoreNeverAHalfOne
     vesk::test::ScratchDir dir;
     const std::string path = dir.file("defaults.plist");
     {
-        FileUserDefaults seed(path);
+        DiscardLogSink quiet;
+        const Log log(quiet);
+        FileUserDefaults seed(path, log);
         seed.set("value", "first");
     }
     std::mt19937 random(12345);

@@ -10,6 +10,7 @@
 
 #include "../TestSupport.h"
 #include "ImageTestSupport.h"
+#include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ViewController.h"
 #include "platform/Log.h"
@@ -22,7 +23,7 @@ using namespace vesk::test;
 namespace {
 
 // Each test gets its own private temporary directory for usercomment.xml.
-class ImageReport : public ::testing::Test {
+class ImageReports : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* old = std::getenv("TMPDIR");
@@ -31,7 +32,7 @@ protected:
         std::filesystem::create_directory(tmp);
         ::chmod(tmp.c_str(), 0700);
         ::setenv("TMPDIR", tmp.c_str(), 1);
-        inspector = ViewController::create(store, &center);
+        inspector = std::make_shared<ViewController>(t.services());
     }
     void TearDown() override {
         inspector.reset();
@@ -44,7 +45,7 @@ protected:
     std::optional<std::string> field(const char* key) const { return store->get(key); }
     std::string commentFile() const { return (tmp / "usercomment.xml").string(); }
     std::vector<std::string> report(const std::string& path) {
-        ScopedLogCapture log;
+        auto& log = t.startLog();
         inspector->performGetImageInfo(path);
         return log.lines();
     }
@@ -53,7 +54,8 @@ protected:
     std::filesystem::path tmp;
     std::optional<std::string> savedTmpdir;
     std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
-    NotificationCenter center;
+    test::TestServices t{store};
+    NotificationCenter& center = t.center;
     std::shared_ptr<ViewController> inspector;
 };
 
@@ -61,18 +63,18 @@ std::string prefixOf(const std::string& line) { return line.substr(0, line.find(
 
 }  // namespace
 
-TEST_F(ImageReport, EverySampleFillsTheFieldsFromItsDictionary) {
+TEST_F(ImageReports, EverySampleFillsTheFieldsFromItsDictionary) {
     for (const char* file : {"Canon_DIGITAL_IXUS_400.jpg", "Nikon_COOLPIX_P1.jpg", "Nikon_COOLPIX_P6000_GPS.jpg",
                              "Fujifilm_FinePix_E500.jpg", "Apple_iPhone_6.jpg"}) {
         SCOPED_TRACE(file);
         const auto lines = report(sample(file));
-        const auto props = ViewController::exif(sample(file));
+        const auto props = readImageProperties(sample(file), t.log);
         ASSERT_TRUE(props);
         EXPECT_EQ(field(prefCurFilePath), sample(file));
         EXPECT_EQ(field(prefTextViewString1), describe(Value(*props)));
-        EXPECT_EQ(field(prefTextViewString2), describe(Value(ViewController::mergedExifDictionary(props))));
+        EXPECT_EQ(field(prefTextViewString2), describe(Value(mergedExifDictionary(props))));
         EXPECT_EQ(field(prefTextViewString5), describe(props->at("{TIFF}")));
-        EXPECT_EQ(field(prefTextViewString6), describe(Value(ViewController::makerNoteDictionary(props))));
+        EXPECT_EQ(field(prefTextViewString6), describe(Value(makerNoteDictionary(props))));
         EXPECT_NE(field(prefTextViewString6), "{\n}");
         ASSERT_EQ(lines.size(), 2u);
         EXPECT_EQ(lines[0], "exif info = " + describe(Value(*props)));
@@ -84,7 +86,7 @@ TEST_F(ImageReport, EverySampleFillsTheFieldsFromItsDictionary) {
     EXPECT_NE(field(prefTextViewString2)->find("LensModel = \"iPhone 6 back camera 4.15mm f/2.2\";"), std::string::npos);
 }
 
-TEST_F(ImageReport, MergePrecedence) {
+TEST_F(ImageReports, MergePrecedence) {
     // {ExifAux} wins over {Exif}; Pentax over Canon; missing pieces add nothing.
     const Dictionary props{
         {"{Exif}", Value(Dictionary{{"LensModel", Value("exif")}, {"ISOSpeedRatings", Value(100)}})},
@@ -96,15 +98,15 @@ TEST_F(ImageReport, MergePrecedence) {
         {"{MakerPentax}", Value(Dictionary{{"Shared", Value("pentax")}})},
         {"{MakerOlympus}", Value(Dictionary{{"Shared", Value("olympus")}, {"O", Value(3)}})},
     };
-    EXPECT_EQ(ViewController::mergedExifDictionary(props),
+    EXPECT_EQ(mergedExifDictionary(props),
               (Dictionary{{"LensModel", Value("aux")}, {"ISOSpeedRatings", Value(100)}}));
-    EXPECT_EQ(ViewController::makerNoteDictionary(props),
+    EXPECT_EQ(makerNoteDictionary(props),
               (Dictionary{{"Shared", Value("pentax")}, {"N", Value(1)}, {"C", Value(2)}}));
     Dictionary withoutPentax = props;
     withoutPentax.erase("{MakerPentax}");
-    EXPECT_EQ(ViewController::makerNoteDictionary(withoutPentax).at("Shared"), Value("fuji"));
-    EXPECT_EQ(ViewController::mergedExifDictionary(std::nullopt), Dictionary{});
-    EXPECT_EQ(ViewController::makerNoteDictionary(Dictionary{}), Dictionary{});
+    EXPECT_EQ(makerNoteDictionary(withoutPentax).at("Shared"), Value("fuji"));
+    EXPECT_EQ(mergedExifDictionary(std::nullopt), Dictionary{});
+    EXPECT_EQ(makerNoteDictionary(Dictionary{}), Dictionary{});
 
     // The same on a real file: XMP aux:Lens replaces the EXIF LensModel.
     report(fixture("lens.jpg"));
@@ -112,7 +114,7 @@ TEST_F(ImageReport, MergePrecedence) {
     EXPECT_EQ(field(prefTextViewString2)->find("EXIF Lens"), std::string::npos);
 }
 
-TEST_F(ImageReport, FieldsLeftEmpty) {
+TEST_F(ImageReports, FieldsLeftEmpty) {
     // JFIF without TIFF or EXIF.
     report(fixture("jfif-only.jpg"));
     EXPECT_TRUE(field(prefTextViewString1));
@@ -124,12 +126,12 @@ TEST_F(ImageReport, FieldsLeftEmpty) {
 
     // EXIF only: field 2 is exactly {Exif}.
     report(fixture("camera.tif"));
-    const auto props = ViewController::exif(fixture("camera.tif"));
+    const auto props = readImageProperties(fixture("camera.tif"), t.log);
     EXPECT_EQ(field(prefTextViewString2), describe(props->at("{Exif}")));
     EXPECT_FALSE(field(prefTextViewString4));
 }
 
-TEST_F(ImageReport, NoImageDictionary) {
+TEST_F(ImageReports, NoImageDictionary) {
     for (const std::string& path : {fixture("text.jpg"), fixture("empty.jpg")}) {
         SCOPED_TRACE(path);
         const auto lines = report(path);
@@ -147,7 +149,7 @@ TEST_F(ImageReport, NoImageDictionary) {
     EXPECT_EQ(field(prefTextViewString2), "{\n}");
 }
 
-TEST_F(ImageReport, TwoReportsInARowLeaveNothingOver) {
+TEST_F(ImageReports, TwoReportsInARowLeaveNothingOver) {
     report(sample("Canon_DIGITAL_IXUS_400.jpg"));
     report(fixture("plist-dict.jpg"));
     ASSERT_TRUE(field(prefTextViewString3));
@@ -158,17 +160,17 @@ TEST_F(ImageReport, TwoReportsInARowLeaveNothingOver) {
     EXPECT_EQ(field(prefCurFilePath), fixture("jfif-only.jpg"));
 }
 
-TEST_F(ImageReport, AMissingFileOrNoPathChangesNothing) {
+TEST_F(ImageReports, AMissingFileOrNoPathChangesNothing) {
     report(sample("Canon_DIGITAL_IXUS_400.jpg"));
     const auto before = store->snapshot();
     EXPECT_TRUE(report(scratch.file("missing.jpg")).empty());
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     inspector->performGetImageInfo(std::nullopt);
     EXPECT_TRUE(log.lines().empty());
     EXPECT_EQ(store->snapshot(), before);
 }
 
-TEST_F(ImageReport, FixedFileActionReadsTestexifOnTheDesktop) {
+TEST_F(ImageReports, FixedFileActionReadsTestexifOnTheDesktop) {
     const char* oldHome = std::getenv("HOME");
     const std::string savedHome = oldHome ? oldHome : "";
     const std::string home = scratch.file("home");
@@ -184,9 +186,9 @@ TEST_F(ImageReport, FixedFileActionReadsTestexifOnTheDesktop) {
     ::setenv("HOME", savedHome.c_str(), 1);
 }
 
-TEST_F(ImageReport, CommentHoldingADictionaryIsShownAndKeptInTheFile) {
+TEST_F(ImageReports, CommentHoldingADictionaryIsShownAndKeptInTheFile) {
     const auto lines = report(fixture("plist-dict.jpg"));
-    const auto props = ViewController::exif(fixture("plist-dict.jpg"));
+    const auto props = readImageProperties(fixture("plist-dict.jpg"), t.log);
     const std::string comment = *props->at("{Exif}").get<Dictionary>()->at("UserComment").get<std::string>();
     EXPECT_EQ(readFile(commentFile()), comment);
     const Dictionary expected{
@@ -202,7 +204,7 @@ TEST_F(ImageReport, CommentHoldingADictionaryIsShownAndKeptInTheFile) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(ImageReport, CommentWithoutADictionaryReadsNull) {
+TEST_F(ImageReports, CommentWithoutADictionaryReadsNull) {
     for (const char* name : {"words.jpg", "plist-list.jpg", "unicode-be.jpg", "junk-comment.jpg", "big-comment.tif"}) {
         SCOPED_TRACE(name);
         const auto lines = report(fixture(name));
@@ -215,16 +217,16 @@ TEST_F(ImageReport, CommentWithoutADictionaryReadsNull) {
     EXPECT_EQ(readFile(commentFile()), "Just some plain words");
 }
 
-TEST_F(ImageReport, CommentOnlyInExifAuxIsNotUsed) {
+TEST_F(ImageReports, CommentOnlyInExifAuxIsNotUsed) {
     // The reader never puts a comment in {ExifAux}; the report must ignore one there.
     const Dictionary props{{"{ExifAux}", Value(Dictionary{{"UserComment", Value("<plist><dict/></plist>")}})}};
-    EXPECT_EQ(ViewController::mergedExifDictionary(props).count("UserComment"), 1u);
+    EXPECT_EQ(mergedExifDictionary(props).count("UserComment"), 1u);
     report(fixture("lens.jpg"));  // no comment at all
     EXPECT_FALSE(field(prefTextViewString3));
     EXPECT_FALSE(std::filesystem::exists(commentFile()));
 }
 
-TEST_F(ImageReport, ASymbolicLinkAtTheCommentPathIsReplacedNotFollowed) {
+TEST_F(ImageReports, ASymbolicLinkAtTheCommentPathIsReplacedNotFollowed) {
     const std::string victim = scratch.write("victim.txt", "precious");
     std::filesystem::create_symlink(victim, commentFile());
     report(fixture("words.jpg"));
@@ -233,7 +235,7 @@ TEST_F(ImageReport, ASymbolicLinkAtTheCommentPathIsReplacedNotFollowed) {
     EXPECT_EQ(readFile(commentFile()), "Just some plain words");
 }
 
-TEST_F(ImageReport, ASharedTemporaryDirectoryIsRefused) {
+TEST_F(ImageReports, ASharedTemporaryDirectoryIsRefused) {
     ::chmod(tmp.c_str(), 0777);
     const auto lines = report(fixture("plist-dict.jpg"));
     ::chmod(tmp.c_str(), 0700);
@@ -244,7 +246,7 @@ TEST_F(ImageReport, ASharedTemporaryDirectoryIsRefused) {
     EXPECT_FALSE(std::filesystem::exists(commentFile()));
 }
 
-TEST_F(ImageReport, BadInputRunsToTheEnd) {
+TEST_F(ImageReports, BadInputRunsToTheEnd) {
     for (const char* name : {"truncated-exif.jpg", "truncated-scan.jpg", "junk-comment.jpg", "big-comment.tif",
                              "empty.jpg", "text.jpg", "folder.jpg"}) {
         SCOPED_TRACE(name);

@@ -20,12 +20,12 @@ TEST(Concurrency, BackgroundReportsWriteTheStoreWhileTheMainThreadReadsIt) {
     std::filesystem::create_directories(dir.path() / "x.bundle");
     const std::string bundle = (dir.path() / "x.bundle").string();
     const std::string other = dir.write("y.bundle", "a plain file");
-    ScopedLogCapture log;
     auto store = std::make_shared<MemoryUserDefaults>();
     std::atomic<int> changes{0};
     store->addObserver([&](const std::string&, const std::optional<std::string>&) { ++changes; });
-    NotificationCenter center;
-    auto inspector = ViewController::create(store, &center);
+    test::TestServices services(store);
+    NotificationCenter& center = services.center;
+    auto inspector = std::make_shared<ViewController>(services.services());
     inspector->viewDidLoad();
 
     std::atomic<bool> done{false};
@@ -55,4 +55,28 @@ TEST(Concurrency, BackgroundReportsWriteTheStoreWhileTheMainThreadReadsIt) {
     const auto path = store->get(prefCurFilePath);
     ASSERT_TRUE(path);
     EXPECT_EQ(store->get(prefTextViewString1), "");  // neither is a bundle with an executable
+}
+
+TEST(Concurrency, DroppingTheLastOwnerWhileReportsRunOnOtherThreadsIsSafe) {
+    test::ScratchDir dir;
+    const std::string bundle = dir.write("y.bundle", "a plain file");
+    test::TestServices services;
+    for (int round = 0; round < 20; ++round) {
+        auto inspector = std::make_shared<ViewController>(services.services());
+        inspector->viewDidLoad();
+        std::atomic<bool> started{false};
+        std::vector<std::thread> posters;
+        for (int t = 0; t < 2; ++t)
+            posters.emplace_back([&] {
+                for (int i = 0; i < 50; ++i) {
+                    services.center.post(kAddFromFileNotification, Value(Array{Value(bundle)}));
+                    started = true;
+                }
+            });
+        while (!started) std::this_thread::yield();
+        // The controller may now go on whichever thread holds it last.
+        inspector.reset();
+        for (auto& t : posters) t.join();
+        EXPECT_EQ(services.center.observerCount(), 0u);
+    }
 }

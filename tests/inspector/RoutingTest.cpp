@@ -9,8 +9,8 @@
 #include "platform/Log.h"
 
 using namespace vesk;
+namespace test = vesk::test;
 using namespace vesk::platform;
-using vesk::test::drainMainQueue;
 using vesk::test::ScratchDir;
 
 namespace {
@@ -18,21 +18,22 @@ namespace {
 class Routing : public ::testing::Test {
 protected:
     void SetUp() override {
-        drainMainQueue();
-        inspector = ViewController::create(store, &center);
+        t.drainMainQueue();
+        inspector = std::make_shared<ViewController>(t.services());
         inspector->viewDidLoad();
         token = store->addObserver([this](const std::string& key, const std::optional<std::string>& value) {
             changes.push_back(key + (value ? "=" + *value : " removed"));
         });
     }
-    void TearDown() override { drainMainQueue(); }
+    void TearDown() override { t.drainMainQueue(); }
 
     void post(std::optional<Value> object) { center.post(kAddFromFileNotification, std::move(object)); }
     static Value list(std::initializer_list<Value> items) { return Value(Array(items)); }
 
     ScratchDir dir;
     std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
-    NotificationCenter center;
+    test::TestServices t{store};
+    NotificationCenter& center = t.center;
     std::shared_ptr<ViewController> inspector;
     std::vector<std::string> changes;
     int token = 0;
@@ -43,7 +44,7 @@ protected:
 TEST_F(Routing, OnlyTheFirstOfSeveralImagesIsReported) {
     const auto a = dir.write("a.jpg", "x"), b = dir.write("b.jpg", "x"), c = dir.write("c.jpg", "x");
     post(list({Value(a), Value(b), Value(c)}));
-    EXPECT_EQ(drainMainQueue(), 1u);
+    EXPECT_EQ(t.drainMainQueue(), 1u);
     EXPECT_EQ(store->get(prefCurFilePath), a);
 }
 
@@ -51,20 +52,20 @@ TEST_F(Routing, BundleAndLibraryNamesRouteAtOnceIgnoringCase) {
     const auto bundle = dir.write("UPPER.BUNDLE", "not a bundle");
     post(list({Value(bundle)}));
     // Reported on the posting thread, before post() returned: nothing queued.
-    EXPECT_EQ(defaultMainQueue().pending(), 0u);
+    EXPECT_EQ(t.mainQueue.pending(), 0u);
     EXPECT_EQ(store->get(prefCurFilePath), bundle);
     EXPECT_EQ(store->get(prefTextViewString1), "");
 
     const auto dylib = dir.write("lib.DyLib", "x");
     post(list({Value(dylib)}));
-    EXPECT_EQ(defaultMainQueue().pending(), 0u);
+    EXPECT_EQ(t.mainQueue.pending(), 0u);
     EXPECT_EQ(store->get(prefCurFilePath), dylib);
 }
 
 TEST_F(Routing, AFileUrlRoutesByItsPath) {
     const auto image = dir.write("photo.jpg", "x");
     post(list({Value(Url{image})}));
-    drainMainQueue();
+    t.drainMainQueue();
     EXPECT_EQ(store->get(prefCurFilePath), image);
 }
 
@@ -75,8 +76,8 @@ TEST_F(Routing, OtherNamesGoToTheImageReportOnTheMainQueueAfterTheHandlerReturns
         changes.clear();
         post(list({Value(path)}));
         EXPECT_TRUE(changes.empty());  // the handler returned before the report ran
-        EXPECT_EQ(defaultMainQueue().pending(), 1u);
-        drainMainQueue();
+        EXPECT_EQ(t.mainQueue.pending(), 1u);
+        t.drainMainQueue();
         EXPECT_EQ(store->get(prefCurFilePath), path);
     }
 }
@@ -86,7 +87,7 @@ TEST_F(Routing, QueuedReportKeepsTheControllerAlive) {
     post(list({Value(path)}));
     inspector.reset();  // the window goes away before the queued report runs
     EXPECT_EQ(center.observerCount(), 1u);
-    drainMainQueue();
+    t.drainMainQueue();
     EXPECT_EQ(store->get(prefCurFilePath), path);
     EXPECT_EQ(center.observerCount(), 0u);  // dealloc ended the subscription
 }
@@ -94,12 +95,12 @@ TEST_F(Routing, QueuedReportKeepsTheControllerAlive) {
 TEST_F(Routing, EventsWithoutAUsableListChangeNothing) {
     store->set(prefCurFilePath, "/before");
     changes.clear();
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     post(std::nullopt);
     post(Value("/not/a/list.jpg"));
     post(list({}));
     post(list({Value(42)}));
-    drainMainQueue();
+    t.drainMainQueue();
     EXPECT_TRUE(changes.empty());
     EXPECT_EQ(store->get(prefCurFilePath), "/before");
     const auto lines = log.lines();
@@ -111,11 +112,11 @@ TEST_F(Routing, EventsWithoutAUsableListChangeNothing) {
 TEST_F(Routing, AMissingFileChangesNothingAndLogsNothingBeyondTheEvent) {
     store->set(prefTextViewString2, "previous");
     changes.clear();
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     post(list({Value(dir.file("gone.jpg"))}));
     post(list({Value(dir.file("gone.bundle"))}));
     post(list({Value(dir.file("gone.dylib"))}));
-    drainMainQueue();
+    t.drainMainQueue();
     inspector->performGetImageInfo(std::nullopt);
     EXPECT_TRUE(changes.empty());
     EXPECT_EQ(log.lines().size(), 3u);
@@ -139,8 +140,8 @@ TEST_F(Routing, ClearingRemovesTheSixFieldsThenThePathAndNeverTheTitle) {
 TEST_F(Routing, ViewDidLoadStartsFromAnEmptyStore) {
     for (const char* key : kReportKeys) store->set(key, "left over");
     store->set(prefWindowTitle, "title");
-    NotificationCenter other;
-    auto fresh = ViewController::create(store, &other);
+    test::TestServices other(store);
+    auto fresh = std::make_shared<ViewController>(other.services());
     fresh->viewDidLoad();
     for (const char* key : kReportKeys) EXPECT_FALSE(store->get(key)) << key;
     EXPECT_EQ(store->get(prefWindowTitle), "title");

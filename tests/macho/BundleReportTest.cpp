@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 
 using namespace vesk;
+namespace test = vesk::test;
 using namespace vesk::platform;
 using vesk::test::ScratchDir;
 
@@ -18,7 +19,7 @@ using Lines = std::vector<std::string>;
 class BundleReport : public ::testing::Test {
 protected:
     void SetUp() override {
-        inspector = ViewController::create(store, &center);
+        inspector = std::make_shared<ViewController>(t.services());
         store->addObserver([this](const std::string& key, const std::optional<std::string>& value) {
             changes.push_back(key + (value ? "=" + *value : " removed"));
         });
@@ -32,10 +33,11 @@ protected:
     }
 
     std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
-    NotificationCenter center;
+    test::TestServices t{store};
+    NotificationCenter& center = t.center;
     std::shared_ptr<ViewController> inspector;
     Lines changes;
-    ScopedLogCapture log;
+    platform::CaptureLogSink& log = t.logSink;
 };
 
 }  // namespace

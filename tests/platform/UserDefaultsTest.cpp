@@ -13,6 +13,15 @@ using vesk::test::ScratchDir;
 
 namespace {
 
+CaptureLogSink& storeLogSink() {
+    static CaptureLogSink sink;
+    return sink;
+}
+const Log& quietLog() {
+    static const Log log(storeLogSink());
+    return log;
+}
+
 std::vector<std::string> filesIn(const std::filesystem::path& dir) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
@@ -47,14 +56,14 @@ TEST(UserDefaults, PersistsAcrossInstancesAsAnXmlPropertyList) {
     ScratchDir dir;
     const std::string path = dir.file("nested/vesk/defaults.plist");
     {
-        FileUserDefaults store(path);
+        FileUserDefaults store(path, quietLog());
         store.set("prefWindowTitle", "Vesk - v1 \"quoted\" <&>");
         store.set("prefCurFilePath", "/a b/c.jpg");
         store.remove("prefCurFilePath");
     }
     const std::string xml = vesk::test::readFile(path);
     EXPECT_NE(xml.find("<plist"), std::string::npos);
-    FileUserDefaults again(path);
+    FileUserDefaults again(path, quietLog());
     EXPECT_EQ(again.get("prefWindowTitle"), "Vesk - v1 \"quoted\" <&>");
     EXPECT_FALSE(again.get("prefCurFilePath"));
     // Nothing but the store itself is left in its folder: no temporary files.
@@ -74,8 +83,9 @@ TEST(UserDefaults, AnUnreadableStoreIsSetAsideNotLost) {
         SCOPED_TRACE(what);
         ScratchDir dir;
         const std::string path = dir.write("defaults.plist", content);
-        ScopedLogCapture log;
-        FileUserDefaults store(path);
+        auto& log = storeLogSink();
+        log.clear();
+        FileUserDefaults store(path, quietLog());
         EXPECT_TRUE(store.snapshot().empty());
         ASSERT_EQ(log.lines().size(), 1u);
         EXPECT_NE(log.lines()[0].find("moved aside"), std::string::npos);
@@ -85,20 +95,20 @@ TEST(UserDefaults, AnUnreadableStoreIsSetAsideNotLost) {
         EXPECT_EQ(vesk::test::readFile(dir.file(names[0])), content);
         store.set("k", "v");  // a new store file beside the one set aside
         EXPECT_EQ(filesIn(dir.path()).size(), 2u);
-        EXPECT_EQ(FileUserDefaults(path).get("k"), "v");
+        EXPECT_EQ(FileUserDefaults(path, quietLog()).get("k"), "v");
     }
 }
 
 TEST(UserDefaults, WritesFromSeveralThreadsAllLand) {
     ScratchDir dir;
-    FileUserDefaults store(dir.file("defaults.plist"));
+    FileUserDefaults store(dir.file("defaults.plist"), quietLog());
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 20; ++i) store.set("key" + std::to_string(t), std::to_string(i));
         });
     for (auto& t : threads) t.join();
-    FileUserDefaults again(dir.file("defaults.plist"));
+    FileUserDefaults again(dir.file("defaults.plist"), quietLog());
     for (int t = 0; t < 4; ++t) EXPECT_EQ(again.get("key" + std::to_string(t)), "19");
 }
 

@@ -85,8 +85,8 @@ TEST(LogFormat, ArgumentsAreNeverReadAsFormats) {
     EXPECT_EQ(formatLog("Error: file name : %@ - Status: %d", {"/a", "-1"}),
               "Error: file name : /a - Status: -1");
     EXPECT_EQ(formatLog("%@ and %@", {"one"}), "one and (null)");
-    ScopedLogCapture capture;
-    nslog("uc = %@", {"(null)"});
+    CaptureLogSink capture;
+    Log(capture).nslog("uc = %@", {"(null)"});
     ASSERT_EQ(capture.lines().size(), 1u);
     EXPECT_EQ(capture.lines()[0], "uc = (null)");
 }

@@ -7,6 +7,7 @@
 
 #include "../TestSupport.h"
 #include "inspector/InfoKeys.h"
+#include "inspector/ImageReport.h"
 #include "inspector/ViewController.h"
 #include "platform/PropertyList.h"
 #include "platform/macho/MachOReader.h"
@@ -19,8 +20,9 @@ TEST(RegressionFiles, EveryReaderRunsToItsEnd) {
     test::ScratchDir tmp;
     setenv("TMPDIR", tmp.path().c_str(), 1);
     auto store = std::make_shared<platform::MemoryUserDefaults>();
-    platform::NotificationCenter center;
-    auto inspector = ViewController::create(store, &center);
+    test::TestServices t(store);
+    platform::NotificationCenter& center = t.center;
+    auto inspector = std::make_shared<ViewController>(t.services());
     inspector->viewDidLoad();
     int files = 0;
     for (const auto& entry : fs::directory_iterator(dir)) {
@@ -33,7 +35,7 @@ TEST(RegressionFiles, EveryReaderRunsToItsEnd) {
         const std::string bytes = test::readFile(path);
         (void)platform::macho::parse(
             std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-        (void)ViewController::exif(path);
+        (void)readImageProperties(path, t.log);
         inspector->performGetImageInfo(path);
         EXPECT_EQ(store->get(prefCurFilePath), path);
         EXPECT_TRUE(store->get(prefTextViewString2));
@@ -58,5 +60,5 @@ TEST(RegressionFiles, AFileExiv2TakesForAVideoIsNoImage) {
     // Exiv2's QuickTime reader never returned from this 81-byte file; videos
     // are no longer handed to its video readers.
     const fs::path file = fs::path(VESK_SOURCE_DIR) / "tests/regressions/exiv2-quicktime-box-of-endless-size.jpg";
-    EXPECT_FALSE(ViewController::exif(file.string()));
+    EXPECT_FALSE(readImageProperties(file.string(), test::quietLog()));
 }

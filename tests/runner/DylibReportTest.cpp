@@ -7,6 +7,7 @@
 #include "inspector/ViewController.h"
 
 using namespace vesk;
+namespace test = vesk::test;
 using namespace vesk::platform;
 using vesk::test::ScratchDir;
 
@@ -18,7 +19,7 @@ const std::string kFailure = "Unable to get info from this camera...";
 class LibraryReport : public ::testing::Test {
 protected:
     void SetUp() override {
-        inspector = ViewController::create(store, &center);
+        inspector = std::make_shared<ViewController>(t.services());
         store->addObserver([this](const std::string& key, const std::optional<std::string>& value) {
             changes.push_back(key + (value ? "=" + *value : " removed"));
         });
@@ -37,7 +38,8 @@ protected:
 
     ScratchDir dir;
     std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
-    NotificationCenter center;
+    test::TestServices t{store};
+    NotificationCenter& center = t.center;
     std::shared_ptr<ViewController> inspector;
     std::vector<std::string> changes;
 };

@@ -9,8 +9,8 @@
 #include "platform/Log.h"
 
 using namespace vesk;
+namespace test = vesk::test;
 using namespace vesk::platform;
-using vesk::test::drainMainQueue;
 using vesk::test::ScratchDir;
 
 namespace {
@@ -51,8 +51,8 @@ struct Seen {
 class OpenDocument : public ::testing::Test {
 protected:
     void SetUp() override {
-        drainMainQueue();
-        inspector = ViewController::create(store, &center);
+        t.drainMainQueue();
+        inspector = std::make_shared<ViewController>(t.services());
         inspector->setWindowHost(&window);
         inspector->viewDidLoad();
         center.addObserver(this, kAddFromFileNotification, [this](const Notification& note) {
@@ -65,15 +65,16 @@ protected:
         });
     }
     void TearDown() override {
-        globalQueue().waitIdle();
-        drainMainQueue();
+        t.globalQueue.waitIdle();
+        t.drainMainQueue();
         center.removeObserver(this);
     }
 
     ScratchDir dir;
     Window window;
     std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
-    NotificationCenter center;
+    test::TestServices t{store};
+    NotificationCenter& center = t.center;
     std::shared_ptr<ViewController> inspector;
     std::mutex mutex;
     std::vector<Seen> events;
@@ -83,7 +84,7 @@ protected:
 }  // namespace
 
 TEST_F(OpenDocument, ThePanelAsksForOneJpegOrTiffFileAndReturnsAtOnce) {
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     inspector->openDocument();
     ASSERT_TRUE(window.panel);
     EXPECT_EQ(window.panel->shown, 1);
@@ -97,16 +98,16 @@ TEST_F(OpenDocument, OkPostsOneFileUrlFromABackgroundThreadAndTheImageReportRuns
     const auto image = dir.write("chosen photo.jpg", "not really a jpeg");
     inspector->openDocument();
     window.panel->close(OpenPanel::kOKResult, {image});
-    globalQueue().waitIdle();
+    t.globalQueue.waitIdle();
 
     ASSERT_EQ(events.size(), 1u);
     EXPECT_NE(events[0].thread, std::this_thread::get_id());
     EXPECT_EQ(events[0].object, Value(Array{Value(Url{image})}));
     // Routing ran on that thread and queued the image report for the main queue.
     EXPECT_TRUE(reportThreads.empty());
-    EXPECT_EQ(defaultMainQueue().pending(), 1u);
+    EXPECT_EQ(t.mainQueue.pending(), 1u);
 
-    drainMainQueue();  // this thread plays the main thread
+    t.drainMainQueue();  // this thread plays the main thread
     EXPECT_EQ(store->get(prefCurFilePath), image);
     EXPECT_EQ(reportThreads, std::vector<std::thread::id>{std::this_thread::get_id()});
 }
@@ -115,11 +116,11 @@ TEST_F(OpenDocument, ALibraryChosenThereIsReportedOnTheBackgroundThread) {
     const auto lib = dir.write("chosen.dylib", "x");
     inspector->openDocument();
     window.panel->close(OpenPanel::kOKResult, {lib});
-    globalQueue().waitIdle();
+    t.globalQueue.waitIdle();
     ASSERT_EQ(events.size(), 1u);
     ASSERT_EQ(reportThreads.size(), 1u);
     EXPECT_EQ(reportThreads[0], events[0].thread);
-    EXPECT_EQ(defaultMainQueue().pending(), 0u);
+    EXPECT_EQ(t.mainQueue.pending(), 0u);
 }
 
 TEST_F(OpenDocument, CancelPostsNothing) {
@@ -128,14 +129,14 @@ TEST_F(OpenDocument, CancelPostsNothing) {
         inspector->openDocument();
         window.panel->close(result, {image});
     }
-    globalQueue().waitIdle();
+    t.globalQueue.waitIdle();
     EXPECT_TRUE(events.empty());
-    EXPECT_EQ(defaultMainQueue().pending(), 0u);
+    EXPECT_EQ(t.mainQueue.pending(), 0u);
 }
 
 TEST_F(OpenDocument, WithoutAWindowPanelOnlyTheEntryIsLogged) {
     inspector->setWindowHost(nullptr);
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     inspector->openDocument();
     EXPECT_EQ(log.lines().size(), 1u);
 }

@@ -20,7 +20,7 @@ using Calls = std::vector<std::vector<std::string>>;
 class Reveal : public ::testing::Test {
 protected:
     void SetUp() override {
-        inspector = ViewController::create(store, &center);
+        inspector = std::make_shared<ViewController>(t.services());
         inspector->setOpenToolPath(writeRecordingTool(tools, "open-tool", record));
     }
     Calls calls() const { return readRecord(record); }
@@ -33,9 +33,10 @@ protected:
     ScratchDir tools, dir;
     const std::string record = tools.file("record");
     std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
-    NotificationCenter center;
+    test::TestServices t{store};
+    NotificationCenter& center = t.center;
     std::shared_ptr<ViewController> inspector;
-    ScopedLogCapture log;
+    platform::CaptureLogSink& log = t.logSink;
 };
 
 }  // namespace
@@ -118,7 +119,7 @@ TEST_F(Reveal, AMissingToolIsOnlyLogged) {
 TEST_F(Reveal, ADoubleClickRevealsTheFolderOfTheFileOnShow) {
     const auto photos = folder("photos");
     store->set(prefCurFilePath, dir.write("photos/on show.jpg", "x"));
-    MyDoubleClickButton button;
+    MyDoubleClickButton button(t.log);
     inspector->ibHandleDoubleClick(&button);
     EXPECT_EQ(calls(), (Calls{{photos}}));
     ASSERT_EQ(log.lines().size(), 2u);

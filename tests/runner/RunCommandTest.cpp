@@ -9,9 +9,10 @@
 #include <thread>
 
 #include "RunnerSupport.h"
-#include "inspector/ViewController.h"
+#include "platform/Process.h"
 
 using namespace vesk;
+using platform::runCommand;
 using namespace vesk::test;
 using namespace std::chrono_literals;
 

@@ -13,8 +13,12 @@ namespace {
 // Logs its base handling, so the log shows what ran first.
 class Host : public ButtonHost {
 public:
-    void baseMouseDown() override { nslog("base"); }
+    explicit Host(Log log) : log_(log) {}
+    void baseMouseDown() override { log_.nslog("base"); }
     std::string windowDelegateDescription() const override { return "<AppDelegate: 0x1>"; }
+
+private:
+    Log log_;
 };
 
 class Delegate : public DoubleClickDelegate {
@@ -34,9 +38,9 @@ protected:
     void clicks(int count) {
         for (int i = 1; i <= count; ++i) button.mouseDown(i);
     }
-    Host host;
-    MyDoubleClickButton button;
-    ScopedLogCapture log;
+    CaptureLogSink log;
+    Host host{Log(log)};
+    MyDoubleClickButton button{Log(log)};
 };
 
 const std::vector<std::string> kDoubleClickLines{"base", "base", "self.window.delegate = <AppDelegate: 0x1>",
@@ -98,8 +102,8 @@ TEST_F(DoubleClick, TheButtonDoesNotKeepItsDelegateAlive) {
 }
 
 TEST(DoubleClickWithoutHost, AWindowWithoutDelegateLogsNull) {
-    MyDoubleClickButton button;
-    ScopedLogCapture log;
+    CaptureLogSink log;
+    MyDoubleClickButton button{Log(log)};
     button.mouseDown(2);
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"self.window.delegate = (null)", "Double click!"}));
 }
@@ -107,12 +111,11 @@ TEST(DoubleClickWithoutHost, AWindowWithoutDelegateLogsNull) {
 // The inspector's side.
 
 TEST(DoubleClickWiring, ViewDidLoadMakesTheInspectorTheButtonsDelegate) {
-    auto store = std::make_shared<MemoryUserDefaults>();
-    NotificationCenter center;
-    MyDoubleClickButton button;
-    auto inspector = ViewController::create(store, &center);
+    vesk::test::TestServices t;
+    MyDoubleClickButton button(t.log);
+    auto inspector = std::make_shared<ViewController>(t.services());
     inspector->setIbDoubleClickButton(&button);
-    ScopedLogCapture log;
+    auto& log = t.startLog();
     inspector->viewDidLoad();
     EXPECT_EQ(log.lines().back(), "self.ibDoubleClickButton = " + button.description());
     EXPECT_EQ(button.delegate(), inspector);
@@ -133,9 +136,9 @@ TEST(DoubleClickWiring, ViewDidLoadMakesTheInspectorTheButtonsDelegate) {
 }
 
 TEST(DoubleClickWiring, WithoutAButtonTheWiringLogsNull) {
-    NotificationCenter center;
-    auto inspector = ViewController::create(std::make_shared<MemoryUserDefaults>(), &center);
-    ScopedLogCapture log;
+    vesk::test::TestServices t;
+    auto inspector = std::make_shared<ViewController>(t.services());
+    auto& log = t.startLog();
     inspector->viewDidLoad();
     EXPECT_EQ(log.lines().back(), "self.ibDoubleClickButton = (null)");
 }

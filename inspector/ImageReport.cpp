@@ -1,0 +1,114 @@
+#include "inspector/ImageReport.h"
+
+#include <initializer_list>
+
+#include "platform/FileSystem.h"
+#include "platform/PropertyList.h"
+#include "platform/image/ImageSource.h"
+
+namespace vesk {
+
+namespace {
+
+// Every lookup in a missing dictionary finds nothing.
+const platform::Dictionary* subDictionary(const platform::Dictionary* properties, const char* key) {
+    if (!properties) return nullptr;
+    auto it = properties->find(key);
+    return it == properties->end() ? nullptr : it->second.get<platform::Dictionary>();
+}
+
+// addEntriesFromDictionary: of each present sub-dictionary, in order.
+platform::Dictionary mergeSubDictionaries(const platform::Dictionary* properties,
+                                          std::initializer_list<const char*> keys) {
+    platform::Dictionary merged;
+    for (const char* key : keys)
+        if (const auto* d = subDictionary(properties, key))
+            for (const auto& [k, v] : *d) merged[k] = v;
+    return merged;
+}
+
+// The comment's round trip through usercomment.xml: the text written as it
+// is, read back as a property list. Nothing when the file could not be written.
+std::optional<std::string> commentRoundTrip(const platform::Value& comment, const std::string& folder,
+                                            std::vector<std::string>& log) {
+    // A comment that is not text is written as its Dictionary text.
+    const auto* text = comment.get<std::string>();
+    const std::string bytes = text ? *text : platform::describe(comment);
+    const std::string path = platform::appendingPathComponent(folder, "usercomment.xml");
+    const platform::FolderLock lock(folder);
+    if (auto error = platform::atomicWriteFile(path, bytes, {.privateDirOnly = true, .durable = false})) {
+        log.push_back(platform::formatLog("writing error = %@", {*error}));
+        return std::nullopt;
+    }
+    std::optional<platform::Value> read;
+    if (auto d = platform::dictionaryWithContentsOfFile(path)) read = platform::Value(std::move(*d));
+    std::string readText = platform::describe(read);
+    log.push_back(platform::formatLog("uc = %@", {readText}));
+    return readText;
+}
+
+}  // namespace
+
+std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log) {
+    // fileURLWithPath: has no URL for an empty path.
+    if (path.empty()) return std::nullopt;
+    const auto source = platform::ImageSource::createWithPath(path);
+    if (!source) {
+        log.nslog("Error: file name : %@ - Status: %d",
+                  {path, std::to_string(platform::imageSourceGetStatus(nullptr))});
+        return std::nullopt;
+    }
+    return source->copyPropertiesAtIndex(0);
+}
+
+ImageReport buildImageReport(std::optional<platform::Dictionary> properties, const std::string& commentFolder) {
+    ImageReport report;
+    auto& fields = report.fields;
+
+    std::optional<platform::Value> infoValue;
+    std::optional<platform::Value> allKeys;
+    if (properties) {
+        platform::Array keys;
+        keys.reserve(properties->size());
+        for (const auto& entry : *properties) keys.emplace_back(entry.first);
+        allKeys = platform::Value(std::move(keys));
+        infoValue = platform::Value(std::move(*properties));
+    }
+    // Every lookup below reads the one copy the report owns.
+    const platform::Dictionary* info = infoValue ? infoValue->get<platform::Dictionary>() : nullptr;
+    // Rendered once: the log line and field 1 show the same text.
+    std::string infoText = platform::describe(infoValue);
+    report.logLines.push_back(platform::formatLog("exif info = %@", {infoText}));
+    report.logLines.push_back(platform::formatLog("exif info.allkeys = %@", {platform::describe(allKeys)}));
+    if (info) fields[0] = std::move(infoText);
+
+    fields[1] = platform::describe(platform::Value(mergedExifDictionary(info)));
+
+    if (const auto* exif = subDictionary(info, platform::kImagePropertyExifDictionary))
+        if (auto it = exif->find("UserComment"); it != exif->end())
+            fields[2] = commentRoundTrip(it->second, commentFolder, report.logLines);
+
+    if (const auto* jfif = subDictionary(info, platform::kImagePropertyJFIFDictionary))
+        fields[3] = platform::describe(platform::Value(*jfif));
+    if (const auto* tiff = subDictionary(info, platform::kImagePropertyTIFFDictionary))
+        fields[4] = platform::describe(platform::Value(*tiff));
+
+    // The maker dictionary always exists, so an image without maker notes
+    // shows the empty dictionary's text.
+    fields[5] = platform::describe(platform::Value(makerNoteDictionary(info)));
+    return report;
+}
+
+platform::Dictionary mergedExifDictionary(const platform::Dictionary* properties) {
+    return mergeSubDictionaries(properties,
+                                {platform::kImagePropertyExifDictionary, platform::kImagePropertyExifAuxDictionary});
+}
+
+platform::Dictionary makerNoteDictionary(const platform::Dictionary* properties) {
+    return mergeSubDictionaries(
+        properties, {platform::kImagePropertyMakerNikonDictionary, platform::kImagePropertyMakerCanonDictionary,
+                     platform::kImagePropertyMakerAppleDictionary, platform::kImagePropertyMakerFujiDictionary,
+                     platform::kImagePropertyMakerPentaxDictionary});
+}
+
+}  // namespace vesk

@@ -1,0 +1,45 @@
+// The image report, built apart from the window: a file's image property
+// dictionary in, the six field texts and the report's log lines out. The
+// window's inspector and vesk-info both build it here.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Log.h"
+#include "platform/Value.h"
+
+namespace vesk {
+
+// The image property dictionary of a file's first image, or nothing; says on
+// `log` when the file cannot be opened as an image.
+std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log);
+
+struct ImageReport {
+    // The texts of the six info fields, in the window's order; nothing leaves
+    // a field cleared.
+    std::array<std::optional<std::string>, 6> fields;
+    // The report's log lines, in the order they were made.
+    std::vector<std::string> logLines;
+};
+
+// What the image report shows of `properties`. A user comment is written to
+// usercomment.xml in `commentFolder` and read back as a property list; the
+// folder is locked meanwhile, so reports in other threads and processes never
+// read each other's comment.
+ImageReport buildImageReport(std::optional<platform::Dictionary> properties, const std::string& commentFolder);
+
+// "{Exif}" then "{ExifAux}"; a later source replaces the value of an equal key.
+platform::Dictionary mergedExifDictionary(const platform::Dictionary* properties);
+// The maker dictionaries Nikon, Canon, Apple, Fuji, Pentax, merged in that order.
+platform::Dictionary makerNoteDictionary(const platform::Dictionary* properties);
+inline platform::Dictionary mergedExifDictionary(const std::optional<platform::Dictionary>& properties) {
+    return mergedExifDictionary(properties ? &*properties : nullptr);
+}
+inline platform::Dictionary makerNoteDictionary(const std::optional<platform::Dictionary>& properties) {
+    return makerNoteDictionary(properties ? &*properties : nullptr);
+}
+
+}  // namespace vesk
