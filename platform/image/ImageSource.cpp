@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/image/AppleMakerNote.h"
-#include "platform/image/Bytes.h"
+#include "platform/Bytes.h"
 #include "platform/image/ExivReader.h"
 #include "platform/image/IccProfile.h"
 #include "platform/image/Jp2Header.h"
