@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vesk::platform::macho;
-    const ParseResult result = parse(std::span<const std::uint8_t>(data, size));
+    const auto result = parse(std::span<const std::uint8_t>(data, size));
     if (!result) {
         if (result.error().empty()) std::abort();
         return 0;

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/FileDescriptor.h"
+
 namespace vesk::platform {
 namespace {
 
@@ -123,29 +125,29 @@ std::optional<std::string> atomicWriteFile(const std::string& path, const std::s
         if (auto refused = checkPrivateDirectory(dir)) return refused;
     }
     std::string tmpl = appendingPathComponent(dir, ".vesk-write-XXXXXX");
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0) return errnoText("cannot create a file in", dir, errno);
+    FileDescriptor fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    if (!fd) return errnoText("cannot create a file in", dir, errno);
     const char* p = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
+        const ssize_t n = ::write(fd.get(), p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             const int err = errno;
-            ::close(fd);
+            fd.reset();
             ::unlink(tmpl.c_str());
             return errnoText("cannot write", tmpl, err);
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (::fchmod(fd, 0600) != 0 || (options.durable && ::fsync(fd) != 0)) {
+    if (::fchmod(fd.get(), 0600) != 0 || (options.durable && ::fsync(fd.get()) != 0)) {
         const int err = errno;
-        ::close(fd);
+        fd.reset();
         ::unlink(tmpl.c_str());
         return errnoText("cannot flush", tmpl, err);
     }
-    ::close(fd);
+    fd.reset();
     if (!options.durable && swapIntoPlace(tmpl, path)) return std::nullopt;
     if (::rename(tmpl.c_str(), path.c_str()) != 0) {
         const int err = errno;
@@ -168,22 +170,19 @@ std::size_t readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset)
 }
 
 std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return std::nullopt;
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > limit) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > limit)
         return std::nullopt;
-    }
     std::string out(static_cast<std::size_t>(st.st_size), '\0');
     std::size_t got = 0;
     while (got < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+        const ssize_t n = ::read(fd.get(), out.data() + got, out.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
-    ::close(fd);
     out.resize(got);
     return out;
 }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 
+#include "platform/Bytes.h"
 #include "platform/FileSystem.h"
 
 namespace vesk::platform {
@@ -135,10 +136,11 @@ plist_t toNode(const Value& v) {
         v.storage());
 }
 
+// Binary lists are big-endian throughout; callers have checked that the
+// field lies inside the list.
 std::uint64_t bigEndian(std::string_view bytes, std::size_t at, std::size_t width) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < width; ++i) v = (v << 8) | static_cast<std::uint8_t>(bytes[at + i]);
-    return v;
+    const ByteSpan span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return readUnsigned(span, at, width, true).value_or(0);
 }
 
 // libplist asserts, and so aborts the process, when a key of a binary list

@@ -4,13 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Bytes.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileSystem.h"
+#include "platform/image/ImageKind.h"
+#include "platform/macho/MachOConstants.h"
+#include "platform/macho/MachOReader.h"
 
 namespace vesk::platform {
 namespace {
@@ -81,70 +87,29 @@ std::optional<std::string> typeFromExtension(const std::string& path, bool direc
     return std::nullopt;
 }
 
-// Mach-O constants (<mach-o/loader.h>, <mach-o/fat.h>).
-constexpr std::uint32_t MH_MAGIC = 0xfeedface;
-constexpr std::uint32_t MH_CIGAM = 0xcefaedfe;
-constexpr std::uint32_t MH_MAGIC_64 = 0xfeedfacf;
-constexpr std::uint32_t MH_CIGAM_64 = 0xcffaedfe;
-constexpr std::uint32_t FAT_MAGIC = 0xcafebabe;
-constexpr std::uint32_t FAT_MAGIC_64 = 0xcafebabf;
-constexpr std::uint32_t MH_EXECUTE = 0x2;
-constexpr std::uint32_t MH_DYLIB = 0x6;
-constexpr std::uint32_t MH_BUNDLE = 0x8;
-constexpr std::size_t kFatHeaderSize = 8;
-constexpr std::size_t kFatArchSize = 20;
-constexpr std::size_t kFatArch64Size = 32;
-// Java class files share the fat magic; their version field reads as 45 or more.
-constexpr std::uint32_t kMaxFatArchs = 40;
-
-std::uint32_t readBE32(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-std::uint64_t readBE64(const unsigned char* p) {
-    return (std::uint64_t{readBE32(p)} << 32) | readBE32(p + 4);
-}
-std::uint32_t readLE32(const unsigned char* p) {
-    return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
-}
-
-// The file type of a thin Mach-O header, read in the header's own byte order.
-std::optional<std::uint32_t> thinFileType(const unsigned char* p, std::size_t size) {
-    if (size < 16) return std::nullopt;
-    const std::uint32_t magic = readLE32(p);
-    if (magic == MH_MAGIC || magic == MH_MAGIC_64) return readLE32(p + 12);
-    if (magic == MH_CIGAM || magic == MH_CIGAM_64) return readBE32(p + 12);
-    return std::nullopt;
-}
-
-std::string machOType(std::uint32_t fileType) {
-    switch (fileType) {
-    case MH_DYLIB: return "com.apple.mach-o-dylib";
-    case MH_BUNDLE: return "com.apple.mach-o-bundle";
-    case MH_EXECUTE: return "public.unix-executable";
+std::string machOType(const macho::Identity& identity) {
+    switch (identity.filetype) {
+    case macho::MH_DYLIB: return "com.apple.mach-o-dylib";
+    case macho::MH_BUNDLE: return "com.apple.mach-o-bundle";
+    case macho::MH_EXECUTE: return "public.unix-executable";
     default: return "public.executable";
     }
 }
 
-// A fat file is what its first well-formed slice is; the linker makes all slices one kind.
-std::optional<std::string> fatType(int fd, const unsigned char* head, std::size_t size, std::uint64_t fileSize) {
-    const bool is64 = readBE32(head) == FAT_MAGIC_64;
-    const std::uint32_t count = readBE32(head + 4);
-    const std::size_t entrySize = is64 ? kFatArch64Size : kFatArchSize;
-    if (count == 0 || count > kMaxFatArchs) return std::nullopt;
-    if (count > (size - kFatHeaderSize) / entrySize) return std::nullopt;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const unsigned char* arch = head + kFatHeaderSize + i * entrySize;
-        const std::uint64_t offset = is64 ? readBE64(arch + 8) : readBE32(arch + 8);
-        if (offset >= fileSize || fileSize - offset < 16) continue;
-        unsigned char slice[16];
-        const auto type = thinFileType(slice, readAt(fd, slice, sizeof slice, offset));
-        if (type) return machOType(*type);
+std::optional<std::string> imageType(ByteSpan head) {
+    const auto kind = image::sniffImageKind(head);
+    if (!kind) return std::nullopt;
+    switch (*kind) {
+    case image::ImageKind::Jpeg: return "public.jpeg";
+    case image::ImageKind::Tiff:
+    case image::ImageKind::BigTiff: return "public.tiff";
+    case image::ImageKind::Jpeg2000: return "public.jpeg-2000";
     }
     return std::nullopt;
 }
 
-bool startsWith(const unsigned char* p, std::size_t size, std::string_view sig) {
-    return size >= sig.size() && std::memcmp(p, sig.data(), sig.size()) == 0;
+bool startsWith(ByteSpan head, std::string_view sig) {
+    return head.size() >= sig.size() && std::memcmp(head.data(), sig.data(), sig.size()) == 0;
 }
 
 }  // namespace
@@ -163,22 +128,16 @@ std::vector<std::string_view> typeParents(std::string_view type) {
 std::optional<std::string> typeFromContent(int fd) {
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    unsigned char head[4096];
-    const std::size_t size = readAt(fd, head, sizeof head, 0);
+    const FileBytes file(fd);
+    // Enough for every signature below; the Mach-O reader reads its own.
+    std::vector<std::uint8_t> head;
+    if (!file.read(0, std::min<std::uint64_t>(file.size(), 16), head)) return std::nullopt;
+    if (auto type = imageType(head)) return type;
     using namespace std::string_view_literals;
-    if (startsWith(head, size, "\xFF\xD8\xFF"sv)) return "public.jpeg";
-    if (startsWith(head, size, "II*\0"sv) || startsWith(head, size, "MM\0*"sv) ||
-        startsWith(head, size, "II+\0"sv) || startsWith(head, size, "MM\0+"sv))
-        return "public.tiff";
-    // The JP2 signature box, or a bare codestream (SOC then SIZ).
-    if (startsWith(head, size, "\0\0\0\x0CjP  \r\n\x87\n"sv) || startsWith(head, size, "\xFF\x4F\xFF\x51"sv))
-        return "public.jpeg-2000";
-    if (startsWith(head, size, "\x89PNG\r\n\x1A\n"sv)) return "public.png";
-    if (startsWith(head, size, "GIF87a"sv) || startsWith(head, size, "GIF89a"sv)) return "com.compuserve.gif";
-    if (startsWith(head, size, "%PDF-"sv)) return "com.adobe.pdf";
-    if (const auto type = thinFileType(head, size)) return machOType(*type);
-    if (size >= kFatHeaderSize && (readBE32(head) == FAT_MAGIC || readBE32(head) == FAT_MAGIC_64))
-        return fatType(fd, head, size, static_cast<std::uint64_t>(st.st_size));
+    if (startsWith(head, "\x89PNG\r\n\x1A\n"sv)) return "public.png";
+    if (startsWith(head, "GIF87a"sv) || startsWith(head, "GIF89a"sv)) return "com.compuserve.gif";
+    if (startsWith(head, "%PDF-"sv)) return "com.adobe.pdf";
+    if (const auto identity = macho::identify(file)) return machOType(*identity);
     return std::nullopt;
 }
 
@@ -194,26 +153,24 @@ std::optional<std::string> FileTypeService::typeOfFile(const std::string& path) 
         std::free(resolved);
     }
     if (S_ISDIR(st.st_mode)) {
-        const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir < 0) return std::nullopt;
-        ::close(dir);
+        // A folder that cannot be opened cannot be looked into either.
+        if (!FileDescriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))) return std::nullopt;
         if (auto type = typeFromExtension(name, true)) return type;
         return "public.folder";
     }
     // Pipes, sockets and devices are never opened: reading them could block.
     if (!S_ISREG(st.st_mode)) return "public.item";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) return std::nullopt;
     std::optional<std::string> type = typeFromExtension(name, false);
     if (!type) {
-        type = typeFromContent(fd);
+        type = typeFromContent(fd.get());
         if (!type) {
             // Swapped for something else between the two looks: say no more than "an item".
             struct stat now{};
-            type = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) ? "public.data" : "public.item";
+            type = ::fstat(fd.get(), &now) == 0 && S_ISREG(now.st_mode) ? "public.data" : "public.item";
         }
     }
-    ::close(fd);
     return type;
 }
 

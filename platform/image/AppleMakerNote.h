@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "platform/Value.h"
-#include "platform/image/Bytes.h"
+#include "platform/Bytes.h"
 
 namespace vesk::platform::image {
 

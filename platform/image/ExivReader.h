@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/Value.h"
-#include "platform/image/Bytes.h"
+#include "platform/Bytes.h"
 #include "platform/image/JpegHeader.h"
 
 namespace vesk::platform::image {

@@ -6,10 +6,11 @@
 
 #include <vector>
 
+#include "platform/Bytes.h"
 #include "platform/image/AppleMakerNote.h"
-#include "platform/image/Bytes.h"
 #include "platform/image/ExivReader.h"
 #include "platform/image/IccProfile.h"
+#include "platform/image/ImageKind.h"
 #include "platform/image/Jp2Header.h"
 #include "platform/image/JpegHeader.h"
 
@@ -22,12 +23,16 @@ enum class Kind { Other, Jpeg, Tiff, Jp2 };
 
 Kind kindOf(const FileBytes& file) {
     std::vector<std::uint8_t> head;
-    if (!file.read(0, std::min<std::uint64_t>(file.size(), 16), head)) return Kind::Other;
-    if (isJpeg(head)) return Kind::Jpeg;
-    if (isJp2(head) || isCodestream(head)) return Kind::Jp2;
-    if (head.size() >= 4 && ((head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
-                             (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42)))
-        return Kind::Tiff;
+    if (!file.read(0, std::min<std::uint64_t>(file.size(), kImageSniffBytes), head)) return Kind::Other;
+    const auto kind = sniffImageKind(head);
+    if (!kind) return Kind::Other;
+    switch (*kind) {
+    case ImageKind::Jpeg: return Kind::Jpeg;
+    case ImageKind::Jpeg2000: return Kind::Jp2;
+    case ImageKind::Tiff: return Kind::Tiff;
+    // Exiv2 alone decides whether it reads a BigTIFF file.
+    case ImageKind::BigTiff: return Kind::Other;
+    }
     return Kind::Other;
 }
 
@@ -105,22 +110,19 @@ void putResolution(const Dictionary& tiff, Dictionary& props) {
 std::unique_ptr<ImageSource> ImageSource::createWithPath(const std::string& path) {
     if (path.empty()) return nullptr;
     // Non-blocking so that a FIFO at the path cannot hold the open forever.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return nullptr;
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) return nullptr;
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::unique_ptr<ImageSource>(new ImageSource(fd));
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    return std::unique_ptr<ImageSource>(new ImageSource(std::move(fd)));
 }
 
-ImageSource::~ImageSource() { ::close(fd_); }
+ImageSource::~ImageSource() = default;
 
 ImageSourceStatus ImageSource::status() const {
-    FileBytes file(fd_);
+    FileBytes file(fd_.get());
     if (kindOf(file) != Kind::Other) return kImageStatusComplete;
-    return readWithExiv2(descriptorPath(fd_, "")).recognized ? kImageStatusComplete : kImageStatusUnknownType;
+    return readWithExiv2(descriptorPath(fd_.get(), "")).recognized ? kImageStatusComplete : kImageStatusUnknownType;
 }
 
 int imageSourceGetStatus(const ImageSource* source) {
@@ -129,13 +131,13 @@ int imageSourceGetStatus(const ImageSource* source) {
 
 std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) const {
     if (index != 0) return std::nullopt;
-    const FileBytes file(fd_);
+    const FileBytes file(fd_.get());
     const Kind kind = kindOf(file);
     std::optional<JpegHeader> jpeg;
     if (kind == Kind::Jpeg) jpeg = readJpegHeader(file);
     std::optional<ExivMetadata> fromHead;
     if (jpeg) fromHead = readJpegHeadWithExiv2(file, *jpeg);
-    ExivMetadata exiv = fromHead ? std::move(*fromHead) : readWithExiv2(descriptorPath(fd_, ""));
+    ExivMetadata exiv = fromHead ? std::move(*fromHead) : readWithExiv2(descriptorPath(fd_.get(), ""));
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
     Dictionary props;

@@ -6,7 +6,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "platform/FileDescriptor.h"
 #include "platform/Value.h"
 
 namespace vesk::platform {
@@ -53,8 +55,8 @@ public:
     ImageSourceStatus status() const;
 
 private:
-    explicit ImageSource(int fd) : fd_(fd) {}
-    int fd_;
+    explicit ImageSource(FileDescriptor fd) : fd_(std::move(fd)) {}
+    FileDescriptor fd_;
 };
 
 // CGImageSourceGetStatus: a source's status; handed no source, kImageStatusInvalidData.

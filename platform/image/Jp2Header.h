@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/image/Bytes.h"
+#include "platform/Bytes.h"
 
 namespace vesk::platform::image {
 

@@ -63,7 +63,7 @@ JpegHeader readJpegHeader(const FileBytes& file) {
         if (marker == JPEG_SOS) out.scanStart = pos;
         if (marker == JPEG_SOS || marker == JPEG_EOI) return out;
         if (!file.read(pos, 2, buf)) return out;
-        const std::uint16_t length = static_cast<std::uint16_t>(buf[0] << 8 | buf[1]);
+        const std::uint16_t length = *readU16(buf, 0, true);
         if (length < 2) return out;
         // Only the fixed fields at the start of a segment are needed.
         const std::size_t wanted = std::min<std::size_t>(length - 2u, 16);

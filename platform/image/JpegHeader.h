@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/image/Bytes.h"
+#include "platform/Bytes.h"
 
 namespace vesk::platform::image {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/Value.h"
-#include "platform/image/Bytes.h"
+#include "platform/Bytes.h"
 
 namespace vesk::platform::image {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/image/Bytes.h"
+#include "platform/Bytes.h"
 
 namespace vesk::platform::image {
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/macho/MachOReader.h"
 
@@ -91,7 +92,11 @@ std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures() const
     const auto executable = executablePath();
     if (!executable) return std::nullopt;
     const auto result = macho::parseFile(*executable);
-    if (!result) return std::nullopt;
+    if (!result) {
+        // The field stays empty; the log keeps the reason.
+        nslog("malformed executable %@: %@", {*executable, result.error()});
+        return std::nullopt;
+    }
     return macho::cpuTypes(result.value());
 }
 

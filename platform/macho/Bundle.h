@@ -28,7 +28,8 @@ public:
     std::optional<std::string> executablePath() const;
 
     // executableArchitectures: the CPU type of every slice of the executable in
-    // file order, or nothing when there is no executable or it is malformed.
+    // file order, or nothing when there is no executable or it is malformed
+    // (then the reader's reason is logged).
     std::optional<std::vector<std::int32_t>> executableArchitectures() const;
 
 private:

@@ -21,6 +21,11 @@ inline constexpr std::uint32_t MH_CIGAM = 0xcefaedfe;
 inline constexpr std::uint32_t MH_MAGIC_64 = 0xfeedfacf;
 inline constexpr std::uint32_t MH_CIGAM_64 = 0xcffaedfe;
 
+// mach_header.filetype values.
+inline constexpr std::uint32_t MH_EXECUTE = 0x2;
+inline constexpr std::uint32_t MH_DYLIB = 0x6;
+inline constexpr std::uint32_t MH_BUNDLE = 0x8;
+
 // struct fat_header { magic, nfat_arch }
 inline constexpr std::size_t kFatHeaderSize = 8;
 // struct fat_arch { cputype, cpusubtype, offset, size, align } (all 32-bit)

@@ -10,39 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/Bytes.h"
+#include "platform/FileDescriptor.h"
+#include "platform/Result.h"
+
 namespace vesk::platform::macho {
-
-// Where the reader takes its bytes from. Only the ranges it asks for are read,
-// so a file source costs what the headers cost, whatever the file's size.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    virtual std::uint64_t size() const = 0;
-    // Fills all of `out` from `offset`; false when the range is not all there.
-    virtual bool read(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
-};
-
-class SpanSource final : public ByteSource {
-public:
-    explicit SpanSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    std::uint64_t size() const override { return bytes_.size(); }
-    bool read(std::uint64_t offset, std::span<std::uint8_t> out) const override;
-
-private:
-    std::span<const std::uint8_t> bytes_;
-};
 
 // A regular file read by range with pread. Anything else (a folder, a FIFO, a
 // device) is refused when opening, so the reader never blocks.
 class FileSource final : public ByteSource {
 public:
-    // Nothing when the path is not an openable regular file; `error` says why.
-    static std::optional<FileSource> open(const std::string& path, std::string* error = nullptr);
-    ~FileSource();
-    FileSource(FileSource&& other) noexcept;
-    FileSource& operator=(FileSource&& other) noexcept;
-    FileSource(const FileSource&) = delete;
-    FileSource& operator=(const FileSource&) = delete;
+    // The open file, or why the path cannot be read as a regular file.
+    static Result<FileSource> open(const std::string& path);
 
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, std::span<std::uint8_t> out) const override;
@@ -50,8 +29,8 @@ public:
     std::uint64_t bytesRead() const { return bytesRead_; }
 
 private:
-    FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-    int fd_ = -1;
+    FileSource(FileDescriptor fd, std::uint64_t size) : fd_(std::move(fd)), size_(size) {}
+    FileDescriptor fd_;
     std::uint64_t size_ = 0;
     mutable std::uint64_t bytesRead_ = 0;
 };
@@ -72,29 +51,25 @@ struct Binary {
     std::vector<Slice> slices;  // in file order: the architecture table's order
 };
 
-// A value or an error message with context, like "truncated or malformed fat
-// file (fat_arch[1].offset 0x5000: past the end of the file of 0x4000 bytes)".
-class ParseResult {
-public:
-    static ParseResult success(Binary binary) { return ParseResult(std::move(binary), {}); }
-    static ParseResult failure(std::string message) { return ParseResult(std::nullopt, std::move(message)); }
-
-    bool ok() const { return binary_.has_value(); }
-    explicit operator bool() const { return ok(); }
-    const Binary& value() const { return *binary_; }
-    const std::string& error() const { return error_; }
-
-private:
-    ParseResult(std::optional<Binary> binary, std::string error)
-        : binary_(std::move(binary)), error_(std::move(error)) {}
-    std::optional<Binary> binary_;
-    std::string error_;
-};
-
-ParseResult parse(const ByteSource& source);
-ParseResult parse(std::span<const std::uint8_t> bytes);
+// A value, or an error naming the field and its value, like "truncated or
+// malformed fat file (fat_arch[1].offset 0x5000: past the end of the file of
+// 0x4000 bytes)".
+Result<Binary> parse(const ByteSource& source);
+Result<Binary> parse(ByteSpan bytes);
 // Opens a regular file (following links) and parses its headers.
-ParseResult parseFile(const std::string& path);
+Result<Binary> parseFile(const std::string& path);
+
+// What a file is as far as its first bytes tell, for naming its type; the
+// full checks of parse() are not made. A thin header needs its magic and file
+// type only; a universal file must pass the fat header's checks and is the
+// file type of its first slice whose thin header can be read, since the linker
+// makes every slice one kind.
+struct Identity {
+    bool universal = false;
+    std::uint32_t filetype = 0;  // MH_DYLIB, MH_EXECUTE, ... in the header's own order
+};
+// Nothing when the bytes are not a Mach-O or universal file.
+std::optional<Identity> identify(const ByteSource& source);
 
 // The CPU type of every slice, in file order.
 std::vector<std::int32_t> cpuTypes(const Binary& binary);

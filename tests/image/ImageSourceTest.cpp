@@ -12,7 +12,7 @@
 
 #include "../TestSupport.h"
 #include "ImageTestSupport.h"
-#include "platform/image/Bytes.h"
+#include "platform/Bytes.h"
 #include "platform/image/ExivReader.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/JpegHeader.h"

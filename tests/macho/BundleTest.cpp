@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "../TestSupport.h"
+#include "platform/Log.h"
 #include "platform/macho/Bundle.h"
 #include "platform/macho/MachOConstants.h"
 
@@ -77,10 +78,17 @@ TEST(BundleExecutable, UnreadableExecutablesGiveNothing) {
     ASSERT_EQ(::mkfifo(dir.file("Fifo.bundle/Contents/MacOS/Fifo").c_str(), 0600), 0);
     EXPECT_EQ(architecturesAt(dir.file("Fifo.bundle")), std::nullopt);
 
-    // Java class files share the universal magic.
+    // Java class files share the universal magic. The reader's reason is logged, once.
     const std::string javaClass("\xca\xfe\xba\xbe\x00\x00\x00\x34\x00\x10\x0a\x00", 12);
-    dir.write("Java.bundle/Contents/MacOS/Java", javaClass);
-    EXPECT_EQ(architecturesAt(dir.file("Java.bundle")), std::nullopt);
+    const std::string java = dir.write("Java.bundle/Contents/MacOS/Java", javaClass);
+    {
+        ScopedLogCapture log;
+        EXPECT_EQ(architecturesAt(dir.file("Java.bundle")), std::nullopt);
+        EXPECT_EQ(log.lines(), std::vector<std::string>{
+                                   "malformed executable " + fs::canonical(java).string() +
+                                   ": truncated or malformed fat file (nfat_arch 0x34: more architectures than a "
+                                   "universal file holds; a Java class file shares its magic)"});
+    }
 
     dir.write("Text.bundle/Contents/MacOS/Text", "#!/bin/sh\necho not Mach-O\n");
     EXPECT_EQ(architecturesAt(dir.file("Text.bundle")), std::nullopt);
