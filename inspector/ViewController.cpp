@@ -76,7 +76,7 @@ std::string architectureLogText(std::int32_t code) {
 // bundleWithPath: + executableArchitectures, logged as "supported architectures = %@".
 std::optional<std::vector<std::int32_t>> loggedArchitectures(const std::string& path, const platform::Log& log) {
     std::optional<std::vector<std::int32_t>> codes;
-    if (auto bundle = platform::Bundle::bundleWithPath(path)) codes = bundle->executableArchitectures();
+    if (auto bundle = platform::Bundle::bundleWithPath(path)) codes = bundle->executableArchitectures(log);
     std::optional<platform::Value> list;
     if (codes) {
         platform::Array numbers;

@@ -88,13 +88,13 @@ std::optional<std::string> Bundle::executablePath() const {
     return executable;
 }
 
-std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures() const {
+std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures(const Log& log) const {
     const auto executable = executablePath();
     if (!executable) return std::nullopt;
     const auto result = macho::parseFile(*executable);
     if (!result) {
         // The field stays empty; the log keeps the reason.
-        nslog("malformed executable %@: %@", {*executable, result.error()});
+        log.nslog("malformed executable %@: %@", {*executable, result.error()});
         return std::nullopt;
     }
     return macho::cpuTypes(result.value());

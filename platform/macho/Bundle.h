@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Log.h"
+
 namespace vesk::platform {
 
 class Bundle {
@@ -29,8 +31,8 @@ public:
 
     // executableArchitectures: the CPU type of every slice of the executable in
     // file order, or nothing when there is no executable or it is malformed
-    // (then the reader's reason is logged).
-    std::optional<std::vector<std::int32_t>> executableArchitectures() const;
+    // (then the reader's reason is written to `log`).
+    std::optional<std::vector<std::int32_t>> executableArchitectures(const Log& log) const;
 
 private:
     Bundle(std::string path, std::string root) : path_(std::move(path)), root_(std::move(root)) {}
