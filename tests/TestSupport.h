@@ -1,5 +1,5 @@
-// Helpers the test files share: a private scratch folder, a fresh inspector
-// wired to an in-memory store, and the drained main queue.
+// Helpers the test files share: a private scratch folder, a scoped
+// environment variable, and the drained main queue.
 #pragma once
 
 #include <unistd.h>
@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/Dispatch.h"
 
@@ -39,6 +41,30 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Sets one environment variable, or removes it given nothing, and puts back
+// what was there before, value or absence, when it goes: a test must leave
+// the process as it found it, or the next test (or a repeat) starts elsewhere.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+        put(value);
+    }
+    ~ScopedEnv() { put(previous_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void put(const std::optional<std::string>& value) const {
+        if (value)
+            ::setenv(name_.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    std::string name_;
+    std::optional<std::string> previous_;
 };
 
 inline std::string readFile(const std::string& path) {

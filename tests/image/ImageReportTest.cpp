@@ -25,20 +25,15 @@ namespace {
 class ImageReport : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        if (old) savedTmpdir = old;
         tmp = std::filesystem::path(scratch.file("tmp"));
         std::filesystem::create_directory(tmp);
         ::chmod(tmp.c_str(), 0700);
-        ::setenv("TMPDIR", tmp.c_str(), 1);
+        tmpdir.emplace("TMPDIR", tmp.string());
         inspector = ViewController::create(store, &center);
     }
     void TearDown() override {
         inspector.reset();
-        if (savedTmpdir)
-            ::setenv("TMPDIR", savedTmpdir->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
+        tmpdir.reset();
     }
 
     std::optional<std::string> field(const char* key) const { return store->get(key); }
@@ -51,7 +46,7 @@ protected:
 
     ScratchDir scratch;
     std::filesystem::path tmp;
-    std::optional<std::string> savedTmpdir;
+    std::optional<ScopedEnv> tmpdir;
     std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
     NotificationCenter center;
     std::shared_ptr<ViewController> inspector;
@@ -169,10 +164,8 @@ TEST_F(ImageReport, AMissingFileOrNoPathChangesNothing) {
 }
 
 TEST_F(ImageReport, FixedFileActionReadsTestexifOnTheDesktop) {
-    const char* oldHome = std::getenv("HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
     const std::string home = scratch.file("home");
-    ::setenv("HOME", home.c_str(), 1);
+    ScopedEnv homeEnv("HOME", home);
     store->set(prefTextViewString4, "kept");
     inspector->ibGetExifInfo();  // no ~/Desktop/testexif.jpg
     EXPECT_EQ(field(prefTextViewString4), "kept");
@@ -181,7 +174,6 @@ TEST_F(ImageReport, FixedFileActionReadsTestexifOnTheDesktop) {
     inspector->ibGetExifInfo();
     EXPECT_EQ(field(prefCurFilePath), home + "/Desktop/testexif.jpg");
     EXPECT_NE(field(prefTextViewString6), "{\n}");
-    ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST_F(ImageReport, CommentHoldingADictionaryIsShownAndKeptInTheFile) {

@@ -36,7 +36,7 @@ std::size_t entries(const char* dir) {
 
 TEST(ReportLoop, TenThousandReportsLeaveMemoryDescriptorsAndThreadsAsTheyWere) {
     test::ScratchDir tmp;
-    setenv("TMPDIR", tmp.path().c_str(), 1);
+    test::ScopedEnv tmpdir("TMPDIR", tmp.path().string());
     QuietLog quiet;
     platform::setLogSink(&quiet);
     auto store = std::make_shared<platform::MemoryUserDefaults>();

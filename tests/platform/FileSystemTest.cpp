@@ -34,7 +34,7 @@ TEST(FileSystem, PathPieces) {
     EXPECT_EQ(deletingLastPathComponent("/a/b/c.jpg"), "/a/b");
     EXPECT_EQ(deletingLastPathComponent("/a"), "/");
     EXPECT_EQ(deletingLastPathComponent("a"), "");
-    setenv("HOME", "/home/u/", 1);
+    vesk::test::ScopedEnv home("HOME", "/home/u/");
     EXPECT_EQ(expandTilde("~/Desktop/testexif.jpg"), "/home/u/Desktop/testexif.jpg");
     EXPECT_EQ(expandTilde("~"), "/home/u/");
     EXPECT_EQ(expandTilde("/x/~/y"), "/x/~/y");
