@@ -148,7 +148,7 @@ std::optional<std::string> atomicWriteFile(const std::string& path, const std::s
         return errnoText("cannot flush", tmpl, err);
     }
     fd.reset();
-    if (!options.durable && swapIntoPlace(tmpl, path)) return std::nullopt;
+    if (!options.durable && options.swapExisting && swapIntoPlace(tmpl, path)) return std::nullopt;
     if (::rename(tmpl.c_str(), path.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmpl.c_str());

@@ -37,6 +37,11 @@ struct AtomicWriteOptions {
     // power loss. A scratch file does not need it; its data is left for the
     // kernel to write when it likes (after a power loss the file may be empty).
     bool durable = true;
+    // Without `durable`: swap names with an existing file rather than rename
+    // over it. The swap spares ext4's flush on rename; a plain rename keeps
+    // that flush, which is what lets a file that must never read empty after a
+    // power loss go without an fsync of its own on ext4.
+    bool swapExisting = true;
 };
 // Returns an error description on failure.
 std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,

@@ -1,27 +1,24 @@
 #include "platform/UserDefaults.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "platform/FileDescriptor.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 
 namespace vesk::platform {
 
-void UserDefaults::set(const std::string& key, const std::string& value) {
-    {
-        std::lock_guard lock(mutex_);
-        values_[key] = value;
-        persist(values_);
-    }
-    notify(key, value);
-}
+void UserDefaults::set(const std::string& key, const std::string& value) { apply({{key, value}}); }
 
 std::optional<std::string> UserDefaults::get(const std::string& key) const {
     std::lock_guard lock(mutex_);
@@ -30,29 +27,25 @@ std::optional<std::string> UserDefaults::get(const std::string& key) const {
     return it->second;
 }
 
-void UserDefaults::remove(const std::string& key) {
-    {
-        std::lock_guard lock(mutex_);
-        if (values_.erase(key) == 0) return;
-        persist(values_);
-    }
-    notify(key, std::nullopt);
-}
+void UserDefaults::remove(const std::string& key) { apply({{key, std::nullopt}}); }
 
 void UserDefaults::apply(const std::vector<Change>& changes) {
-    std::vector<const Change*> made;
+    std::vector<Change> made;
+    made.reserve(changes.size());
     {
         std::lock_guard lock(mutex_);
         for (const auto& change : changes) {
-            if (change.value)
+            if (change.value) {
                 values_[change.key] = *change.value;
-            else if (values_.erase(change.key) == 0)
+            } else if (values_.erase(change.key) == 0) {
                 continue;
-            made.push_back(&change);
+            }
+            made.push_back(change);
         }
-        if (!made.empty()) persist(values_);
+        if (made.empty()) return;
+        persist(values_);
     }
-    for (const Change* change : made) notify(change->key, change->value);
+    notify(made);
 }
 
 std::map<std::string, std::string> UserDefaults::snapshot() const {
@@ -72,16 +65,19 @@ void UserDefaults::removeObserver(int token) {
     observers_.erase(token);
 }
 
-void UserDefaults::notify(const std::string& key, const std::optional<std::string>& value) {
+void UserDefaults::notify(const std::vector<Change>& changes) {
     std::vector<std::shared_ptr<Observer>> targets;
     {
         std::lock_guard lock(observerMutex_);
         for (auto& [token, obs] : observers_) targets.push_back(obs);
     }
-    for (auto& obs : targets) (*obs)(key, value);
+    for (const auto& change : changes)
+        for (auto& obs : targets) (*obs)(change.key, change.value);
 }
 
-FileUserDefaults::FileUserDefaults(std::string path, const Log& log) : path_(std::move(path)), log_(log) { load(); }
+FileUserDefaults::FileUserDefaults(std::string path, Log log) : path_(std::move(path)), log_(log) { load(); }
+
+FileUserDefaults::~FileUserDefaults() { synchronize(); }
 
 void FileUserDefaults::load() {
     constexpr std::size_t kMaxStoreBytes = 64 * 1024 * 1024;
@@ -123,8 +119,33 @@ void FileUserDefaults::persist(const std::map<std::string, std::string>& values)
             }
         }
     }
-    if (auto error = atomicWriteFile(path_, toXmlPropertyList(Value(std::move(dict)))))
+    // Renamed over the old file, not swapped: on ext4 that keeps the store
+    // from reading empty after a power loss even before synchronize().
+    const AtomicWriteOptions options{.durable = false, .swapExisting = false};
+    if (auto error = atomicWriteFile(path_, toXmlPropertyList(Value(std::move(dict))), options))
         log_.nslog("defaults store not saved: %@", {*error});
+    else
+        unsynced_ = true;
+}
+
+void FileUserDefaults::synchronize() {
+    std::lock_guard lock(mutex_);
+    if (!unsynced_) return;
+    // The file's data, then the folder entry the rename changed.
+    const auto flush = [](const std::string& path, int flags) -> std::optional<std::string> {
+        const FileDescriptor fd(::open(path.c_str(), flags | O_RDONLY | O_CLOEXEC));
+        if (!fd || ::fsync(fd.get()) != 0) return "\"" + path + "\": " + std::strerror(errno);
+        return std::nullopt;
+    };
+    std::string dir = deletingLastPathComponent(path_);
+    if (dir.empty()) dir.push_back('.');
+    auto error = flush(path_, O_NOFOLLOW);
+    if (!error) error = flush(dir, O_DIRECTORY);
+    if (error) {
+        log_.nslog("defaults store not synchronized: %@", {*error});
+        return;
+    }
+    unsynced_ = false;
 }
 
 std::string defaultsFilePath() {

@@ -19,6 +19,12 @@ public:
     // Called after each change, on the thread that made it; nothing means removed.
     using Observer = std::function<void(const std::string& key, const std::optional<std::string>& value)>;
 
+    // One write of a batch: a text to store, or nothing to remove the key.
+    struct Change {
+        std::string key;
+        std::optional<std::string> value;
+    };
+
     virtual ~UserDefaults() = default;
 
     void set(const std::string& key, const std::string& value);  // setObject:forKey:
@@ -26,15 +32,13 @@ public:
     void remove(const std::string& key);                           // removeObjectForKey:
     std::map<std::string, std::string> snapshot() const;
 
-    // One change of a batch; nothing means the key is removed.
-    struct Change {
-        std::string key;
-        std::optional<std::string> value;
-    };
-    // Applies the changes in order and saves once; observers then see each change.
+    // Applies the changes in order as one step: other threads see all or none
+    // of them, the store is saved once, then observers hear of each change in
+    // order. Removing an absent key is no change, as with remove().
     void apply(const std::vector<Change>& changes);
 
-    // Makes the last save durable; saves on the way are not flushed to the disk.
+    // Makes the last save survive a power loss; saves themselves are atomic
+    // but left to the kernel to write out. Nothing to do in memory.
     virtual void synchronize() {}
 
     int addObserver(Observer observer);
@@ -42,13 +46,14 @@ public:
 
 protected:
     UserDefaults() = default;
-    // Called with the lock held, after each change; the file store saves here.
+    // Called with the lock held, once per set, remove or apply that changed
+    // something; the file store saves here.
     virtual void persist(const std::map<std::string, std::string>& /*values*/) {}
     std::map<std::string, std::string> values_;
     mutable std::mutex mutex_;
 
 private:
-    void notify(const std::string& key, const std::optional<std::string>& value);
+    void notify(const std::vector<Change>& changes);
     std::mutex observerMutex_;
     std::map<int, std::shared_ptr<Observer>> observers_;
     int nextToken_ = 1;
@@ -60,13 +65,19 @@ public:
     MemoryUserDefaults() = default;
 };
 
-// Persisted as an XML property list, replaced atomically on every change. A
-// file that cannot be read as a dictionary is moved aside, never overwritten.
+// Persisted as an XML property list, replaced atomically on every change and
+// flushed to disk by synchronize() (and on destruction). A file that cannot be
+// read as a dictionary is moved aside, never overwritten.
 class FileUserDefaults : public UserDefaults {
 public:
     // Says on `log` when the file at `path` could not be read and was moved aside.
-    FileUserDefaults(std::string path, const Log& log);
+    FileUserDefaults(std::string path, Log log);
+    ~FileUserDefaults() override;
+    FileUserDefaults(const FileUserDefaults&) = delete;
+    FileUserDefaults& operator=(const FileUserDefaults&) = delete;
+
     const std::string& path() const { return path_; }
+    void synchronize() override;
 
 protected:
     void persist(const std::map<std::string, std::string>& values) override;
@@ -75,6 +86,7 @@ private:
     void load();
     std::string path_;
     Log log_;
+    bool unsynced_ = false;  // guarded by mutex_
 };
 
 // $VESK_DEFAULTS_FILE when set, else $XDG_CONFIG_HOME/vesk/defaults.plist,

@@ -1,5 +1,5 @@
-// Helpers the test files share: a private scratch folder and a whole set of
-// services for the objects under test.
+// Helpers the test files share: a private scratch folder, a scoped
+// environment variable and a whole set of services for the objects under test.
 #pragma once
 
 #include <unistd.h>
@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Dispatch.h"
@@ -46,6 +48,30 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Sets one environment variable, or removes it given nothing, and puts back
+// what was there before, value or absence, when it goes: a test must leave
+// the process as it found it, or the next test (or a repeat) starts elsewhere.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+        put(value);
+    }
+    ~ScopedEnv() { put(previous_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void put(const std::optional<std::string>& value) const {
+        if (value)
+            ::setenv(name_.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    std::string name_;
+    std::optional<std::string> previous_;
 };
 
 inline std::string readFile(const std::string& path) {

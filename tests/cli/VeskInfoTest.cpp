@@ -16,11 +16,13 @@ struct Run {
     std::string out, err;
 };
 
-// Runs vesk-info with `args` (already shell-quoted by the test) in `cwd`.
+// Runs vesk-info with `args` (already shell-quoted by the test) in `cwd`. Its
+// temporary directory is the scratch folder, so the comment file an image
+// report writes goes with it instead of staying in the user's own.
 Run runVeskInfo(const std::string& args, const std::string& cwd = ".") {
     ScratchDir io;
-    const std::string cmd = "cd '" + cwd + "' && '" VESK_INFO_BIN "' " + args + " >'" + io.file("out") + "' 2>'" +
-                            io.file("err") + "'";
+    const std::string cmd = "cd '" + cwd + "' && TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "' " + args +
+                            " >'" + io.file("out") + "' 2>'" + io.file("err") + "'";
     const int raw = std::system(cmd.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, vesk::test::readFile(io.file("out")),
             vesk::test::readFile(io.file("err"))};

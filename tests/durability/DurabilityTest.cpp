@@ -17,6 +17,9 @@ extern char** environ;
 
 using namespace vesk::platform;
 
+// Saves are atomic renames left to the kernel to write out: a killed writer
+// must never leave a half store, nor half a batch. (Surviving a power loss is
+// synchronize()'s part, which a kill cannot show.)
 TEST(DefaultsDurability, AKillDuringAWriteLeavesTheOldOrTheNewStoreNeverAHalfOne) {
     vesk::test::ScratchDir dir;
     const std::string path = dir.file("defaults.plist");
@@ -53,9 +56,18 @@ TEST(DefaultsDurability, AKillDuringAWriteLeavesTheOldOrTheNewStoreNeverAHalfOne
 
         auto root = parsePropertyList(vesk::test::readFile(path));
         ASSERT_TRUE(root && root->is<Dictionary>());
-        const auto* value = root->get<Dictionary>()->at("value").get<std::string>();
+        const Dictionary& dict = *root->get<Dictionary>();
+        const auto* value = dict.at("value").get<std::string>();
         ASSERT_TRUE(value);
         EXPECT_TRUE(*value == "first" || *value == a || *value == b) << value->size();
+        // A batch lands whole: the parity belongs to the value beside it.
+        const auto parity = dict.find("parity");
+        if (*value == "first") {
+            EXPECT_EQ(parity, dict.end());
+        } else {
+            ASSERT_NE(parity, dict.end());
+            EXPECT_EQ(parity->second, Value(*value == a ? "odd" : "even"));
+        }
         sawNew += *value != "first";
     }
     EXPECT_EQ(sawNew, 200);  // from the first round on, the store holds a written value

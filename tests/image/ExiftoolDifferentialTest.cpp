@@ -8,9 +8,10 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
 
 #include "ImageTestSupport.h"
-#include "platform/Utf8.h"
 #include "platform/image/ImageSource.h"
 
 using namespace vesk::platform;
@@ -25,90 +26,24 @@ struct JsonScalar {
 };
 using JsonObject = std::map<std::string, JsonScalar>;
 
-// exiftool -j prints one flat object per file; only strings and numbers
-// appear for the tags asked for.
-class JsonReader {
-public:
-    explicit JsonReader(std::string_view s) : s_(s) {}
-
-    std::optional<JsonObject> firstObject() {
-        skip();
-        if (!eat('[')) return std::nullopt;
-        skip();
-        if (!eat('{')) return std::nullopt;
-        JsonObject out;
-        for (;;) {
-            skip();
-            if (eat('}')) return out;
-            auto key = string();
-            skip();
-            if (!key || !eat(':')) return std::nullopt;
-            skip();
-            JsonScalar value;
-            if (peek() == '"') {
-                value.text = string();
-                if (!value.text) return std::nullopt;
-            } else {
-                const std::size_t start = i_;
-                while (i_ < s_.size() && std::string_view("+-.eE0123456789").find(s_[i_]) != std::string_view::npos) ++i_;
-                if (start == i_) return std::nullopt;
-                value.number = std::stod(std::string(s_.substr(start, i_ - start)));
-            }
-            out[*key] = value;
-            skip();
-            eat(',');
-        }
+// exiftool -j prints a list of one flat object per file; only strings and
+// numbers appear for the tags asked for. Nothing when there is no such object.
+std::optional<JsonObject> firstObject(const std::string& json) {
+    const auto doc = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
+    if (!doc.is_array() || doc.empty() || !doc.front().is_object()) return std::nullopt;
+    JsonObject out;
+    for (const auto& [key, value] : doc.front().items()) {
+        JsonScalar scalar;
+        if (value.is_string())
+            scalar.text = value.get<std::string>();
+        else if (value.is_number())
+            scalar.number = value.get<double>();
+        else
+            return std::nullopt;
+        out[key] = scalar;
     }
-
-private:
-    char peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
-    bool eat(char c) {
-        if (peek() != c) return false;
-        ++i_;
-        return true;
-    }
-    void skip() {
-        while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
-    }
-    std::optional<std::string> string() {
-        if (!eat('"')) return std::nullopt;
-        std::string out;
-        while (i_ < s_.size() && s_[i_] != '"') {
-            char c = s_[i_++];
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (i_ >= s_.size()) return std::nullopt;
-            c = s_[i_++];
-            switch (c) {
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'u': {
-                if (i_ + 4 > s_.size()) return std::nullopt;
-                unsigned code = static_cast<unsigned>(std::stoul(std::string(s_.substr(i_, 4)), nullptr, 16));
-                i_ += 4;
-                if (code >= 0xD800 && code <= 0xDBFF && s_.substr(i_, 2) == "\\u") {
-                    const unsigned low = static_cast<unsigned>(std::stoul(std::string(s_.substr(i_ + 2, 4)), nullptr, 16));
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                    i_ += 6;
-                }
-                vesk::platform::utf8::append(out, static_cast<char32_t>(code));
-                break;
-            }
-            default: out += c; break;
-            }
-        }
-        if (!eat('"')) return std::nullopt;
-        return out;
-    }
-
-    std::string_view s_;
-    std::size_t i_ = 0;
-};
+    return out;
+}
 
 const Value* find(const Dictionary& props, std::initializer_list<const char*> path) {
     const Dictionary* d = &props;
@@ -164,7 +99,7 @@ TEST(ExiftoolDifferential, EveryImageAgreesOnTheCommonTags) {
         const auto source = ImageSource::createWithPath(file);
         ASSERT_TRUE(source);
         const Dictionary props = source->copyPropertiesAtIndex(0).value_or(Dictionary{});
-        const auto theirs = JsonReader(*json).firstObject();
+        const auto theirs = firstObject(*json);
         if (!theirs) {
             // exiftool reads nothing from an empty file.
             EXPECT_TRUE(props.empty());

@@ -26,20 +26,15 @@ namespace {
 class ImageReports : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        if (old) savedTmpdir = old;
         tmp = std::filesystem::path(scratch.file("tmp"));
         std::filesystem::create_directory(tmp);
         ::chmod(tmp.c_str(), 0700);
-        ::setenv("TMPDIR", tmp.c_str(), 1);
+        tmpdir.emplace("TMPDIR", tmp.string());
         inspector = std::make_shared<ViewController>(t.services());
     }
     void TearDown() override {
         inspector.reset();
-        if (savedTmpdir)
-            ::setenv("TMPDIR", savedTmpdir->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
+        tmpdir.reset();
     }
 
     std::optional<std::string> field(const char* key) const { return store->get(key); }
@@ -52,7 +47,7 @@ protected:
 
     ScratchDir scratch;
     std::filesystem::path tmp;
-    std::optional<std::string> savedTmpdir;
+    std::optional<ScopedEnv> tmpdir;
     std::shared_ptr<MemoryUserDefaults> store = std::make_shared<MemoryUserDefaults>();
     test::TestServices t{store};
     NotificationCenter& center = t.center;
@@ -171,10 +166,8 @@ TEST_F(ImageReports, AMissingFileOrNoPathChangesNothing) {
 }
 
 TEST_F(ImageReports, FixedFileActionReadsTestexifOnTheDesktop) {
-    const char* oldHome = std::getenv("HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
     const std::string home = scratch.file("home");
-    ::setenv("HOME", home.c_str(), 1);
+    ScopedEnv homeEnv("HOME", home);
     store->set(prefTextViewString4, "kept");
     inspector->ibGetExifInfo();  // no ~/Desktop/testexif.jpg
     EXPECT_EQ(field(prefTextViewString4), "kept");
@@ -183,7 +176,6 @@ TEST_F(ImageReports, FixedFileActionReadsTestexifOnTheDesktop) {
     inspector->ibGetExifInfo();
     EXPECT_EQ(field(prefCurFilePath), home + "/Desktop/testexif.jpg");
     EXPECT_NE(field(prefTextViewString6), "{\n}");
-    ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST_F(ImageReports, CommentHoldingADictionaryIsShownAndKeptInTheFile) {

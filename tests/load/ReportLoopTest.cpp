@@ -31,7 +31,7 @@ std::size_t entries(const char* dir) {
 
 TEST(ReportLoop, TenThousandReportsLeaveMemoryDescriptorsAndThreadsAsTheyWere) {
     test::ScratchDir tmp;
-    setenv("TMPDIR", tmp.path().c_str(), 1);
+    test::ScopedEnv tmpdir("TMPDIR", tmp.path().string());
     auto store = std::make_shared<platform::MemoryUserDefaults>();
     // Kept lines would grow the process; this loop measures the reports alone.
     platform::DiscardLogSink quiet;

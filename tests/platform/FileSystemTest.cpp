@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "../TestSupport.h"
 #include "platform/FileSystem.h"
@@ -34,7 +35,7 @@ TEST(FileSystem, PathPieces) {
     EXPECT_EQ(deletingLastPathComponent("/a/b/c.jpg"), "/a/b");
     EXPECT_EQ(deletingLastPathComponent("/a"), "/");
     EXPECT_EQ(deletingLastPathComponent("a"), "");
-    setenv("HOME", "/home/u/", 1);
+    vesk::test::ScopedEnv home("HOME", "/home/u/");
     EXPECT_EQ(expandTilde("~/Desktop/testexif.jpg"), "/home/u/Desktop/testexif.jpg");
     EXPECT_EQ(expandTilde("~"), "/home/u/");
     EXPECT_EQ(expandTilde("/x/~/y"), "/x/~/y");
@@ -52,36 +53,43 @@ TEST(FileSystem, AtomicWriteReplacesALinkInsteadOfFollowingIt) {
     EXPECT_EQ(vesk::test::readFile(target), "new text");
 }
 
-// Scratch writes swap the new file in; whatever stood there before must go,
-// and only a file may be swapped away.
-TEST(FileSystem, ScratchWritesReplaceFilesAndLinksButNotFolders) {
-    ScratchDir dir;
-    const AtomicWriteOptions scratch{.privateDirOnly = true, .durable = false};
-    const std::string target = dir.file("usercomment.xml");
-    ASSERT_FALSE(atomicWriteFile(target, "first", scratch));
-    ASSERT_FALSE(atomicWriteFile(target, "second, longer", scratch));
-    EXPECT_EQ(vesk::test::readFile(target), "second, longer");
-    struct stat st{};
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+// Writes without a flush swap the new file in (scratch files) or rename it
+// over the old one (the defaults store); either way whatever stood there
+// before must go, a link is replaced, not followed, and a folder stays.
+TEST(FileSystem, UnflushedWritesReplaceFilesAndLinksButNotFolders) {
+    const std::vector<std::pair<const char*, AtomicWriteOptions>> cases = {
+        {"swap", {.privateDirOnly = true, .durable = false}},
+        {"rename", {.durable = false, .swapExisting = false}},
+    };
+    for (const auto& [what, options] : cases) {
+        SCOPED_TRACE(what);
+        ScratchDir dir;
+        const std::string target = dir.file("usercomment.xml");
+        ASSERT_FALSE(atomicWriteFile(target, "first", options));
+        ASSERT_FALSE(atomicWriteFile(target, "second, longer", options));
+        EXPECT_EQ(vesk::test::readFile(target), "second, longer");
+        struct stat st{};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
 
-    const std::string victim = dir.write("victim", "keep me");
-    std::filesystem::remove(target);
-    std::filesystem::create_symlink(victim, target);
-    ASSERT_FALSE(atomicWriteFile(target, "third", scratch));
-    EXPECT_FALSE(std::filesystem::is_symlink(target));
-    EXPECT_EQ(vesk::test::readFile(victim), "keep me");
+        const std::string victim = dir.write("victim", "keep me");
+        std::filesystem::remove(target);
+        std::filesystem::create_symlink(victim, target);
+        ASSERT_FALSE(atomicWriteFile(target, "third", options));
+        EXPECT_FALSE(std::filesystem::is_symlink(target));
+        EXPECT_EQ(vesk::test::readFile(victim), "keep me");
 
-    std::filesystem::remove(target);
-    std::filesystem::create_directory(target);
-    dir.write("usercomment.xml/inside", "kept");
-    EXPECT_TRUE(atomicWriteFile(target, "fourth", scratch));
-    EXPECT_EQ(vesk::test::readFile(dir.file("usercomment.xml/inside")), "kept");
+        std::filesystem::remove(target);
+        std::filesystem::create_directory(target);
+        dir.write("usercomment.xml/inside", "kept");
+        EXPECT_TRUE(atomicWriteFile(target, "fourth", options));
+        EXPECT_EQ(vesk::test::readFile(dir.file("usercomment.xml/inside")), "kept");
 
-    // No side file is left behind by any of them.
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
-    EXPECT_EQ(entries, 2u);  // the folder and the victim
+        // No side file is left behind by any of them.
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+        EXPECT_EQ(entries, 2u);  // the folder and the victim
+    }
 }
 
 TEST(FileSystem, PrivateWritesRefuseSharedFolders) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -9,6 +10,7 @@
 #include "platform/UserDefaults.h"
 
 using namespace vesk::platform;
+using vesk::test::ScopedEnv;
 using vesk::test::ScratchDir;
 
 namespace {
@@ -28,6 +30,22 @@ std::vector<std::string> filesIn(const std::filesystem::path& dir) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+using Seen = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+// Counts the saves of a real file store.
+class CountingFileStore : public FileUserDefaults {
+public:
+    using FileUserDefaults::FileUserDefaults;
+    ~CountingFileStore() override = default;
+    int saves = 0;
+
+protected:
+    void persist(const std::map<std::string, std::string>& values) override {
+        ++saves;
+        FileUserDefaults::persist(values);
+    }
+};
 
 }  // namespace
 
@@ -113,15 +131,130 @@ TEST(UserDefaults, WritesFromSeveralThreadsAllLand) {
 }
 
 TEST(UserDefaults, StorePathFollowsTheOverrideThenXdg) {
-    const char* savedOverride = std::getenv("VESK_DEFAULTS_FILE");
-    const std::string keep = savedOverride ? savedOverride : "";
-    setenv("VESK_DEFAULTS_FILE", "/x/override.plist", 1);
-    EXPECT_EQ(defaultsFilePath(), "/x/override.plist");
-    unsetenv("VESK_DEFAULTS_FILE");
-    setenv("XDG_CONFIG_HOME", "/cfg", 1);
-    EXPECT_EQ(defaultsFilePath(), "/cfg/vesk/defaults.plist");
-    unsetenv("XDG_CONFIG_HOME");
-    setenv("HOME", "/home/someone", 1);
+    {
+        ScopedEnv override("VESK_DEFAULTS_FILE", "/x/override.plist");
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg");
+        EXPECT_EQ(defaultsFilePath(), "/x/override.plist");
+    }
+    ScopedEnv noOverride("VESK_DEFAULTS_FILE", std::nullopt);
+    ScopedEnv home("HOME", "/home/someone");
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg");
+        EXPECT_EQ(defaultsFilePath(), "/cfg/vesk/defaults.plist");
+    }
+    {
+        ScopedEnv relative("XDG_CONFIG_HOME", "cfg");  // not absolute: ignored
+        EXPECT_EQ(defaultsFilePath(), "/home/someone/.config/vesk/defaults.plist");
+    }
+    ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(defaultsFilePath(), "/home/someone/.config/vesk/defaults.plist");
-    if (savedOverride) setenv("VESK_DEFAULTS_FILE", keep.c_str(), 1);
+}
+
+// A report writes a whole batch; the file is written once for it, and bound
+// fields still hear of every change, in order, on the writing thread.
+TEST(UserDefaults, ABatchIsSavedOnceAndObservedChangeByChange) {
+    ScratchDir dir;
+    const std::string path = dir.file("vesk/defaults.plist");
+    CountingFileStore store(path, quietLog());
+    store.set("prefCurFilePath", "/old.jpg");
+    store.set("prefTextViewString1", "old text");
+    store.remove("prefTextViewString2");  // absent: nothing to save
+    ASSERT_EQ(store.saves, 2);
+
+    Seen seen;
+    const auto caller = std::this_thread::get_id();
+    bool otherThread = false;
+    store.addObserver([&](const std::string& k, const std::optional<std::string>& v) {
+        seen.emplace_back(k, v);
+        otherThread |= std::this_thread::get_id() != caller;
+        // Observers run after the batch has landed as a whole.
+        EXPECT_EQ(store.get("prefTextViewString3"), "three");
+    });
+    store.apply({
+        {"prefTextViewString1", std::nullopt},
+        {"prefTextViewString2", std::nullopt},  // absent: no change, not told
+        {"prefCurFilePath", std::nullopt},
+        {"prefCurFilePath", "/new.jpg"},
+        {"prefTextViewString1", ""},
+        {"prefTextViewString3", "three"},
+    });
+    EXPECT_EQ(store.saves, 3);
+    EXPECT_EQ(seen, (Seen{{"prefTextViewString1", std::nullopt},
+                          {"prefCurFilePath", std::nullopt},
+                          {"prefCurFilePath", "/new.jpg"},
+                          {"prefTextViewString1", ""},
+                          {"prefTextViewString3", "three"}}));
+    EXPECT_FALSE(otherThread);
+
+    // A batch that changes nothing neither saves nor tells anyone.
+    store.apply({});
+    store.apply({{"missing", std::nullopt}, {"also missing", std::nullopt}});
+    EXPECT_EQ(store.saves, 3);
+    EXPECT_EQ(seen.size(), 5u);
+
+    const std::map<std::string, std::string> expected = {
+        {"prefCurFilePath", "/new.jpg"}, {"prefTextViewString1", ""}, {"prefTextViewString3", "three"}};
+    EXPECT_EQ(store.snapshot(), expected);
+    EXPECT_EQ(FileUserDefaults(path, quietLog()).snapshot(), expected);
+    EXPECT_EQ(filesIn(dir.path() / "vesk"), std::vector<std::string>{"defaults.plist"});
+
+    // The memory store takes the same batches.
+    MemoryUserDefaults memory;
+    memory.apply({{"a", "1"}, {"b", "2"}, {"a", std::nullopt}});
+    EXPECT_EQ(memory.snapshot(), (std::map<std::string, std::string>{{"b", "2"}}));
+}
+
+// Another thread sees a batch whole or not at all.
+TEST(UserDefaults, ABatchIsSeenWholeFromOtherThreads) {
+    MemoryUserDefaults store;
+    store.apply({{"a", "0"}, {"b", "0"}});
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 1; i <= 2000; ++i) store.apply({{"a", std::to_string(i)}, {"b", std::to_string(i)}});
+        done = true;
+    });
+    int mismatches = 0;
+    while (!done) {
+        const auto values = store.snapshot();
+        mismatches += values.at("a") != values.at("b");
+    }
+    writer.join();
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(UserDefaults, SynchronizeFlushesOnlyWhatIsUnsynced) {
+    ScratchDir dir;
+    const std::string path = dir.file("vesk/defaults.plist");
+    auto& log = storeLogSink();
+    log.clear();
+    {
+        // A fresh store has nothing to flush and creates nothing.
+        FileUserDefaults store(path, quietLog());
+        store.synchronize();
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "vesk"));
+
+        store.set("prefWindowTitle", "Vesk");
+        store.synchronize();
+        EXPECT_EQ(FileUserDefaults(path, quietLog()).get("prefWindowTitle"), "Vesk");
+
+        // Synchronized already: the file is not even opened again.
+        std::filesystem::remove(path);
+        store.synchronize();
+        EXPECT_TRUE(log.lines().empty());
+
+        // An unsynced save is looked for, and a vanished file is reported.
+        store.set("prefWindowTitle", "Vesk again");
+        std::filesystem::remove(path);
+        store.synchronize();
+        ASSERT_EQ(log.lines().size(), 1u);
+        EXPECT_NE(log.lines()[0].find("defaults store not synchronized"), std::string::npos);
+        store.set("prefWindowTitle", "Vesk at last");
+    }  // the destructor synchronizes the last save
+    EXPECT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(FileUserDefaults(path, quietLog()).get("prefWindowTitle"), "Vesk at last");
+
+    MemoryUserDefaults memory;
+    memory.set("k", "v");
+    memory.synchronize();
+    EXPECT_EQ(memory.get("k"), "v");
 }

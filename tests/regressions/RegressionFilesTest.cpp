@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 TEST(RegressionFiles, EveryReaderRunsToItsEnd) {
     const fs::path dir = fs::path(VESK_SOURCE_DIR) / "tests/regressions";
     test::ScratchDir tmp;
-    setenv("TMPDIR", tmp.path().c_str(), 1);
+    test::ScopedEnv tmpdir("TMPDIR", tmp.path().string());
     auto store = std::make_shared<platform::MemoryUserDefaults>();
     test::TestServices t(store);
     platform::NotificationCenter& center = t.center;

@@ -93,13 +93,12 @@ TEST_F(Reveal, AHostileFolderNameReachesTheToolAsOneArgument) {
 }
 
 TEST_F(Reveal, ALeadingTildeIsTheHomeFolder) {
-    const char* previous = std::getenv("HOME");
-    const std::string saved = previous ? previous : "";
-    ::setenv("HOME", dir.path().c_str(), 1);
     const auto desktop = folder("Desktop");
-    inspector->ibRevealInFinder("~/Desktop/testexif.jpg");
-    inspector->ibRevealInFinder("~");
-    if (previous) ::setenv("HOME", saved.c_str(), 1);
+    {
+        vesk::test::ScopedEnv home("HOME", dir.path().string());
+        inspector->ibRevealInFinder("~/Desktop/testexif.jpg");
+        inspector->ibRevealInFinder("~");
+    }
     EXPECT_EQ(calls(), (Calls{{desktop}, {dir.path().string()}}));
 }
 

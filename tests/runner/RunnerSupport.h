@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -56,16 +58,18 @@ inline std::vector<std::vector<std::string>> readRecord(const std::string& recor
     return calls;
 }
 
-// Open descriptors of this process.
-inline std::size_t openDescriptorCount() {
-    std::size_t count = 0;
+// The numbers of this process's open descriptors, sorted; the one used to
+// list them is left out.
+inline std::vector<int> openDescriptors() {
+    std::vector<int> fds;
     if (DIR* d = ::opendir("/proc/self/fd")) {
+        const int own = ::dirfd(d);
         while (const dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.') ++count;
+            if (e->d_name[0] != '.' && std::atoi(e->d_name) != own) fds.push_back(std::atoi(e->d_name));
         ::closedir(d);
-        --count;  // the one opendir used
     }
-    return count;
+    std::sort(fds.begin(), fds.end());
+    return fds;
 }
 
 // True when this process has no child at all, running or zombie.
