@@ -2,59 +2,30 @@
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QThread>
-#include <mutex>
 #include <set>
 
 namespace vesk::desktop {
 
-// What the store's observer holds: the observer can outlive the binder (the
-// store may be calling it on another thread while the binder goes away), so
-// it reaches the binder only through this, under its lock.
-struct InfoBinder::Relay {
-    std::mutex mutex;
-    InfoBinder* binder = nullptr;
-    std::set<std::string> keys;     // fixed once binding is done
-    std::set<std::string> pending;  // keys with a refresh already on its way
-};
-
 InfoBinder::InfoBinder(std::shared_ptr<platform::UserDefaults> store, QWidget* root, QObject* parent)
-    : QObject(parent), store_(std::move(store)), relay_(std::make_shared<Relay>()) {
+    : QObject(parent), store_(std::move(store)) {
     if (root) {
         bind(root);
         for (QWidget* child : root->findChildren<QWidget*>()) bind(child);
     }
-    relay_->binder = this;
-    for (auto it = bindings_.cbegin(); it != bindings_.cend(); ++it) relay_->keys.insert(it.key().toStdString());
+    std::set<std::string> keys;
+    for (auto it = bindings_.cbegin(); it != bindings_.cend(); ++it) keys.insert(it.key().toStdString());
 
-    observerToken_ = store_->addObserver(
-        [relay = relay_](const std::string& key, const std::optional<std::string>& /*value*/) {
-            std::unique_lock lock(relay->mutex);
-            InfoBinder* binder = relay->binder;
-            if (!binder || !relay->keys.count(key)) return;
-            if (QThread::currentThread() == binder->thread()) {
-                // The binder is only destroyed on its own thread, so it stays
-                // alive without the lock; dropping it lets a field update write
-                // the store again without deadlocking.
-                lock.unlock();
-                binder->refresh(QString::fromStdString(key));
-                return;
-            }
-            // One refresh per key in flight is enough: it reads the value the
-            // store holds when it runs, which is the latest one.
-            if (!relay->pending.insert(key).second) return;
-            QMetaObject::invokeMethod(
-                binder, [binder, k = QString::fromStdString(key)] { binder->refresh(k); }, Qt::QueuedConnection);
-        });
+    // The relay posts only while it lives and dies with the binder, so `this`
+    // is alive whenever a task is posted; Qt drops calls still queued then.
+    relay_ = std::make_unique<StoreRelay>(
+        store_, std::move(keys),
+        [this](StoreRelay::Task task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); },
+        [this](const std::string& key) { refresh(QString::fromStdString(key)); });
 
     for (auto it = bindings_.cbegin(); it != bindings_.cend(); ++it) refresh(it.key());
 }
 
-InfoBinder::~InfoBinder() {
-    store_->removeObserver(observerToken_);
-    std::lock_guard lock(relay_->mutex);
-    relay_->binder = nullptr;
-}
+InfoBinder::~InfoBinder() = default;
 
 void InfoBinder::bind(QWidget* widget) {
     const QVariant key = widget->property(kKeyProperty);
@@ -70,12 +41,7 @@ QList<QWidget*> InfoBinder::widgetsFor(const QString& key) const {
 }
 
 void InfoBinder::refresh(const QString& key) {
-    const std::string k = key.toStdString();
-    {
-        std::lock_guard lock(relay_->mutex);
-        relay_->pending.erase(k);
-    }
-    const auto value = store_->get(k);
+    const auto value = store_->get(key.toStdString());
     for (const auto& widget : bindings_.value(key))
         if (widget) show(widget, value);
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/UserDefaults.h"
+#include "views/StoreRelay.h"
 
 namespace vesk::desktop {
 
@@ -31,15 +32,13 @@ public:
     static constexpr const char* kKeyProperty = "infoKey";
 
 private:
-    struct Relay;
     void bind(QWidget* widget);
     void refresh(const QString& key);
     static void show(QWidget* widget, const std::optional<std::string>& value);
 
     std::shared_ptr<platform::UserDefaults> store_;
     QHash<QString, QList<QPointer<QWidget>>> bindings_;
-    std::shared_ptr<Relay> relay_;
-    int observerToken_ = 0;
+    std::unique_ptr<StoreRelay> relay_;  // last, so it goes first
 };
 
 }  // namespace vesk::desktop

@@ -1,0 +1,3 @@
+// Stands in for a source of the layer under test: it includes whatever header
+// the include-rule check names, with that layer's include flags.
+#include VESK_PROBE_HEADER
