@@ -15,11 +15,14 @@
 #include "desktop/InfoBinder.h"
 #include "desktop/MainWindow.h"
 #include "desktop/DropArea.h"
+#include "inspector/InfoKeys.h"
 #include "platform/Log.h"
 
 namespace vesk::desktop {
 
 namespace {
+
+constexpr int kIdleSyncMillis = 3000;
 
 std::string toPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -30,15 +33,25 @@ ApplicationShell::ApplicationShell(const platform::Services& services, QObject* 
     // The desktop may hand over documents before the window exists.
     qApp->installEventFilter(this);
     QApplication::setQuitOnLastWindowClosed(delegate_.applicationShouldTerminateAfterLastWindowClosed());
+    idleSync_.setSingleShot(true);
+    idleSync_.setInterval(kIdleSyncMillis);
+    connect(&idleSync_, &QTimer::timeout, this, [this] { services_.store->synchronize(); });
+    std::set<std::string> keys(kReportKeys.begin(), kReportKeys.end());
+    keys.insert(prefWindowTitle);
+    storeChanges_ = std::make_unique<StoreRelay>(
+        services_.store, std::move(keys),
+        [this](StoreRelay::Task task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); },
+        [this](const std::string&) { idleSync_.start(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         delegate_.applicationWillTerminate();
-        // Saves on the way are not flushed to the disk; the last one is, here.
+        idleSync_.stop();
         services_.store->synchronize();
     });
 }
 
 ApplicationShell::~ApplicationShell() {
     qApp->removeEventFilter(this);
+    storeChanges_.reset();
     // Reports still queued hold the inspector weakly; they find it gone.
     binder_.reset();
     viewController_.reset();

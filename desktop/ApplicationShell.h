@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/AppDelegate.h"
 #include "inspector/ViewController.h"
 #include "platform/Services.h"
+#include "views/StoreRelay.h"
 
 namespace vesk::desktop {
 
@@ -50,6 +52,10 @@ private:
     std::unique_ptr<MainWindow> window_;
     std::shared_ptr<ViewController> viewController_;
     std::unique_ptr<InfoBinder> binder_;
+    // Saves are not flushed to the disk as they happen; a few seconds after
+    // the last change, and at quit, the store makes them durable.
+    QTimer idleSync_;
+    std::unique_ptr<StoreRelay> storeChanges_;
     AppDelegate delegate_;
     QStringList pendingFiles_;
     bool launched_ = false;

@@ -162,8 +162,7 @@ TEST(Menus, InspectRunsTheFixedFileActionOnTheTestFile) {
     ScratchDir home;
     std::filesystem::create_directories(home.path() / "Desktop");
     std::filesystem::copy_file(kSample, home.path() / "Desktop" / "testexif.jpg");
-    const QByteArray oldHome = qgetenv("HOME");
-    qputenv("HOME", home.path().c_str());
+    vesk::test::ScopedEnv homeEnv("HOME", home.path().string());
 
     auto store = std::make_shared<platform::MemoryUserDefaults>();
 
@@ -171,7 +170,6 @@ TEST(Menus, InspectRunsTheFixedFileActionOnTheTestFile) {
     ApplicationShell shell(s);
     shell.launch();
     shell.window().inspectTestFileAction()->trigger();
-    qputenv("HOME", oldHome);
     // Called directly, not through the queue.
     EXPECT_EQ(store->get(prefCurFilePath), (home.path() / "Desktop" / "testexif.jpg").string());
 }

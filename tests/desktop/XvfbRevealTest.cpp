@@ -44,7 +44,8 @@ TEST(RevealOnX, WithNoFileManagerXdgOpenFailsQuietlyAndTheWindowCarriesOn) {
     ASSERT_TRUE(std::filesystem::exists(ViewController::defaultOpenToolPath()));
     std::filesystem::create_directory(scratch().path() / "photos");
     const std::string photo = (scratch().path() / "photos" / "photo.jpg").string();
-    std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", photo);
+    std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", photo,
+                               std::filesystem::copy_options::overwrite_existing);
 
     auto store = std::make_shared<platform::MemoryUserDefaults>();
 

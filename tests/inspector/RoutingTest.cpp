@@ -174,3 +174,42 @@ TEST_F(Routing, EventsPostedFromAnotherThreadAreRoutedThere) {
     t.join();
     EXPECT_EQ(reportedOn, poster);
 }
+
+namespace {
+// Counts the saves a file store would make.
+class CountingStore : public MemoryUserDefaults {
+public:
+    int saves = 0;
+
+protected:
+    void persist(const std::map<std::string, std::string>&) override { ++saves; }
+};
+}  // namespace
+
+TEST(RoutingSaves, EachReportSavesTheStoreOnceOrTwiceForALibrary) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.path() / "x.bundle");
+    const struct {
+        std::string path;
+        int saves;  // a library's path is saved before `file` runs, its text after
+    } cases[] = {
+        {std::string(VESK_SOURCE_DIR) + "/samples/Apple_iPhone_6.jpg", 1},
+        {dir.write("notes.txt", "no image"), 1},
+        {(dir.path() / "x.bundle").string(), 1},
+        {dir.write("lib.dylib", "x"), 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        auto store = std::make_shared<CountingStore>();
+        test::TestServices t(store);
+        auto inspector = std::make_shared<ViewController>(t.services());
+        inspector->viewDidLoad();
+        store->set(prefTextViewString3, "from the last report");
+        store->saves = 0;
+        t.center.post(kAddFromFileNotification, Value(Array{Value(c.path)}));
+        t.drainMainQueue();
+        EXPECT_EQ(store->saves, c.saves);
+        EXPECT_EQ(store->get(prefCurFilePath), c.path);
+        EXPECT_FALSE(store->get(prefTextViewString3) && *store->get(prefTextViewString3) == "from the last report");
+    }
+}
