@@ -92,3 +92,29 @@ TEST(VeskInfo, ParallelWorkersEachReadBackTheirOwnComment) {
     for (; std::getline(lines, line); ++i) EXPECT_EQ(line + "\n", alone[names[i % names.size()]]) << i;
     EXPECT_EQ(i, 100u);
 }
+
+// The comment file is one per user: runs side by side take turns with it, so
+// neither shows the other's comment.
+TEST(VeskInfo, RunsSideBySideNeverShowEachOthersComment) {
+    ScratchDir io;
+    const std::string fixtures = VESK_FIXTURE_DIR "/image";
+    std::string dict, list;
+    for (int i = 0; i < 40; ++i) {
+        dict += " '" + fixtures + "/plist-dict.jpg'";
+        list += " '" + fixtures + "/plist-list.jpg'";
+    }
+    const std::string run = "TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "' --json";
+    const std::string cmd = run + dict + " >'" + io.file("dict") + "' & " + run + list + " >'" + io.file("list") +
+                            "' & wait";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    for (const char* name : {"dict", "list"}) {
+        SCOPED_TRACE(name);
+        std::istringstream lines(vesk::test::readFile(io.file(name)));
+        std::string first, line;
+        ASSERT_TRUE(std::getline(lines, first));
+        EXPECT_NE(first.find("prefTextViewString3"), std::string::npos);
+        int count = 1;
+        for (; std::getline(lines, line); ++count) EXPECT_EQ(line, first);
+        EXPECT_EQ(count, 40);
+    }
+}

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -115,4 +119,26 @@ TEST(PropertyList, ReadsXmlAndBinaryAndRefusesJunk) {
     EXPECT_FALSE(parsePropertyList("plain words"));
     EXPECT_FALSE(parsePropertyList(""));
     EXPECT_FALSE(parsePropertyList(std::string("bplist00\xff\xff", 10)));
+}
+
+TEST(FolderLock, HoldsAgainstOtherProcessesUntilItGoes) {
+    ScratchDir dir;
+    // Only async-signal-safe calls in the child: the test process may have threads.
+    const auto childCanLock = [&] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::_exit(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    {
+        const FolderLock lock(dir.path().string());
+        EXPECT_TRUE(lock.locked());
+        EXPECT_FALSE(childCanLock());
+    }
+    EXPECT_TRUE(childCanLock());
+    EXPECT_FALSE(FolderLock(dir.file("missing")).locked());
 }
