@@ -34,7 +34,7 @@ const std::string kSample = std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGIT
 
 // Records every file-add event posted while it lives.
 struct FileAddEvents {
-    explicit FileAddEvents(platform::NotificationCenter& center) : center(center) {
+    explicit FileAddEvents(platform::NotificationCenter& events) : center(events) {
         center.addObserver(this, platform::kAddFromFileNotification,
                            [this](const platform::Notification& n) { objects.push_back(n.object); });
     }
