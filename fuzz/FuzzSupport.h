@@ -20,15 +20,20 @@
 
 namespace vesk::fuzz {
 
-// Writes `data` to a scratch file named `name` and returns its path.
-inline std::string scratchFile(const std::uint8_t* data, std::size_t size, const char* name) {
+// The process's private scratch folder.
+inline const std::string& scratchDir() {
     static const std::string dir = [] {
         std::string tmpl = "/tmp/vesk-fuzz-XXXXXX";
         if (!::mkdtemp(tmpl.data())) std::abort();
         ::setenv("TMPDIR", tmpl.c_str(), 1);  // usercomment.xml lands here too
         return tmpl;
     }();
-    const std::string path = dir + "/" + name;
+    return dir;
+}
+
+// Writes `data` to a scratch file named `name` (its folder must exist) and returns its path.
+inline std::string scratchFile(const std::uint8_t* data, std::size_t size, const char* name) {
+    const std::string path = scratchDir() + "/" + name;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) std::abort();
     for (std::size_t done = 0; done < size;) {
