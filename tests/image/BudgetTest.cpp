@@ -15,6 +15,7 @@
 #include "inspector/ImageReport.h"
 #include "platform/image/ExivReader.h"
 #include "platform/image/JpegHeader.h"
+#include "platform/image/TiffValueCaps.h"
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -175,5 +176,35 @@ TEST(Budgets, WholeReadFormatsGetOnlyAWindow) {
         // Within the window the same file is read whole, and nothing is cut.
         std::filesystem::resize_file(path, 4096);
         EXPECT_EQ(readWithExiv2(path).budgetCut, "");
+    }
+}
+
+// The counts rewritten before Exiv2 reads a TIFF structure, with small budgets.
+TEST(Budgets, TiffValueCapsRewriteOnlyWhatIsOverBudget) {
+    struct Case {
+        const char* name;
+        std::string tiff;
+        std::uint64_t maxText, maxTotal;
+        std::uint64_t shortened, dropped;
+        bool unchanged;
+    };
+    std::string loop = hostile::sharedBlockTiff(1, 8);
+    loop.replace(8 + 2 + 12 * 3, 4, std::string("\x08\0\0\0", 4));  // IFD0's next IFD is itself
+    const Case cases[] = {
+        {"no TIFF", std::string(64, 'x'), 16, 100, 0, 0, true},
+        {"within both budgets", hostile::sharedBlockTiff(4, 16), 16, 100, 0, 0, true},
+        {"ten texts sharing 30 bytes", hostile::sharedBlockTiff(10, 30), 16, 100, 10, 5, false},
+        {"one long text", hostile::sharedBlockTiff(1, 30), 16, 100, 1, 0, false},
+        {"IFD0 naming itself as the next", loop, 16, 100, 0, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint8_t> bytes(c.tiff.begin(), c.tiff.end());
+        const TiffValueCaps caps = capTiffValues(bytes, c.maxText, c.maxTotal);
+        EXPECT_EQ(caps.shortenedTexts, c.shortened);
+        EXPECT_EQ(caps.droppedValues, c.dropped);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()) == c.tiff, c.unchanged);
+        EXPECT_EQ(caps.textSizes.size(), c.shortened - c.dropped);
+        for (const auto& [tagOf, size] : caps.textSizes) EXPECT_EQ(size, 30u);
     }
 }
