@@ -1,10 +1,14 @@
 // In-process costs: the image reader and the whole image report per file, the
 // Mach-O reader, runCommand start to finish, and rendering a large dictionary.
-// Files come from VESK_BENCH_CORPUS (made by scripts/bench) and samples/.
+// Files come from VESK_BENCH_CORPUS (made by scripts/bench) and samples/;
+// hostile inputs (tags sharing one block, ICC pieces without a scan, huge
+// EPS, PSD, PNG and CRW files, sparse) are made in a temporary folder.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
+
+#include "../tests/image/HostileImages.h"
 
 #include "inspector/InfoKeys.h"
 #include "inspector/ImageReport.h"
@@ -44,6 +48,20 @@ void BM_ImageReport(benchmark::State& state, std::string path) {
                                       platform::Log(quiet)};
     auto inspector = std::make_shared<ViewController>(services);
     for (auto _ : state) inspector->performGetImageInfo(path);
+}
+
+// The whole image report (reader, then the six fields) on a hostile file;
+// "shown" is the bytes of the fields, which the budgets keep under 1 MB.
+void BM_HostileReport(benchmark::State& state, std::string path, std::string commentFolder) {
+    platform::DiscardLogSink quiet;
+    const platform::Log log(quiet);
+    std::size_t shown = 0;
+    for (auto _ : state) {
+        const ImageReport report = buildImageReport(readImageProperties(path, log), commentFolder);
+        shown = 0;
+        for (const auto& field : report.fields) shown += field ? field->size() : 0;
+    }
+    state.counters["shown"] = static_cast<double>(shown);
 }
 
 void BM_BundleArchitectures(benchmark::State& state, std::string path) {
@@ -87,6 +105,34 @@ void BM_RenderLargeDictionary(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
+fs::path hostileDir;
+
+void registerHostileFiles() {
+    namespace h = test::hostile;
+    std::string tmpl = (fs::temp_directory_path() / "vesk-bench-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) return;
+    hostileDir = tmpl;
+    const auto exact = [](const std::string& bytes) { return std::pair{bytes, std::uint64_t{bytes.size()}}; };
+    const std::string blockTiff15 = h::sharedBlockTiff(250, 15 << 20, true);
+    const std::pair<const char*, std::pair<std::string, std::uint64_t>> files[] = {
+        {"shared-block-64k.jpg", exact(h::sharedBlockJpeg())},
+        {"shared-block-1mb.tif", exact(h::sharedBlockTiff(250, 1 << 20))},
+        {"shared-block-15mb.tif", {blockTiff15, blockTiff15.size() + (15 << 20)}},
+        {"icc-255-pieces-no-scan.jpg", exact(h::iccPiecesJpeg(255, 0, false))},
+        {"icc-after-5000-segments.jpg", exact(h::iccPiecesJpeg(255, 5000, true))},
+        {"sparse-1gb.eps", {h::epsHead(), std::uint64_t{1} << 30}},
+        {"sparse-3gb.psd", {h::psdHead(), std::uint64_t{3} << 30}},
+        {"sparse-2gb.png", {h::pngHead(), (std::uint64_t{1} << 31) + 64}},
+        {"sparse-1gb.crw", {h::crwHead(), std::uint64_t{1} << 30}},
+    };
+    for (const auto& [name, content] : files) {
+        const std::string path = h::writeSparse(hostileDir / name, content.first, content.second);
+        benchmark::RegisterBenchmark((std::string("HostileReport/") + name).c_str(), BM_HostileReport, path,
+                                     hostileDir.string())
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
 void registerFiles() {
     std::vector<fs::path> images;
     for (const auto& e : fs::directory_iterator(fs::path(VESK_SOURCE_DIR) / "samples"))
@@ -120,8 +166,10 @@ BENCHMARK(BM_RenderLargeDictionary);
 
 int main(int argc, char** argv) {
     registerFiles();
+    registerHostileFiles();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    if (!hostileDir.empty()) fs::remove_all(hostileDir);
     return 0;
 }

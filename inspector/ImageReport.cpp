@@ -58,7 +58,9 @@ std::optional<platform::Dictionary> readImageProperties(const std::string& path,
                   {path, std::to_string(platform::imageSourceGetStatus(nullptr))});
         return std::nullopt;
     }
-    return source->copyPropertiesAtIndex(0);
+    auto properties = source->copyPropertiesAtIndex(0);
+    if (!source->budgetCut().empty()) log.nslog("Image budget: %@: %@", {path, source->budgetCut()});
+    return properties;
 }
 
 ImageReport buildImageReport(std::optional<platform::Dictionary> properties, const std::string& commentFolder) {

@@ -4,10 +4,15 @@
 #include "platform/image/ExivReader.h"
 
 #include <exiv2/exiv2.hpp>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <string_view>
@@ -15,14 +20,48 @@
 
 #include "platform/Utf8.h"
 #include "platform/image/TiffValue.h"
+#include "platform/image/TiffValueCaps.h"
 #include "platform/image/UserComment.h"
 
 namespace vesk::platform::image {
 namespace {
 
-// A tag larger than this is no metadata worth showing (a TIFF can hold a
-// 1 MB comment; nothing sensible holds 16 MB).
-constexpr long kMaxTagBytes = 16L << 20;
+// "12 MB", "300 KB", "900 bytes".
+std::string sizeText(std::uint64_t bytes) {
+    if (bytes >= (10u << 20)) return std::to_string(bytes >> 20) + " MB";
+    if (bytes >= (10u << 10)) return std::to_string(bytes >> 10) + " KB";
+    return std::to_string(bytes) + " bytes";
+}
+
+// What the budgets left out of one image, told in one line at the end.
+struct Cuts {
+    std::uint64_t textsCut = 0, tagsLeftOut = 0, tiffValuesHidden = 0, jpegSegmentsLeftOut = 0;
+    bool jpegWalkStopped = false;
+    std::uint64_t windowOf = 0;  // size of a file of which Exiv2 saw only a window
+
+    std::string describe() const {
+        std::string out;
+        const auto add = [&](std::uint64_t n, const std::string& what) {
+            if (n == 0) return;
+            if (!out.empty()) out += ", ";
+            out += std::to_string(n) + " " + what;
+        };
+        add(textsCut, "tag texts cut to " + sizeText(kMaxTagTextBytes));
+        add(tagsLeftOut, "tags left out past " + sizeText(kMaxImageTextBytes) + " of values or " +
+                             std::to_string(kMaxImageTags) + " tags");
+        add(tiffValuesHidden, "TIFF values past " + sizeText(kMaxExivTiffValueBytes) + " not read");
+        add(jpegSegmentsLeftOut, "JPEG segments past their budget not read");
+        if (jpegWalkStopped) {
+            if (!out.empty()) out += ", ";
+            out += "JPEG segments past the first " + std::to_string(kMaxJpegSegments) + " not read";
+        }
+        if (windowOf) {
+            if (!out.empty()) out += ", ";
+            out += "only the first " + sizeText(kMaxExivWindowBytes) + " of " + sizeText(windowOf) + " read";
+        }
+        return out;
+    }
+};
 
 void quiet(int, const char*) {}
 
@@ -170,7 +209,8 @@ void addAuxFromMaker(std::string_view group, std::string_view name, const Value&
 
 class Converter {
 public:
-    Converter(ExivMetadata& out, Exiv2::ByteOrder order) : out_(out), order_(order) {}
+    Converter(ExivMetadata& out, Exiv2::ByteOrder order, Cuts& cuts, const TiffValueCaps& caps)
+        : out_(out), order_(order), cuts_(cuts), caps_(caps) {}
 
     void exif(const Exiv2::Exifdatum& datum) {
         const std::string group = datum.groupName();
@@ -179,23 +219,45 @@ public:
         const std::uint16_t tag = datum.tag();
         const std::uint16_t type = tiffTypeOf(datum.typeId());
         const long size = datum.size();
-        if (type == 0 || size <= 0 || size > kMaxTagBytes) return;
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-        datum.copy(bytes.data(), order_);
+        if (type == 0 || size <= 0) return;
+        // Checked before anything is copied: past the budget a tag costs nothing.
+        if (!admitted()) return;
         const bool be = order_ == Exiv2::bigEndian;
-        const std::string name = displayName(datum.tagName());
-
+        std::vector<std::uint8_t> bytes;
+        std::uint64_t cutBytes = 0;
         if (group == "Photo" && tag == kExifMakerNote) {
+            if (static_cast<std::size_t>(size) > kMaxMakerNoteBytes) return;
+            bytes.resize(static_cast<std::size_t>(size));
+            datum.copy(bytes.data(), order_);
             out_.undecodedMakerNote.assign(bytes.begin(), bytes.end());
             return;
         }
+        if (static_cast<std::size_t>(size) > kMaxTagTextBytes) {
+            // Only text is shown this long (longer lists and undefined data
+            // never are): its first bytes are taken from Exiv2's own copy.
+            const auto* text = dynamic_cast<const Exiv2::StringValueBase*>(&datum.value());
+            if (!text || text->value_.size() <= kMaxTagTextBytes) return;
+            bytes.assign(text->value_.begin(), text->value_.begin() + kMaxTagTextBytes);
+            const auto inFile = caps_.textSizes.find({group, tag});
+            cutBytes = (inFile != caps_.textSizes.end() ? inFile->second : text->value_.size()) - kMaxTagTextBytes;
+        } else {
+            bytes.resize(static_cast<std::size_t>(size));
+            datum.copy(bytes.data(), order_);
+        }
+        const std::string name = displayName(datum.tagName());
+
         if (group == "Photo" && tag == kExifUserComment) {
             std::string text = decodeUserComment(bytes, be);
-            if (!text.empty()) out_.exif["UserComment"] = Value(std::move(text));
+            if (text.empty()) return;
+            Value value(std::move(text));
+            if (cutBytes) markCut(value, cutBytes);
+            if (charge("UserComment", value)) out_.exif["UserComment"] = std::move(value);
             return;
         }
         auto value = tiffValue(type, bytes, be, name);
         if (!value) return;
+        if (cutBytes) markCut(*value, cutBytes);
+        if (!charge(name, *value)) return;
         if (group == "Image") {
             if (!leftOutOfTiff(tag)) out_.tiff[name] = std::move(*value);
         } else if (group == "Photo") {
@@ -221,9 +283,11 @@ public:
 
     void xmp(const Exiv2::Xmpdatum& datum) {
         if (datum.groupName() != "aux") return;
+        if (!admitted()) return;
         const std::string name = datum.tagName();
         std::string text = utf8::sanitize(datum.toString());
         if (text.empty()) return;
+        if (!charge(name, Value(text))) return;
         if (name == "Lens" || name == "LensModel") {
             xmpAux_["LensModel"] = Value(text);
         } else if (name == "LensInfo") {
@@ -261,6 +325,7 @@ public:
     }
 
     void iptc(const Exiv2::Iptcdatum& datum) {
+        if (!admitted()) return;
         const std::string name = datum.tagName();
         Value value;
         if (datum.typeId() == Exiv2::unsignedShort && datum.count() > 0) {
@@ -269,7 +334,13 @@ public:
             std::string text = utf8::sanitize(datum.toString());
             if (text.empty()) return;
             value = Value(std::move(text));
+            if (std::string* s = value.get<std::string>(); s->size() > kMaxTagTextBytes) {
+                const std::uint64_t cut = s->size() - kMaxTagTextBytes;
+                *s = utf8::sanitize(std::string_view(*s).substr(0, kMaxTagTextBytes));
+                markCut(value, cut);
+            }
         }
+        if (!charge(name, value)) return;
         auto it = out_.iptc.find(name);
         if (it == out_.iptc.end()) {
             out_.iptc[name] = name == "Keywords" ? Value(Array{std::move(value)}) : std::move(value);
@@ -288,6 +359,29 @@ public:
     }
 
 private:
+    // One more tag, unless the budget of tags or of text is spent.
+    bool admitted() {
+        if (spent_ || ++tags_ > kMaxImageTags) {
+            ++cuts_.tagsLeftOut;
+            return false;
+        }
+        return true;
+    }
+
+    // Charges a value as it will be rendered, with its key; past the budget
+    // it and every later tag are left out.
+    bool charge(const std::string& key, const Value& value) {
+        textBytes_ += key.size() + describe(value).size();
+        if (textBytes_ > kMaxImageTextBytes) spent_ = true;
+        if (spent_) ++cuts_.tagsLeftOut;
+        return !spent_;
+    }
+
+    void markCut(Value& value, std::uint64_t cutBytes) {
+        if (std::string* s = value.get<std::string>()) *s += "<... " + sizeText(cutBytes) + " cut>";
+        ++cuts_.textsCut;
+    }
+
     // Tags come grouped, and Exiv2 answers by walking its whole group table:
     // the last group's answers are kept.
     bool isMakerGroup(const std::string& group) {
@@ -310,6 +404,10 @@ private:
 
     ExivMetadata& out_;
     Exiv2::ByteOrder order_;
+    Cuts& cuts_;
+    const TiffValueCaps& caps_;
+    std::size_t tags_ = 0, textBytes_ = 0;
+    bool spent_ = false;
     Dictionary makerAux_, xmpAux_;
     std::string lastGroup_;
     bool lastIsMaker_ = false;
@@ -360,9 +458,10 @@ bool isVideo(int type) {
 constexpr std::string_view kXmpAuxNamespace = "http://ns.adobe.com/exif/1.0/aux/";
 
 template <typename Open>
-ExivMetadata readImage(Open&& open, std::string_view separateXmpPacket = {}) {
+ExivMetadata readImage(Open&& open, Cuts cuts, const TiffValueCaps& caps, std::string_view separateXmpPacket = {}) {
     prepareExiv2();
     ExivMetadata out;
+    cuts.tiffValuesHidden += caps.droppedValues;
     try {
         auto image = open();
         if (!image.get()) return out;
@@ -380,7 +479,7 @@ ExivMetadata readImage(Open&& open, std::string_view separateXmpPacket = {}) {
         Exiv2::ByteOrder order = image->byteOrder();
         if (order == Exiv2::invalidByteOrder) order = Exiv2::littleEndian;
         out.bigEndian = order == Exiv2::bigEndian;
-        Converter convert(out, order);
+        Converter convert(out, order, cuts, caps);
         eachGuarded(image->exifData(), [&](const Exiv2::Exifdatum& d) { convert.exif(d); });
         eachGuarded(image->xmpData(), [&](const Exiv2::Xmpdatum& d) { convert.xmp(d); });
         if (separateXmpPacket.find(kXmpAuxNamespace) != std::string_view::npos) {
@@ -403,22 +502,77 @@ ExivMetadata readImage(Open&& open, std::string_view separateXmpPacket = {}) {
     } catch (...) {
         // Exiv2 does not know the format, or could not open the file.
     }
+    out.budgetCut = cuts.describe();
     return out;
+}
+
+// A private mapping: pages are read only when Exiv2 touches them, and the
+// few a TIFF's capped counts change are copied, never written back.
+class Mapping {
+public:
+    Mapping(int fd, std::size_t size, bool writable) : size_(size) {
+        if (size == 0) return;
+        void* p = ::mmap(nullptr, size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_PRIVATE, fd, 0);
+        if (p != MAP_FAILED) data_ = static_cast<std::uint8_t*>(p);
+    }
+    ~Mapping() {
+        if (data_) ::munmap(data_, size_);
+    }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_;
+};
+
+bool isTiffHeader(const std::uint8_t* p, std::size_t size) {
+    return size >= 4 && ((p[0] == 'I' && p[1] == 'I' && p[2] == 42 && p[3] == 0) ||
+                         (p[0] == 'M' && p[1] == 'M' && p[2] == 0 && p[3] == 42));
 }
 
 }  // namespace
 
-ExivMetadata readWithExiv2(const std::string& path) {
-    return readImage([&] {
-        auto image = Exiv2::ImageFactory::open(path);
-        if (image.get() && isVideo(image->imageType())) image.reset();
-        return image;
-    });
+ExivMetadata readWithExiv2(int fd) {
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return {};
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    std::uint8_t magic[4] = {};
+    const bool tiff = ::pread(fd, magic, sizeof magic, 0) == 4 && isTiffHeader(magic, sizeof magic);
+    // A TIFF's IFDs and values may lie anywhere in it; Exiv2 reads them in
+    // place (as it maps a file itself) and nothing else.
+    const std::uint64_t window = tiff ? fileSize : std::min(fileSize, kMaxExivWindowBytes);
+    if (window > static_cast<std::uint64_t>(std::numeric_limits<long>::max())) return {};
+    const Mapping map(fd, static_cast<std::size_t>(window), tiff);
+    if (!map.data()) return {};
+    TiffValueCaps caps;
+    if (tiff) caps = capTiffValues({map.data(), map.size()}, kMaxTagTextBytes, kMaxExivTiffValueBytes);
+    Cuts cuts;
+    if (window < fileSize) cuts.windowOf = fileSize;
+    return readImage(
+        [&] {
+            auto image = Exiv2::ImageFactory::open(map.data(), static_cast<long>(map.size()));
+            if (image.get() && isVideo(image->imageType())) image.reset();
+            return image;
+        },
+        cuts, caps);
 }
 
-std::optional<ExivMetadata> readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg) {
-    if (!jpeg.scanStart) return std::nullopt;
+ExivMetadata readWithExiv2(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return {};
+    ExivMetadata out = readWithExiv2(fd);
+    ::close(fd);
+    return out;
+}
+
+ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg) {
     std::vector<std::uint8_t> head{0xFF, JPEG_SOI}, payload;
+    Cuts cuts;
+    cuts.jpegWalkStopped = jpeg.segmentLimitReached;
+    std::size_t exifAt = 0, exifSize = 0;
     std::string xmpPacket;
     bool exif = false, xmp = false, frame = false;
     std::size_t iccBytes = 0, photoshopBytes = 0, commentBytes = 0;
@@ -433,15 +587,20 @@ std::optional<ExivMetadata> readJpegHeadWithExiv2(const FileBytes& file, const J
         head.insert(head.end(), payload.begin(), payload.end());
         return true;
     };
-    const auto within = [](std::size_t& total, const JpegSegment& s, std::size_t limit) {
-        if (total + s.length > limit) return false;
+    const auto within = [&](std::size_t& total, const JpegSegment& s, std::size_t limit) {
+        if (total + s.length > limit) {
+            ++cuts.jpegSegmentsLeftOut;
+            return false;
+        }
         total += s.length;
         return true;
     };
     for (const JpegSegment& s : jpeg.segments) {
         if (s.marker == JPEG_APP1) {
             if (!exif && startsWith(s, kExifId)) {
+                exifAt = head.size() + 4 + kExifId.size();
                 exif = keep(s);
+                if (exif) exifSize = s.length - kExifId.size();
             } else if (!xmp && startsWith(s, kXmpId)) {
                 // Exiv2 parses every XMP packet it meets, while only a few
                 // properties of one namespace are shown: the packet is kept
@@ -462,9 +621,12 @@ std::optional<ExivMetadata> readJpegHeadWithExiv2(const FileBytes& file, const J
     }
     // The scan: Exiv2 reads no further.
     head.insert(head.end(), {0xFF, JPEG_SOS});
+    TiffValueCaps caps;
+    if (exif)
+        caps = capTiffValues(std::span(head).subspan(exifAt, exifSize), kMaxTagTextBytes, kMaxExivTiffValueBytes);
     // Exiv2's memory source reads the bytes in place.
-    return readImage([&] { return Exiv2::ImageFactory::open(head.data(), static_cast<long>(head.size())); },
-                     xmpPacket);
+    return readImage([&] { return Exiv2::ImageFactory::open(head.data(), static_cast<long>(head.size())); }, cuts,
+                     caps, xmpPacket);
 }
 
 }  // namespace vesk::platform::image

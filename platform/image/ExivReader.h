@@ -13,6 +13,26 @@
 
 namespace vesk::platform::image {
 
+// What one image may cost: a report over any file stays within a second and
+// 100 MB, and prints less than 1 MB.
+// A tag's text beyond this is cut and ends in "<... 12 MB cut>".
+inline constexpr std::size_t kMaxTagTextBytes = 64 << 10;
+// All the values of an image, as rendered text with their keys, charged for
+// each tag copied (tags that share one data block are charged each time);
+// the fields show each value at most twice. Further tags are left out.
+inline constexpr std::size_t kMaxImageTextBytes = 256 << 10;
+inline constexpr std::size_t kMaxImageTags = 4096;
+// Exiv2 copies each out-of-line TIFF value twice; entries beyond this total
+// are hidden from it (see TiffValueCaps.h).
+inline constexpr std::uint64_t kMaxExivTiffValueBytes = 8 << 20;
+// What Exiv2 sees of a file that is neither a JPEG (handed over as its
+// segments) nor a TIFF structure (mapped, values capped): several of its
+// readers (CRW, EPS, PNG chunks, PSD resources, XMP sidecars) copy whole
+// what they are given.
+inline constexpr std::uint64_t kMaxExivWindowBytes = 16 << 20;
+// An Apple maker note is a few KB; it is copied only up to this.
+inline constexpr std::size_t kMaxMakerNoteBytes = 1 << 20;
+
 struct ExivMetadata {
     bool recognized = false;  // Exiv2 knew the file's format
     bool bigEndian = false;   // byte order of the EXIF/TIFF data
@@ -21,15 +41,22 @@ struct ExivMetadata {
     std::map<std::string, Dictionary> makers;  // by top-level key, "{MakerCanon}", ...
     Data undecodedMakerNote;  // the MakerNote blob when Exiv2 has no decoder for it
     Data iccProfile;
+    // What a budget left out, in a few words; empty when nothing was.
+    std::string budgetCut;
 };
 
-// Never throws and never writes to the log. `path` must name a regular file.
+// Never throws and never writes to the log. `fd` is a regular file open for
+// reading (it stays the caller's): Exiv2 gets a private mapping of a TIFF
+// with its values capped, and of any other file the first
+// kMaxExivWindowBytes.
+ExivMetadata readWithExiv2(int fd);
+// The same for the file at `path`.
 ExivMetadata readWithExiv2(const std::string& path);
-// A JPEG's metadata from the segments before its first scan (as listed by
-// readJpegHeader), which hold all of it: the ones Exiv2 uses are read in one
-// pass and handed to it in memory, which spares it opening and reading the
-// file again. Nothing when the walk found no scan; the file is then read by
-// path, as Exiv2 may find segments past a fault the walk stopped at.
-std::optional<ExivMetadata> readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg);
+// A JPEG's metadata from the segments readJpegHeader listed, which hold all
+// of it: the ones Exiv2 uses are read in one pass and handed to it in memory,
+// which spares it reading the file again. Also when the walk found no scan
+// (a truncated file, or more segments than it walks): what it found is
+// what Exiv2 gets, never the whole file.
+ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg);
 
 }  // namespace vesk::platform::image

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <vector>
 
@@ -34,17 +33,6 @@ Kind kindOf(const FileBytes& file) {
     case ImageKind::BigTiff: return Kind::Other;
     }
     return Kind::Other;
-}
-
-// Exiv2 reads the descriptor we already hold, so the file it parses is the
-// one that was checked to be regular, even if the path changes meanwhile.
-std::string descriptorPath(int fd, const std::string& fallback) {
-    const std::string viaFd = "/dev/fd/" + std::to_string(fd);
-    struct stat viaStat{}, ownStat{};
-    if (::stat(viaFd.c_str(), &viaStat) == 0 && ::fstat(fd, &ownStat) == 0 && viaStat.st_ino == ownStat.st_ino &&
-        viaStat.st_dev == ownStat.st_dev)
-        return viaFd;
-    return fallback;
 }
 
 const std::int64_t* integer(const Dictionary& d, const char* key) {
@@ -122,7 +110,7 @@ ImageSource::~ImageSource() = default;
 ImageSourceStatus ImageSource::status() const {
     FileBytes file(fd_.get());
     if (kindOf(file) != Kind::Other) return kImageStatusComplete;
-    return readWithExiv2(descriptorPath(fd_.get(), "")).recognized ? kImageStatusComplete : kImageStatusUnknownType;
+    return readWithExiv2(fd_.get()).recognized ? kImageStatusComplete : kImageStatusUnknownType;
 }
 
 int imageSourceGetStatus(const ImageSource* source) {
@@ -135,9 +123,10 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     const Kind kind = kindOf(file);
     std::optional<JpegHeader> jpeg;
     if (kind == Kind::Jpeg) jpeg = readJpegHeader(file);
-    std::optional<ExivMetadata> fromHead;
-    if (jpeg) fromHead = readJpegHeadWithExiv2(file, *jpeg);
-    ExivMetadata exiv = fromHead ? std::move(*fromHead) : readWithExiv2(descriptorPath(fd_.get(), ""));
+    // Exiv2 reads the descriptor we already hold, so the file it parses is
+    // the one that was checked to be regular, even if the path changes meanwhile.
+    ExivMetadata exiv = jpeg ? readJpegHeadWithExiv2(file, *jpeg) : readWithExiv2(fd_.get());
+    budgetCut_ = exiv.budgetCut;
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
     Dictionary props;

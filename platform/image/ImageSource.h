@@ -51,12 +51,18 @@ public:
     // when the file holds no image this reader knows.
     std::optional<Dictionary> copyPropertiesAtIndex(std::size_t index) const;
 
+    // What a budget left out of the last copyPropertiesAtIndex, in a few
+    // words (a tag's text cut, tags past the total left out, only a window of
+    // the file read); empty when nothing was.
+    const std::string& budgetCut() const { return budgetCut_; }
+
     // Complete for a file that was recognised as an image, else unknown type.
     ImageSourceStatus status() const;
 
 private:
     explicit ImageSource(FileDescriptor fd) : fd_(std::move(fd)) {}
     FileDescriptor fd_;
+    mutable std::string budgetCut_;
 };
 
 // CGImageSourceGetStatus: a source's status; handed no source, kImageStatusInvalidData.

@@ -7,9 +7,6 @@
 namespace vesk::platform::image {
 namespace {
 
-// Real files have a few dozen segments before the first scan; a stream of
-// tiny bogus segments must not keep the reader busy.
-constexpr int kMaxSegments = 4096;
 // Fill bytes (0xFF) may precede any marker.
 constexpr int kMaxFill = 64 * 1024;
 
@@ -50,7 +47,7 @@ JpegHeader readJpegHeader(const FileBytes& file) {
     std::vector<std::uint8_t> buf;
     if (!file.read(0, 2, buf) || buf[0] != 0xFF || buf[1] != JPEG_SOI) return out;
     std::uint64_t pos = 2;
-    for (int segment = 0; segment < kMaxSegments; ++segment) {
+    for (int segment = 0; segment < kMaxJpegSegments; ++segment) {
         // A marker: 0xFF, any number of fill 0xFF, then the code.
         if (!file.read(pos, 2, buf) || buf[0] != 0xFF) return out;
         int fill = 0;
@@ -76,6 +73,7 @@ JpegHeader readJpegHeader(const FileBytes& file) {
         out.segments.push_back({marker, pos + 2, static_cast<std::uint16_t>(length - 2u)});
         pos += length;
     }
+    out.segmentLimitReached = true;
     return out;
 }
 

@@ -49,6 +49,10 @@ struct JpegSegment {
     std::uint16_t length = 0;  // of the payload
 };
 
+// Real files have a few dozen segments before the first scan; a stream of
+// tiny bogus segments must not keep the reader busy.
+inline constexpr int kMaxJpegSegments = 4096;
+
 struct JpegHeader {
     std::optional<JfifSegment> jfif;
     std::optional<JpegFrame> frame;
@@ -57,6 +61,8 @@ struct JpegHeader {
     std::uint64_t scanStart = 0;
     // The segments before the first scan, in file order, each whole in the file.
     std::vector<JpegSegment> segments;
+    // The walk stopped after kMaxJpegSegments segments, before any scan.
+    bool segmentLimitReached = false;
 };
 
 // True when the bytes start like a JPEG stream (SOI, then a marker).

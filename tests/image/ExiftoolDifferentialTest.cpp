@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "ImageTestSupport.h"
+#include "platform/image/ExivReader.h"
 #include "platform/image/ImageSource.h"
 
 using namespace vesk::platform;
@@ -116,6 +117,13 @@ TEST(ExiftoolDifferential, EveryImageAgreesOnTheCommonTags) {
             // exiftool drops the blanks that pad fixed-width camera fields ("FinePix E500   ").
             while (actual && !actual->empty() && actual->back() == ' ') actual->pop_back();
             if (std::string(tag) == "UserComment" && expected && expected->empty()) expected.reset();
+            // A text past the budget is cut, and ends saying how much was cut.
+            if (expected && actual && expected->size() > image::kMaxTagTextBytes) {
+                const auto mark = actual->rfind("<... ");
+                ASSERT_NE(mark, std::string::npos) << tag;
+                EXPECT_EQ(actual->substr(0, mark), expected->substr(0, mark)) << tag;
+                return;
+            }
             EXPECT_EQ(actual, expected) << tag;
         };
         const auto number = [&](const char* tag, std::initializer_list<const char*> ours, double sign = 1) {

@@ -61,3 +61,15 @@ TEST(RegressionFiles, AFileExiv2TakesForAVideoIsNoImage) {
     const fs::path file = fs::path(VESK_SOURCE_DIR) / "tests/regressions/exiv2-quicktime-box-of-endless-size.jpg";
     EXPECT_FALSE(readImageProperties(file.string(), test::quietLog()));
 }
+
+TEST(RegressionFiles, TagsSharingOneDataBlockAreChargedEachTime) {
+    // 720 texts of this 64 KB JPEG name one 55 KB block: 2 s, 250 MB and
+    // 68 MB of text once; now the budget cuts it and says so in one line.
+    const fs::path file = fs::path(VESK_SOURCE_DIR) / "tests/regressions/exif-tags-sharing-one-data-block.jpg";
+    platform::CaptureLogSink sink;
+    const auto props = readImageProperties(file.string(), platform::Log(sink));
+    ASSERT_TRUE(props);
+    EXPECT_LT(platform::describe(platform::Value(*props)).size(), 512u << 10);
+    ASSERT_EQ(sink.lines().size(), 1u);
+    EXPECT_NE(sink.lines()[0].find("Image budget: "), std::string::npos);
+}
