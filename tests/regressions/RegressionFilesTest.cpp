@@ -21,7 +21,6 @@ TEST(RegressionFiles, EveryReaderRunsToItsEnd) {
     test::ScopedEnv tmpdir("TMPDIR", tmp.path().string());
     auto store = std::make_shared<platform::MemoryUserDefaults>();
     test::TestServices t(store);
-    platform::NotificationCenter& center = t.center;
     auto inspector = std::make_shared<ViewController>(t.services());
     inspector->viewDidLoad();
     int files = 0;
