@@ -1,9 +1,14 @@
 // vesk-info: the inspector driven from a terminal. Each PATH goes through the
 // same file-add event, routing and reports as a file dropped on the window;
 // what the info store then holds is printed.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -18,12 +23,14 @@
 #include "inspector/InfoKeys.h"
 #include "inspector/ViewController.h"
 #include "platform/Dispatch.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 #include "platform/TypeService.h"
 #include "platform/UserDefaults.h"
+#include "platform/Utf8.h"
 
 namespace {
 
@@ -31,6 +38,11 @@ using namespace vesk;
 namespace pf = vesk::platform;
 
 enum class Mode { Text, Json, Properties };
+
+// A path that could not be inspected and a failed write share status 1:
+// either way the caller did not get every report it asked for.
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
 
 const char* kUsage =
     "Usage: vesk-info [--json | --properties] [--verbose] PATH...\n"
@@ -43,15 +55,85 @@ const char* kUsage =
     "  --help        show this text\n"
     "  --version     show the version\n"
     "\n"
-    "Exit status: 0 when every PATH was inspected, 1 when one did not exist, 2 on a usage error.\n";
+    "In the text form, control characters from files and names are shown escaped\n"
+    "(\\e, \\x07, \\u0085, \\xff); JSON carries them as JSON escapes.\n"
+    "\n"
+    "Exit status: 0 when every PATH was inspected and the output written; 1 when a\n"
+    "PATH does not exist, the image or library report cannot read it as a regular\n"
+    "file (a folder not named .bundle, a pipe, a socket, a device, no permission;\n"
+    "its report is still printed), or standard output cannot be written; 2 on a\n"
+    "usage error.\n";
+
+// Text from files and their names reaches a terminal: nothing in it may
+// drive the terminal.
+std::string shown(const std::string& text) { return pf::utf8::escapeControls(text); }
+
+// The diagnostic log quotes file text as well.
+class ShownStderrLogSink : public pf::LogSink {
+public:
+    void write(const std::string& message) override { inner_.write(shown(message)); }
+
+private:
+    pf::StderrLogSink inner_;
+};
+
+// Standard output, every write checked: a full disk or a closed descriptor
+// must not pass for a report delivered. Says so once on standard error.
+class Output {
+public:
+    bool write(const std::string& text) {
+        if (failed_) return false;
+        errno = 0;
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::ferror(stdout)) fail(errno);
+        return !failed_;
+    }
+    bool flush() {
+        if (failed_) return false;
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail(errno);
+        return !failed_;
+    }
+    // The status to leave with, the output flushed.
+    int finish(int status) { return flush() ? status : kExitFailure; }
+    bool failed() const { return failed_; }
+
+private:
+    void fail(int err) {
+        failed_ = true;
+        std::fprintf(stderr, "vesk-info: write error on standard output: %s\n", std::strerror(err ? err : EIO));
+    }
+    bool failed_ = false;
+};
+
+// Why the image or library report cannot read `path` as a regular file, or
+// nothing. Only stat and a non-blocking open: a FIFO is never read.
+std::optional<std::string> unreadableReason(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    if (!S_ISREG(st.st_mode)) return std::string("not a regular file");
+    // The open is what permission bits, ACLs and the mount allow.
+    const pf::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) return std::strerror(errno);
+    return std::nullopt;
+}
+
+// The bundle report reads folders; every other route reads one file. Its
+// name decides, as in the inspector's routing table.
+bool routedToBundle(const std::string& path) {
+    std::string ext = pf::pathExtension(path);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == "bundle";
+}
 
 std::string textReport(const std::string& path, const std::map<std::string, std::string>& store) {
-    std::string out = "==> " + path + " <==\n";
+    std::string out = "==> " + shown(path) + " <==\n";
     for (const auto& field : kInfoFields) {
         auto it = store.find(field.key);
         if (it == store.end()) continue;
-        out += std::string(field.label) + ":\n" + it->second;
-        if (!it->second.empty() && it->second.back() != '\n') out += '\n';
+        const std::string value = shown(it->second);
+        out += std::string(field.label) + ":\n" + value;
+        if (!value.empty() && value.back() != '\n') out += '\n';
         out += '\n';
     }
     return out;
@@ -91,17 +173,32 @@ public:
 
     struct Result {
         std::string out, err;
-        bool missing = false;
+        bool failed = false;
     };
 
     Result inspect(const std::string& given, Mode mode) {
         const std::string path = pf::absolutePath(given);
-        if (!pf::fileExists(path)) return {"", "vesk-info: " + given + ": No such file or directory\n", true};
-        if (mode == Mode::Properties) return {propertiesReport(path, services_.log), "", false};
+        struct stat st{};
+        if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+            const int err = path.empty() ? ENOENT : errno;
+            return {"", "vesk-info: " + shown(given) + ": " + std::strerror(err) + "\n", true};
+        }
+        Result r;
+        if (!routedToBundle(path)) {
+            if (auto reason = unreadableReason(path)) {
+                r.err = "vesk-info: " + shown(given) + ": " + *reason + "\n";
+                r.failed = true;
+            }
+        }
+        if (mode == Mode::Properties) {
+            r.out = propertiesReport(path, services_.log);
+            return r;
+        }
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
         const auto snapshot = store_->snapshot();
-        return {mode == Mode::Json ? jsonReport(path, snapshot) : textReport(path, snapshot), "", false};
+        r.out = mode == Mode::Json ? jsonReport(path, snapshot) : textReport(path, snapshot);
+        return r;
     }
 
 private:
@@ -137,6 +234,7 @@ int inspectAll(const std::vector<std::string>& paths, Mode mode, unsigned worker
     for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
 
     int status = 0;
+    Output out;
     if (workers <= 1) work();
     for (std::size_t i = 0; i < paths.size(); ++i) {
         Session::Result r;
@@ -146,16 +244,18 @@ int inspectAll(const std::vector<std::string>& paths, Mode mode, unsigned worker
             r = std::move(*results[i]);
             results[i].reset();
         }
-        if (r.missing) status = 1;
-        std::fwrite(r.out.data(), 1, r.out.size(), stdout);
+        if (r.failed) status = kExitFailure;
+        if (!out.write(r.out)) break;
         if (!r.err.empty()) {
-            std::fflush(stdout);
+            // The message follows its report, also when both go to one terminal.
+            if (!out.flush()) break;
             std::fwrite(r.err.data(), 1, r.err.size(), stderr);
         }
     }
+    // Nobody will read the rest: the workers take no further path.
+    if (out.failed()) next = paths.size();
     for (auto& t : threads) t.join();
-    std::fflush(stdout);
-    return status;
+    return out.finish(status);
 }
 
 }  // namespace
@@ -170,11 +270,13 @@ int main(int argc, char** argv) {
         if (!endOfOptions && arg == "--") {
             endOfOptions = true;
         } else if (!endOfOptions && arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
+            Output out;
+            out.write(kUsage);
+            return out.finish(0);
         } else if (!endOfOptions && arg == "--version") {
-            std::printf("%s\n", getAppVersionString().c_str());
-            return 0;
+            Output out;
+            out.write(getAppVersionString() + "\n");
+            return out.finish(0);
         } else if (!endOfOptions && arg == "--json") {
             mode = Mode::Json;
         } else if (!endOfOptions && arg == "--properties") {
@@ -182,19 +284,19 @@ int main(int argc, char** argv) {
         } else if (!endOfOptions && arg == "--verbose") {
             verbose = true;
         } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "vesk-info: unknown option %s\n%s", arg.c_str(), kUsage);
-            return 2;
+            std::fprintf(stderr, "vesk-info: unknown option %s\n%s", shown(arg).c_str(), kUsage);
+            return kExitUsage;
         } else {
             paths.push_back(arg);
         }
     }
     if (paths.empty()) {
         std::fputs(kUsage, stderr);
-        return 2;
+        return kExitUsage;
     }
 
     pf::DiscardLogSink quiet;
-    pf::StderrLogSink loud;
+    ShownStderrLogSink loud;
     const pf::Log log(verbose ? static_cast<pf::LogSink&>(loud) : quiet);
     const pf::FileTypeService types;
     // Two or more files: one worker per core (the first on this thread).

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/FileDescriptor.h"
 
@@ -109,12 +110,33 @@ std::string appendingPathComponent(const std::string& dir, const std::string& na
     return dir + "/" + name;
 }
 
+std::string temporaryDirectory(const TemporaryDirectoryPlaces& places, std::string& fresh) {
+    // The same test the private writer makes, so the folder chosen is one it accepts.
+    const auto usable = [](const std::string& dir) { return !dir.empty() && !checkPrivateDirectory(dir); };
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && usable(tmp)) return tmp;
+    // Relative runtime paths are invalid by the XDG rules.
+    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && run[0] == '/' && usable(run)) return run;
+    // An existing folder is kept as it is: whoever made it, it is only checked.
+    ::mkdir(places.userFolder.c_str(), 0700);
+    if (usable(places.userFolder)) return places.userFolder;
+    if (usable(fresh)) return fresh;
+    // mkdtemp makes a new 0700 folder of its own, even in a shared parent.
+    std::string tmpl = appendingPathComponent(places.freshParent,
+                                              "vesk-" + std::to_string(::geteuid()) + "-XXXXXX");
+    if (::mkdtemp(tmpl.data())) {
+        fresh = tmpl;
+        return fresh;
+    }
+    // Nowhere private: the writer refuses this one and the report says so.
+    return places.userFolder;
+}
+
 std::string temporaryDirectory() {
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) return tmp;
-    const std::string dir = "/tmp/vesk-" + std::to_string(::geteuid());
-    // An existing folder is kept as it is; the writer checks its owner and mode.
-    ::mkdir(dir.c_str(), 0700);
-    return dir;
+    static std::mutex mutex;
+    static std::string fresh;
+    static const TemporaryDirectoryPlaces places{"/tmp/vesk-" + std::to_string(::geteuid()), "/tmp"};
+    std::lock_guard lock(mutex);
+    return temporaryDirectory(places, fresh);
 }
 
 std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,

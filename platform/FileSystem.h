@@ -23,9 +23,22 @@ std::string deletingLastPathComponent(const std::string& path);
 std::string pathExtension(const std::string& path);
 std::string appendingPathComponent(const std::string& dir, const std::string& name);
 
-// The user's private temporary directory: $TMPDIR when set, otherwise
-// /tmp/vesk-UID created 0700. Not checked here; see atomicWriteFile.
+// The user's private temporary directory: the first of $TMPDIR,
+// $XDG_RUNTIME_DIR (when absolute) and /tmp/vesk-UID (made 0700 when missing)
+// that is a folder, not a link, owned by the user and writable by no one
+// else; failing all three, a fresh folder made once per process under /tmp.
+// A shared $TMPDIR or a /tmp/vesk-UID made by someone else is passed over,
+// so the comment file always has a place the private writer accepts.
 std::string temporaryDirectory();
+
+// Where temporaryDirectory() looks after the environment; tests point it elsewhere.
+struct TemporaryDirectoryPlaces {
+    std::string userFolder;   // /tmp/vesk-UID
+    std::string freshParent;  // /tmp
+};
+// The same choice over `places`. `fresh` keeps the fresh folder once made, to
+// be used again while it stays private; the caller serialises calls on it.
+std::string temporaryDirectory(const TemporaryDirectoryPlaces& places, std::string& fresh);
 
 // Writes `bytes` to `path` so that `path` holds either its old content or all
 // of the new: a temporary file in the same folder, renamed over the target (a

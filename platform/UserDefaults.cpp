@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,41 @@
 #include "platform/PropertyList.h"
 
 namespace vesk::platform {
+namespace {
+
+// The file a save of the store at `path` replaces. A symbolic link there is
+// followed to its final target, so the link (a managed dotfile) keeps
+// working. A dangling link: its target is written when the target's folder
+// exists (the link then leads to the store); otherwise, as with a loop, the
+// link itself is replaced, because the store must be saved somewhere.
+std::string saveTarget(const std::string& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string resolved(real);
+        std::free(real);
+        return resolved;
+    }
+    if (errno != ENOENT) return path;
+    // Dangling: walk the chain, as far as the kernel would, to the missing name.
+    std::string at = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        if (::lstat(at.c_str(), &st) != 0) {
+            if (errno != ENOENT) return path;
+            const std::string dir = deletingLastPathComponent(at);
+            return isDirectory(dir.empty() ? "." : dir) ? at : path;
+        }
+        if (!S_ISLNK(st.st_mode)) return path;  // the chain changed under us
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(at.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return path;
+        link.resize(static_cast<std::size_t>(n));
+        at = link[0] == '/' ? link : appendingPathComponent(deletingLastPathComponent(at), link);
+    }
+    return path;
+}
+
+}  // namespace
 
 void UserDefaults::set(const std::string& key, const std::string& value) { apply({{key, value}}); }
 
@@ -122,10 +158,13 @@ void FileUserDefaults::persist(const std::map<std::string, std::string>& values)
     // Renamed over the old file, not swapped: on ext4 that keeps the store
     // from reading empty after a power loss even before synchronize().
     const AtomicWriteOptions options{.durable = false, .swapExisting = false};
-    if (auto error = atomicWriteFile(path_, toXmlPropertyList(Value(std::move(dict))), options))
+    const std::string target = saveTarget(path_);
+    if (auto error = atomicWriteFile(target, toXmlPropertyList(Value(std::move(dict))), options)) {
         log_.nslog("defaults store not saved: %@", {*error});
-    else
+    } else {
         unsynced_ = true;
+        savedPath_ = target;
+    }
 }
 
 void FileUserDefaults::synchronize() {
@@ -137,9 +176,10 @@ void FileUserDefaults::synchronize() {
         if (!fd || ::fsync(fd.get()) != 0) return "\"" + path + "\": " + std::strerror(errno);
         return std::nullopt;
     };
-    std::string dir = deletingLastPathComponent(path_);
+    // What the last save replaced: the link's target when the store is a link.
+    std::string dir = deletingLastPathComponent(savedPath_);
     if (dir.empty()) dir.push_back('.');
-    auto error = flush(path_, O_NOFOLLOW);
+    auto error = flush(savedPath_, O_NOFOLLOW);
     if (!error) error = flush(dir, O_DIRECTORY);
     if (error) {
         log_.nslog("defaults store not synchronized: %@", {*error});

@@ -67,7 +67,8 @@ public:
 
 // Persisted as an XML property list, replaced atomically on every change and
 // flushed to disk by synchronize() (and on destruction). A file that cannot be
-// read as a dictionary is moved aside, never overwritten.
+// read as a dictionary is moved aside, never overwritten. A symbolic link at
+// the path (managed dotfiles) stays: the file it leads to is replaced.
 class FileUserDefaults : public UserDefaults {
 public:
     // Says on `log` when the file at `path` could not be read and was moved aside.
@@ -87,6 +88,7 @@ private:
     std::string path_;
     Log log_;
     bool unsynced_ = false;  // guarded by mutex_
+    std::string savedPath_;  // guarded by mutex_: the file the last save replaced
 };
 
 // $VESK_DEFAULTS_FILE when set, else $XDG_CONFIG_HOME/vesk/defaults.plist,

@@ -86,6 +86,39 @@ void append(std::string& out, char32_t c) {
     }
 }
 
+std::string escapeControls(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const auto hexByte = [](std::string& out, std::uint8_t b) {
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 0xF];
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    std::uint32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = sequenceAt(bytes, i, &cp);
+        if (n == 0) {
+            hexByte(out, static_cast<std::uint8_t>(bytes[i]));
+            ++i;
+            continue;
+        }
+        if (cp == '\x1B') {
+            out += "\\e";
+        } else if ((cp < 0x20 && cp != '\n' && cp != '\t') || cp == 0x7F) {
+            hexByte(out, static_cast<std::uint8_t>(cp));
+        } else if (cp >= 0x80 && cp <= 0x9F) {
+            out += "\\u00";
+            out += kHex[cp >> 4];
+            out += kHex[cp & 0xF];
+        } else {
+            out.append(bytes.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
+}
+
 std::size_t utf16Length(std::string_view bytes) {
     std::size_t units = 0;
     std::uint32_t cp;

@@ -16,6 +16,13 @@ std::string sanitize(std::string_view bytes);
 // Appends the UTF-8 form of a code point (which the caller has checked).
 void append(std::string& out, char32_t codePoint);
 
+// The text as a terminal may safely show it: C0 controls other than newline
+// and tab, DEL, C1 controls (U+0080 to U+009F) and bytes that are not valid
+// UTF-8 are written as escapes (`\e` for ESC, `\x07`, `\u0085`, `\xff`), so
+// text read from a file cannot move the cursor, retitle or clear the terminal.
+// Everything else, the backslash included, is left as it is.
+std::string escapeControls(std::string_view bytes);
+
 // Length in UTF-16 code units, the platform string's own length; invalid bytes count one each.
 std::size_t utf16Length(std::string_view bytes);
 

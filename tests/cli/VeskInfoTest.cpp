@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -16,16 +23,32 @@ struct Run {
     std::string out, err;
 };
 
-// Runs vesk-info with `args` (already shell-quoted by the test) in `cwd`. Its
-// temporary directory is the scratch folder, so the comment file an image
-// report writes goes with it instead of staying in the user's own.
-Run runVeskInfo(const std::string& args, const std::string& cwd = ".") {
+// Runs vesk-info with `args` (already shell-quoted by the test) in `cwd`,
+// its standard output into `stdoutTo` when given, behind `prefix` (a command
+// such as setpriv). Its temporary directory is the scratch folder, so the
+// comment file an image report writes goes with it instead of staying in the
+// user's own. A run that blocks is ended after a minute.
+Run runVeskInfo(const std::string& args, const std::string& cwd = ".", const std::string& stdoutTo = "",
+                const std::string& prefix = "") {
     ScratchDir io;
-    const std::string cmd = "cd '" + cwd + "' && TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "' " + args +
-                            " >'" + io.file("out") + "' 2>'" + io.file("err") + "'";
+    const std::string out = stdoutTo.empty() ? io.file("out") : stdoutTo;
+    const std::string cmd = "cd '" + cwd + "' && TMPDIR='" + io.path().string() + "' timeout 60 " + prefix + " '" +
+                            VESK_INFO_BIN "' " + args + " >'" + out + "' 2>'" + io.file("err") + "'";
     const int raw = std::system(cmd.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, vesk::test::readFile(io.file("out")),
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, stdoutTo.empty() ? vesk::test::readFile(out) : "",
             vesk::test::readFile(io.file("err"))};
+}
+
+// A socket file at `path`, left when the descriptor closes.
+bool makeSocket(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) return false;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool made = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (fd >= 0) ::close(fd);
+    return made;
 }
 
 }  // namespace
@@ -116,5 +139,98 @@ TEST(VeskInfo, RunsSideBySideNeverShowEachOthersComment) {
         int count = 1;
         for (; std::getline(lines, line); ++count) EXPECT_EQ(line, first);
         EXPECT_EQ(count, 40);
+    }
+}
+
+// Whatever a photo's metadata or a file's name holds, text output carries no
+// control character to the terminal; JSON keeps its own escapes.
+TEST(VeskInfoTerminal, ControlCharactersFromFilesAreShownEscaped) {
+    ScratchDir dir;
+    const std::string name = "evil\x1B[2J\x9B.jpg";
+    std::filesystem::copy_file(VESK_FIXTURE_DIR "/image/words.jpg", dir.file(name));
+    const std::string set = "exiftool -q -q -overwrite_original '-ImageDescription=x\x1B]0;owned\x07\x1B[2J\xC2\x85y' '" +
+                            dir.file(name) + "'";
+    ASSERT_EQ(std::system(set.c_str()), 0) << "exiftool could not write the description";
+
+    struct Case {
+        const char* what;
+        std::string args, mustHold, mustNotHold;
+    };
+    const std::vector<Case> cases = {
+        {"description in text", "'" + name + "'", "x\\e]0;owned\\x07\\e[2J\\u0085y", "\x1B"},
+        {"file name in text", "'" + name + "'", "evil\\e[2J\\x9b.jpg <==", "\x9B"},
+        {"verbose log", "--verbose '" + name + "'", "x\\e]0;owned", "\x07"},
+        {"json as before", "--json '" + name + "'", "x\\u001b]0;owned\\u0007\\u001b[2J\xC2\x85y", "\\\\e"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto r = runVeskInfo(c.args, dir.path().string());
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string all = r.out + r.err;
+        EXPECT_NE(all.find(c.mustHold), std::string::npos) << all;
+        EXPECT_EQ(all.find(c.mustNotHold), std::string::npos);
+        if (c.args.rfind("--json", 0) != 0) {
+            EXPECT_EQ(all.find('\x1B'), std::string::npos);
+        }
+    }
+    const auto missing = runVeskInfo("'gone\x1B[2J.jpg'", dir.path().string());
+    EXPECT_EQ(missing.err, "vesk-info: gone\\e[2J.jpg: No such file or directory\n");
+}
+
+// A path the image or library report would read but cannot: named with the
+// reason, status 1, and its report printed all the same. Never blocks.
+TEST(VeskInfoStatus, PathsThatAreNoReadableFilesAreNamedWithTheReason) {
+    ScratchDir dir;
+    ::chmod(dir.path().c_str(), 0755);  // reachable by the user the locked case runs as
+    struct Case {
+        const char* name;
+        std::function<bool(const std::string&)> make;
+        const char* reason;  // nothing: inspected quietly
+        bool asOtherUser = false;
+    };
+    const auto folder = [](const std::string& p) { return std::filesystem::create_directory(p); };
+    const std::vector<Case> cases = {
+        {"photo.jpg", [&](const std::string&) { return !dir.write("photo.jpg", "not an image").empty(); }, nullptr},
+        {"Plug.bundle", folder, nullptr},
+        {"folder.jpg", folder, "Is a directory"},
+        {"folder.dylib", folder, "Is a directory"},
+        {"noextension", folder, "Is a directory"},
+        {"pipe.jpg", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, "not a regular file"},
+        {"pipe.dylib", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, "not a regular file"},
+        {"socket.jpg", makeSocket, "not a regular file"},
+        {"device.jpg", [](const std::string& p) { return ::symlink("/dev/null", p.c_str()) == 0; },
+         "not a regular file"},
+        {"locked.dylib",
+         [&](const std::string& p) { return !dir.write("locked.dylib", "x").empty() && ::chmod(p.c_str(), 0) == 0; },
+         "Permission denied", true},
+    };
+    // Root reads everything: the locked file is tried as nobody instead.
+    const bool root = ::geteuid() == 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.make(dir.file(c.name)));
+        const std::string prefix =
+            c.asOtherUser && root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+        for (const char* mode : {"", "--json", "--properties"}) {
+            SCOPED_TRACE(mode);
+            const auto r = runVeskInfo(std::string(mode) + " " + c.name, dir.path().string(), "", prefix);
+            EXPECT_EQ(r.status, c.reason ? 1 : 0);
+            EXPECT_EQ(r.err, c.reason ? "vesk-info: " + std::string(c.name) + ": " + c.reason + "\n" : "");
+            EXPECT_NE(r.out.find(dir.file(c.name)), std::string::npos) << "the report is printed all the same";
+        }
+    }
+}
+
+// Output that cannot be written is a failure, said once on standard error.
+TEST(VeskInfoStatus, AWriteErrorOnStandardOutputExitsOne) {
+    const std::string photo = "'" VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg'";
+    std::string many;
+    for (int i = 0; i < 50; ++i) many += " " + photo;
+    for (const std::string& args : {photo, "--json " + photo, "--properties " + photo, many, std::string("--help"),
+                                    std::string("--version")}) {
+        SCOPED_TRACE(args.substr(0, 40));
+        const auto r = runVeskInfo(args, ".", "/dev/full");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "vesk-info: write error on standard output: No space left on device\n");
     }
 }

@@ -234,15 +234,23 @@ TEST_F(ImageReports, ASymbolicLinkAtTheCommentPathIsReplacedNotFollowed) {
     EXPECT_EQ(readFile(commentFile()), "Just some plain words");
 }
 
-TEST_F(ImageReports, ASharedTemporaryDirectoryIsRefused) {
-    ::chmod(tmp.c_str(), 0777);
+// A shared $TMPDIR is passed over for the next private folder: the comment
+// is shown, and nothing is written where others could swap it.
+TEST_F(ImageReports, ASharedTemporaryDirectoryIsPassedOver) {
+    const std::string runtime = scratch.file("runtime");
+    std::filesystem::create_directory(runtime);
+    ::chmod(runtime.c_str(), 0700);
+    const ScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime);
+    ::chmod(tmp.c_str(), 01777);
     const auto lines = report(fixture("plist-dict.jpg"));
     ::chmod(tmp.c_str(), 0700);
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(prefixOf(lines[2]), "writing error =");
-    EXPECT_FALSE(field(prefTextViewString3));
-    EXPECT_TRUE(field(prefTextViewString4));  // the report goes on
-    EXPECT_FALSE(std::filesystem::exists(commentFile()));
+    EXPECT_EQ(prefixOf(lines[2]), "uc =");
+    EXPECT_NE(field(prefTextViewString3).value_or("").find("album = \"Summer trip\";"), std::string::npos)
+        << field(prefTextViewString3).value_or("(nothing)");
+    EXPECT_TRUE(field(prefTextViewString4));
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+    EXPECT_TRUE(std::filesystem::exists(runtime + "/usercomment.xml"));
 }
 
 TEST_F(ImageReports, BadInputRunsToTheEnd) {

@@ -142,3 +142,113 @@ TEST(FolderLock, HoldsAgainstOtherProcessesUntilItGoes) {
     EXPECT_TRUE(childCanLock());
     EXPECT_FALSE(FolderLock(dir.file("missing")).locked());
 }
+
+namespace {
+
+// What stands at a candidate place of the temporary directory.
+enum class Place { Unset, Private, OpenToAll, GroupWritable, LinkToPrivate, Foreign, Missing, File, Relative };
+
+// Makes `kind` at `path`; false when this user cannot make it (a folder of
+// another owner needs root).
+bool makePlace(Place kind, const std::string& path) {
+    namespace fs = std::filesystem;
+    switch (kind) {
+    case Place::Unset:
+    case Place::Missing:
+    case Place::Relative:
+        return true;
+    case Place::Private:
+        return ::mkdir(path.c_str(), 0700) == 0;
+    case Place::OpenToAll:
+        return ::mkdir(path.c_str(), 0700) == 0 && ::chmod(path.c_str(), 01777) == 0;
+    case Place::GroupWritable:
+        return ::mkdir(path.c_str(), 0700) == 0 && ::chmod(path.c_str(), 0770) == 0;
+    case Place::LinkToPrivate:
+        return ::mkdir((path + ".real").c_str(), 0700) == 0 && ::symlink((path + ".real").c_str(), path.c_str()) == 0;
+    case Place::Foreign:
+        return ::geteuid() == 0 && ::mkdir(path.c_str(), 0700) == 0 && ::chown(path.c_str(), 65534, 65534) == 0;
+    case Place::File:
+        return ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0600)) == 0;
+    }
+    return false;
+}
+
+}  // namespace
+
+// $TMPDIR, then $XDG_RUNTIME_DIR, then /tmp/vesk-UID, then a fresh folder:
+// the first that is a private folder of the user's own.
+TEST(TemporaryDirectory, TheFirstPrivateCandidateIsChosen) {
+    enum Pick { Tmpdir, Runtime, User, Fresh };
+    struct Case {
+        const char* what;
+        Place tmpdir, runtime, user;
+        Pick pick;
+    };
+    const std::vector<Case> cases = {
+        {"private TMPDIR", Place::Private, Place::Private, Place::Private, Tmpdir},
+        {"shared TMPDIR (1777)", Place::OpenToAll, Place::Private, Place::Private, Runtime},
+        {"group-writable TMPDIR", Place::GroupWritable, Place::Private, Place::Private, Runtime},
+        {"TMPDIR a link", Place::LinkToPrivate, Place::Private, Place::Private, Runtime},
+        {"TMPDIR of another user", Place::Foreign, Place::Private, Place::Private, Runtime},
+        {"TMPDIR missing", Place::Missing, Place::Private, Place::Private, Runtime},
+        {"TMPDIR a file", Place::File, Place::Private, Place::Private, Runtime},
+        {"TMPDIR unset", Place::Unset, Place::Private, Place::Private, Runtime},
+        {"runtime dir relative", Place::OpenToAll, Place::Relative, Place::Private, User},
+        {"runtime dir shared", Place::OpenToAll, Place::OpenToAll, Place::Private, User},
+        {"runtime dir unset, user folder made", Place::Unset, Place::Unset, Place::Missing, User},
+        {"user folder open to all", Place::OpenToAll, Place::Unset, Place::OpenToAll, Fresh},
+        {"user folder a link", Place::OpenToAll, Place::Unset, Place::LinkToPrivate, Fresh},
+        {"user folder of another user", Place::OpenToAll, Place::Unset, Place::Foreign, Fresh},
+        {"user folder a file", Place::Unset, Place::Unset, Place::File, Fresh},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const std::string tmpdir = dir.file("tmpdir"), runtime = dir.file("runtime"), user = dir.file("vesk-uid");
+        ::mkdir(dir.file("fresh").c_str(), 0700);
+        if (!makePlace(c.tmpdir, tmpdir) || !makePlace(c.runtime, runtime) || !makePlace(c.user, user)) {
+            ASSERT_NE(::geteuid(), 0u);
+            continue;  // another user's folder needs root to make
+        }
+        const auto value = [](Place kind, const std::string& path) -> std::optional<std::string> {
+            if (kind == Place::Unset) return std::nullopt;
+            return kind == Place::Relative ? "relative/runtime" : path;
+        };
+        vesk::test::ScopedEnv tmpEnv("TMPDIR", value(c.tmpdir, tmpdir));
+        vesk::test::ScopedEnv runEnv("XDG_RUNTIME_DIR", value(c.runtime, runtime));
+        std::string fresh;
+        const std::string chosen = temporaryDirectory({user, dir.file("fresh")}, fresh);
+        switch (c.pick) {
+        case Tmpdir: EXPECT_EQ(chosen, tmpdir); break;
+        case Runtime: EXPECT_EQ(chosen, runtime); break;
+        case User: EXPECT_EQ(chosen, user); break;
+        case Fresh:
+            EXPECT_EQ(chosen, fresh);
+            EXPECT_EQ(deletingLastPathComponent(chosen), dir.file("fresh"));
+            // Made once: the next call keeps it.
+            EXPECT_EQ(temporaryDirectory({user, dir.file("fresh")}, fresh), chosen);
+            break;
+        }
+        // Whatever was chosen, the private writer takes it.
+        EXPECT_FALSE(atomicWriteFile(appendingPathComponent(chosen, "usercomment.xml"), "x",
+                                     {.privateDirOnly = true, .durable = false}));
+        struct stat st{};
+        ASSERT_EQ(::lstat(chosen.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 022, 0u);
+    }
+}
+
+TEST(TemporaryDirectory, AFreshFolderIsMadeAgainWhenTheOldOneIsGone) {
+    ScratchDir dir;
+    vesk::test::ScopedEnv tmpEnv("TMPDIR", std::nullopt);
+    vesk::test::ScopedEnv runEnv("XDG_RUNTIME_DIR", std::nullopt);
+    const std::string user = dir.write("vesk-uid", "a file, not a folder");
+    std::string fresh;
+    const std::string first = temporaryDirectory({user, dir.path().string()}, fresh);
+    ASSERT_EQ(first, fresh);
+    std::filesystem::remove(first);
+    const std::string second = temporaryDirectory({user, dir.path().string()}, fresh);
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(isDirectory(second));
+}

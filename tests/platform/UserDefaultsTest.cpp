@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "../TestSupport.h"
@@ -257,4 +258,89 @@ TEST(UserDefaults, SynchronizeFlushesOnlyWhatIsUnsynced) {
     memory.set("k", "v");
     memory.synchronize();
     EXPECT_EQ(memory.get("k"), "v");
+}
+
+// A store reached through a symbolic link (managed dotfiles) is saved into
+// the file the link leads to, and the link stays; a dangling link is written
+// through when its target's folder exists, else replaced by the store.
+TEST(UserDefaults, ALinkedStoreIsSavedIntoItsTarget) {
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* what;
+        // Lays out the scratch folder; the store lives at "config/defaults.plist".
+        std::function<void(const ScratchDir&)> lay;
+        const char* savedAt;  // the file holding the store afterwards
+        bool linkStays;
+    };
+    const auto link = [](const ScratchDir& d, const std::string& to, const std::string& at) {
+        fs::create_directories(fs::path(d.file(at)).parent_path());
+        fs::create_symlink(to, d.file(at));
+    };
+    const std::vector<Case> cases = {
+        {"plain file", [](const ScratchDir& d) { d.write("config/defaults.plist", "<plist><dict/></plist>"); },
+         "config/defaults.plist", false},
+        {"absolute link",
+         [&](const ScratchDir& d) {
+             d.write("dotfiles/vesk.plist", "<plist><dict/></plist>");
+             link(d, d.file("dotfiles/vesk.plist"), "config/defaults.plist");
+         },
+         "dotfiles/vesk.plist", true},
+        {"relative link",
+         [&](const ScratchDir& d) {
+             d.write("dotfiles/vesk.plist", "<plist><dict/></plist>");
+             link(d, "../dotfiles/vesk.plist", "config/defaults.plist");
+         },
+         "dotfiles/vesk.plist", true},
+        {"chain of links",
+         [&](const ScratchDir& d) {
+             d.write("dotfiles/vesk.plist", "<plist><dict/></plist>");
+             link(d, d.file("dotfiles/vesk.plist"), "stow/vesk.plist");
+             link(d, "../stow/vesk.plist", "config/defaults.plist");
+         },
+         "dotfiles/vesk.plist", true},
+        {"dangling, target folder exists",
+         [&](const ScratchDir& d) {
+             fs::create_directories(d.file("dotfiles"));
+             link(d, "../dotfiles/vesk.plist", "config/defaults.plist");
+         },
+         "dotfiles/vesk.plist", true},
+        {"dangling through a chain",
+         [&](const ScratchDir& d) {
+             fs::create_directories(d.file("dotfiles"));
+             link(d, d.file("dotfiles/vesk.plist"), "stow/vesk.plist");
+             link(d, d.file("stow/vesk.plist"), "config/defaults.plist");
+         },
+         "dotfiles/vesk.plist", true},
+        {"dangling, no target folder",
+         [&](const ScratchDir& d) { link(d, d.file("gone/vesk.plist"), "config/defaults.plist"); },
+         "config/defaults.plist", false},
+        {"loop",
+         [&](const ScratchDir& d) {
+             link(d, d.file("config/other.plist"), "config/defaults.plist");
+             link(d, d.file("config/defaults.plist"), "config/other.plist");
+         },
+         "config/defaults.plist", false},
+    };
+    auto& log = storeLogSink();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        c.lay(dir);
+        const std::string path = dir.file("config/defaults.plist");
+        log.clear();
+        {
+            FileUserDefaults store(path, quietLog());
+            store.set("prefWindowTitle", "Vesk");
+            store.set("prefCurFilePath", "/a.jpg");
+            store.synchronize();
+        }
+        EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+        EXPECT_EQ(fs::is_symlink(path), c.linkStays);
+        EXPECT_FALSE(fs::is_symlink(dir.file(c.savedAt)));
+        EXPECT_EQ(FileUserDefaults(dir.file(c.savedAt), quietLog()).get("prefCurFilePath"), "/a.jpg");
+        EXPECT_EQ(FileUserDefaults(path, quietLog()).get("prefWindowTitle"), "Vesk");
+        // No temporary file is left beside the target.
+        for (const auto& name : filesIn(fs::path(dir.file(c.savedAt)).parent_path()))
+            EXPECT_EQ(name.rfind(".vesk-write-", 0), std::string::npos) << name;
+    }
 }
