@@ -50,6 +50,11 @@ bool spendBytes(Spent& spent, std::uint64_t length) {
     return false;
 }
 
+// Text shows an object indented by up to 8 bytes a level of its depth: that
+// counts as expanded bytes too, so that a deep list of many small objects,
+// within every other budget, cannot make megabytes of indentation.
+constexpr std::uint64_t kIndentBytesPerLevel = 8;
+
 // Recursive, but never deeper than the depth budget.
 std::optional<Value> fromNode(plist_t node, int depth, Spent& spent) {
     if (!node) return std::nullopt;
@@ -61,6 +66,7 @@ std::optional<Value> fromNode(plist_t node, int depth, Spent& spent) {
         spent.overBudget = overBudget("expanded objects", spent.budget.nodes, kPropertyListMaxNodes);
         return std::nullopt;
     }
+    if (!spendBytes(spent, kIndentBytesPerLevel * static_cast<std::uint64_t>(depth))) return std::nullopt;
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         std::uint8_t b = 0;
@@ -322,6 +328,7 @@ ScanResult scanBinaryList(std::string_view b, PropertyListBudget& budget, std::u
             return refused(overBudget("expanded objects", nodes, kPropertyListMaxNodes));
         if (path.size() > static_cast<std::size_t>(kPropertyListMaxDepth))
             return refused(overBudget("nesting depth", path.size(), kPropertyListMaxDepth));
+        expandedBytes += kIndentBytesPerLevel * path.size();
         const auto o = list->object(index);
         if (!o) return malformed();
         const std::uint64_t room = list->end - o->contents;
@@ -333,8 +340,7 @@ ScanResult scanBinaryList(std::string_view b, PropertyListBudget& budget, std::u
             const std::uint64_t unit = o->kind == 0x6 ? 2 : 1;
             if (o->length > room / unit) return malformed();
             expandedBytes += o->length * unit;
-            if (expandedBytes > byteLimit) return refused(overBudget("expanded bytes", expandedBytes, byteLimit));
-            return std::nullopt;
+            break;
         }
         case 0xA:  // array
         case 0xC:  // set
@@ -344,11 +350,13 @@ ScanResult scanBinaryList(std::string_view b, PropertyListBudget& budget, std::u
             if (!onPath.insert(index).second)
                 return refused("property list refused (object " + std::to_string(index) + ": contains itself)");
             path.push_back({index, o->contents, o->length * perEntry});
-            return std::nullopt;
+            break;
         }
         default:  // numbers, dates, booleans, UIDs: nothing below them
-            return std::nullopt;
+            break;
         }
+        if (expandedBytes > byteLimit) return refused(overBudget("expanded bytes", expandedBytes, byteLimit));
+        return std::nullopt;
     };
 
     if (auto stop = visit(list->root)) return *stop;
@@ -371,7 +379,7 @@ ScanResult scanBinaryList(std::string_view b, PropertyListBudget& budget, std::u
 // Markup that libplist skips (comments, processing instructions, CDATA, the
 // document type) is skipped to its first possible end, never further, so the
 // scan counts every tag libplist could open, and perhaps a few it would not.
-ScanResult scanXmlList(std::string_view x, PropertyListBudget& budget) {
+ScanResult scanXmlList(std::string_view x, PropertyListBudget& budget, std::uint64_t byteLimit) {
     // <plist> and a leaf's own tag sit around the deepest object.
     constexpr std::uint64_t kMaxTagDepth = kPropertyListMaxDepth + 2;
     std::uint64_t depth = 0;
@@ -407,6 +415,10 @@ ScanResult scanXmlList(std::string_view x, PropertyListBudget& budget) {
             if (j >= x.size()) break;  // an unclosed tag: libplist stops there too
             if (++elements > kPropertyListMaxNodes)
                 return refused(overBudget("elements", elements, kPropertyListMaxNodes));
+            // <plist> and the object's own tag are no levels of its text.
+            budget.expandedBytes += kIndentBytesPerLevel * (depth > 1 ? depth - 1 : 0);
+            if (budget.expandedBytes > byteLimit)
+                return refused(overBudget("expanded bytes", budget.expandedBytes, byteLimit));
             if (x[j - 1] != '/' && ++depth > kMaxTagDepth)
                 return refused(overBudget("tag nesting depth", depth, kMaxTagDepth));
             i = j + 1;
@@ -436,7 +448,7 @@ Result<std::optional<Value>> readPropertyList(std::string_view bytes, PropertyLi
     const PropertyListBudget before = budget;
     PropertyListBudget scanned = budget;
     const ScanResult scan =
-        bytes.starts_with("bplist") ? scanBinaryList(bytes, scanned, byteLimit) : scanXmlList(bytes, scanned);
+        bytes.starts_with("bplist") ? scanBinaryList(bytes, scanned, byteLimit) : scanXmlList(bytes, scanned, byteLimit);
     if (scan.outcome == Scan::Refused) return spendAll(scan.reason);
     if (scan.outcome == Scan::Malformed) {
         budget = scanned;  // the walk so far was work done

@@ -32,9 +32,14 @@ const BudgetCase kBudgetCases[] = {
     {"shared arrays, 15 levels", [] { return hostile::sharedBinaryArrays(15); }, nullptr},
     {"shared arrays, 16 levels", [] { return hostile::sharedBinaryArrays(16); },
      "(expanded objects 100001: more than 100000)"},
-    {"shared arrays, 32 levels", [] { return hostile::sharedBinaryArrays(32); }, "expanded objects"},
+    // Its leaves lie 33 deep: their indentation passes the byte budget first.
+    {"shared arrays, 32 levels", [] { return hostile::sharedBinaryArrays(32); }, "(expanded bytes"},
     {"shared text, 20 MB expanded", [] { return hostile::sharedBinaryText(20'000, 1024); }, "expanded bytes"},
     {"cycle", [] { return hostile::binaryCycle(); }, "(object 2: contains itself)"},
+    // Indentation counts as expanded bytes: 8 a level.
+    {"xml 250 deep holding 5,000 leaves", [] { return hostile::deepXmlArraysHoldingLeaves(250, 5'000); }, nullptr},
+    {"xml 250 deep holding 90,000 leaves", [] { return hostile::deepXmlArraysHoldingLeaves(250, 90'000); },
+     "expanded bytes"},
     // Width: keys count as objects.
     {"xml dictionary of 40,000 keys", [] { return hostile::wideXmlDictionary(40'000); }, nullptr},
     {"xml dictionary of 300,000 keys", [] { return hostile::wideXmlDictionary(300'000); }, "elements"},

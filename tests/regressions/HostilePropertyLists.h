@@ -24,6 +24,14 @@ inline std::string arrayOf(const std::vector<std::uint32_t>& references) {
     return out;
 }
 
+// A dictionary of one entry: key and value are object references.
+inline std::string oneEntryDictionary(std::uint32_t key, std::uint32_t value) {
+    std::string out(1, '\xD1');
+    out += bigEndian32(key);
+    out += bigEndian32(value);
+    return out;
+}
+
 inline std::string asciiText(const std::string& text) {
     return counted(0x5, static_cast<std::uint32_t>(text.size())) + text;
 }
@@ -55,9 +63,19 @@ inline std::string deepXmlArrays(std::size_t levels) {
     return out + "</dict></plist>\n";
 }
 
+// {"deep": [[[... [true, true, ...] ...]]]}: `leaves` objects at depth `levels`
+// + 1, each within the node budget, but megabytes of indentation as text.
+inline std::string deepXmlArraysHoldingLeaves(std::size_t levels, std::size_t leaves) {
+    std::string out = "<plist version=\"1.0\"><dict><key>deep</key>";
+    for (std::size_t i = 0; i < levels; ++i) out += "<array>";
+    for (std::size_t i = 0; i < leaves; ++i) out += "<true/>";
+    for (std::size_t i = 0; i < levels; ++i) out += "</array>";
+    return out + "</dict></plist>";
+}
+
 // The same in a binary list: each array holds the next, the last is empty.
 inline std::string deepBinaryArrays(std::size_t levels) {
-    std::vector<std::string> objects{"\xD1" + bigEndian32(1) + bigEndian32(2), asciiText("deep")};
+    std::vector<std::string> objects{oneEntryDictionary(1, 2), asciiText("deep")};
     for (std::size_t i = 0; i < levels; ++i)
         objects.push_back(i + 1 < levels ? arrayOf({static_cast<std::uint32_t>(i + 3)}) : arrayOf({}));
     return binaryList(objects);
@@ -66,7 +84,7 @@ inline std::string deepBinaryArrays(std::size_t levels) {
 // {"shared": a0} where each array a(i) holds a(i+1) twice and the last holds
 // true twice: a few hundred bytes that stand for 2^(levels+1) objects.
 inline std::string sharedBinaryArrays(std::size_t levels) {
-    std::vector<std::string> objects{"\xD1" + bigEndian32(1) + bigEndian32(2), asciiText("shared")};
+    std::vector<std::string> objects{oneEntryDictionary(1, 2), asciiText("shared")};
     for (std::size_t i = 0; i < levels; ++i) {
         const auto next = static_cast<std::uint32_t>(i + 3);
         objects.push_back(arrayOf({next, next}));
@@ -77,13 +95,13 @@ inline std::string sharedBinaryArrays(std::size_t levels) {
 
 // {"cycle": a} where a holds b and b holds a.
 inline std::string binaryCycle() {
-    return binaryList({"\xD1" + bigEndian32(1) + bigEndian32(2), asciiText("cycle"), arrayOf({3}), arrayOf({2})});
+    return binaryList({oneEntryDictionary(1, 2), asciiText("cycle"), arrayOf({3}), arrayOf({2})});
 }
 
 // {"wide": {"k0": true, "k1": true, ...}} with `entries` keys.
 inline std::string wideXmlDictionary(std::size_t entries) {
     std::string out = "<plist version=\"1.0\"><dict><key>wide</key><dict>";
-    for (std::size_t i = 0; i < entries; ++i) out += "<key>k" + std::to_string(i) + "</key><true/>";
+    for (std::size_t i = 0; i < entries; ++i) out.append("<key>k").append(std::to_string(i)).append("</key><true/>");
     return out + "</dict></dict></plist>";
 }
 
@@ -93,14 +111,14 @@ inline std::string wideBinaryDictionary(std::size_t entries) {
     std::string wide = counted(0xD, n);
     for (std::uint32_t i = 0; i < n; ++i) wide += bigEndian32(4 + i);
     for (std::uint32_t i = 0; i < n; ++i) wide += bigEndian32(3);
-    std::vector<std::string> objects{"\xD1" + bigEndian32(1) + bigEndian32(2), asciiText("wide"), wide, "\x09"};
-    for (std::uint32_t i = 0; i < n; ++i) objects.push_back(asciiText("k" + std::to_string(i)));
+    std::vector<std::string> objects{oneEntryDictionary(1, 2), asciiText("wide"), wide, "\x09"};
+    for (std::uint32_t i = 0; i < n; ++i) objects.push_back(asciiText(std::string(1, 'k').append(std::to_string(i))));
     return binaryList(objects);
 }
 
 // {"text": [t, t, ...]}: `references` references to one text of `bytes` bytes.
 inline std::string sharedBinaryText(std::size_t references, std::size_t bytes) {
-    std::vector<std::string> objects{"\xD1" + bigEndian32(1) + bigEndian32(2), asciiText("text"),
+    std::vector<std::string> objects{oneEntryDictionary(1, 2), asciiText("text"),
                                      arrayOf(std::vector<std::uint32_t>(references, 3)),
                                      asciiText(std::string(bytes, 'x'))};
     return binaryList(objects);
