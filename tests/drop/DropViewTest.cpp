@@ -339,7 +339,7 @@ TEST(DropViewOnFiles, JpegTextAndLibraryDrag) {
     std::optional<Value> posted;
     center.addObserver(&posted, kAddFromFileNotification, [&](const Notification& n) { posted = n.object; });
     MyDragDropView view(t);
-    auto& log = t.startLog();
+    t.startLog();
     view.draggingEntered(filesDrag({a, notes, lib}));
     EXPECT_TRUE(view.isHighlighted());
     view.draggingEnded(filesDrag({a, notes, lib}));
@@ -356,7 +356,7 @@ TEST(DropViewOnFiles, OddNamesAndVanishedPaths) {
     std::optional<Value> posted;
     center.addObserver(&posted, kAddFromFileNotification, [&](const Notification& n) { posted = n.object; });
     MyDragDropView view(t);
-    auto& log = t.startLog();
+    t.startLog();
     view.draggingEnded(filesDrag({newline, dir.file("gone.jpg"), latin1, dir.file("Plug.bundle"), dir.path().string()}));
     EXPECT_EQ(posted, Value(Array{Value(newline), Value(latin1), Value(dir.file("Plug.bundle"))}));
 }
@@ -375,7 +375,7 @@ TEST(DropViewOnFiles, LargeDragsFinishPromptly) {
     center.addObserver(&count, kAddFromStringNotification,
                        [&](const Notification& n) { text = *n.userInfo->at("mystrings").get<std::string>(); });
     MyDragDropView view(t);
-    auto& log = t.startLog();
+    t.startLog();
     const auto start = std::chrono::steady_clock::now();
     view.draggingEntered(filesDrag(paths));
     view.draggingEnded(filesDrag(paths));

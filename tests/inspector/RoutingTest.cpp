@@ -167,11 +167,11 @@ TEST_F(Routing, EventsPostedFromAnotherThreadAreRoutedThere) {
         if (key == prefCurFilePath) reportedOn = std::this_thread::get_id();
     });
     std::thread::id poster;
-    std::thread t([&] {
+    std::thread other([&] {
         poster = std::this_thread::get_id();
         post(list({Value(lib)}));
     });
-    t.join();
+    other.join();
     EXPECT_EQ(reportedOn, poster);
 }
 
