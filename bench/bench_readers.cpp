@@ -4,15 +4,19 @@
 // hostile inputs (tags sharing one block, ICC pieces without a scan, huge
 // EPS, PSD, PNG and CRW files, sparse) are made in a temporary folder.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "../tests/image/HostileImages.h"
 
 #include "inspector/InfoKeys.h"
 #include "inspector/ImageReport.h"
 #include "inspector/ViewController.h"
+#include "../tests/regressions/HostilePropertyLists.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/Process.h"
@@ -20,6 +24,8 @@
 #include "platform/TypeService.h"
 #include "platform/UserDefaults.h"
 #include "platform/Value.h"
+#include "platform/image/AppleMakerNote.h"
+#include "platform/image/ImageSource.h"
 #include "platform/macho/Bundle.h"
 #include "platform/macho/MachOReader.h"
 
@@ -133,6 +139,76 @@ void registerHostileFiles() {
     }
 }
 
+// The whole report over the worst property lists the tests make: as a user
+// comment (written to usercomment.xml and read back), as a bundle's
+// Info.plist, and in an Apple maker note. Each must stay far below a second.
+struct HostileInput {
+    const char* name;
+    std::function<std::string()> make;
+};
+
+const HostileInput kHostileInputs[] = {
+    {"XmlArrays200000Deep", [] { return test::hostile::deepXmlArrays(200'000); }},
+    {"BinaryArrays95000Deep", [] { return test::hostile::deepBinaryArrays(95'000); }},
+    {"BinarySharedArrays32Levels", [] { return test::hostile::sharedBinaryArrays(32); }},
+    {"BinaryCycle", [] { return test::hostile::binaryCycle(); }},
+    {"XmlDictionary300000Keys", [] { return test::hostile::wideXmlDictionary(300'000); }},
+    {"BinaryDictionary300000Keys", [] { return test::hostile::wideBinaryDictionary(300'000); }},
+    {"BinarySharedText100000Times", [] { return test::hostile::sharedBinaryText(100'000, 1024); }},
+    // The largest lists within the budgets: what a report may still cost.
+    {"BinarySharedArrays15Levels", [] { return test::hostile::sharedBinaryArrays(15); }},
+    {"XmlDictionary40000Keys", [] { return test::hostile::wideXmlDictionary(40'000); }},
+};
+
+std::string scratchFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    const fs::path dir = fs::path(tmp ? tmp : "/tmp") / ("vesk-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
+    return dir.string();
+}
+
+void BM_HostileComment(benchmark::State& state, std::string list) {
+    const std::string folder = scratchFolder();
+    const platform::Dictionary exif{{"UserComment", platform::Value(list)}};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(buildImageReport(
+            platform::Dictionary{{platform::kImagePropertyExifDictionary, platform::Value(exif)}}, folder));
+    fs::remove_all(folder);
+}
+
+void BM_HostileInfoPlist(benchmark::State& state, std::string list) {
+    const fs::path bundle = fs::path(scratchFolder()) / "Hostile.bundle";
+    fs::create_directories(bundle / "Contents");
+    std::ofstream(bundle / "Contents/Info.plist", std::ios::binary) << list;
+    BM_BundleArchitectures(state, bundle.string());
+    fs::remove_all(bundle.parent_path());
+}
+
+void BM_HostileAppleNote(benchmark::State& state, std::string list) {
+    // "Apple iOS\0", version 1, "MM", one UNDEFINED entry (tag 3) holding the list.
+    std::string note = std::string("Apple iOS\0\0\x01MM", 14) + std::string("\0\x01\0\x03\0\x07", 6) +
+                       test::hostile::bigEndian32(static_cast<std::uint32_t>(list.size())) +
+                       test::hostile::bigEndian32(14 + 2 + 12 + 4) + std::string(4, '\0') + list;
+    const std::vector<std::uint8_t> bytes(note.begin(), note.end());
+    for (auto _ : state) benchmark::DoNotOptimize(platform::image::readAppleMakerNote(bytes));
+}
+
+void registerHostileInputs() {
+    for (const auto& input : kHostileInputs) {
+        const std::string list = input.make();
+        const std::string name = input.name;
+        benchmark::RegisterBenchmark(("HostileComment/" + name).c_str(), BM_HostileComment, list)
+            ->Unit(benchmark::kMillisecond);
+        if (list.size() < (1u << 20))
+            benchmark::RegisterBenchmark(("HostileInfoPlist/" + name).c_str(), BM_HostileInfoPlist, list)
+                ->Unit(benchmark::kMillisecond);
+        if (list.starts_with("bplist"))
+            benchmark::RegisterBenchmark(("HostileAppleNote/" + name).c_str(), BM_HostileAppleNote, list)
+                ->Unit(benchmark::kMillisecond);
+    }
+}
+
 void registerFiles() {
     std::vector<fs::path> images;
     for (const auto& e : fs::directory_iterator(fs::path(VESK_SOURCE_DIR) / "samples"))
@@ -167,6 +243,7 @@ BENCHMARK(BM_RenderLargeDictionary);
 int main(int argc, char** argv) {
     registerFiles();
     registerHostileFiles();
+    registerHostileInputs();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -4,6 +4,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/PropertyList.h"
+#include "platform/image/AppleMakerNote.h"
 #include "platform/image/ImageSource.h"
 
 namespace vesk {
@@ -41,10 +42,26 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
         return std::nullopt;
     }
     std::optional<platform::Value> read;
-    if (auto d = platform::dictionaryWithContentsOfFile(path)) read = platform::Value(std::move(*d));
+    if (auto d = platform::readDictionaryWithContentsOfFile(path); !d)
+        log.push_back(platform::formatLog("budget cut usercomment.xml: %@", {d.error()}));
+    else if (*d)
+        read = platform::Value(std::move(**d));
     std::string readText = platform::describe(read);
     log.push_back(platform::formatLog("uc = %@", {readText}));
     return readText;
+}
+
+// The Apple note says under a key of its own which of its lists a budget
+// refused: that is for the log, not for the dictionary.
+void logAppleBudgetCuts(platform::Dictionary& properties, const platform::Log& log) {
+    const auto apple = properties.find(platform::kImagePropertyMakerAppleDictionary);
+    auto* note = apple == properties.end() ? nullptr : apple->second.get<platform::Dictionary>();
+    if (!note) return;
+    const auto cut = note->find(platform::image::kAppleMakerNoteBudgetCutsKey);
+    if (cut == note->end()) return;
+    if (const auto* text = cut->second.get<std::string>()) log.nslog("budget cut %@ %@", {apple->first, *text});
+    note->erase(cut);
+    if (note->empty()) properties.erase(apple);
 }
 
 }  // namespace
@@ -60,6 +77,7 @@ std::optional<platform::Dictionary> readImageProperties(const std::string& path,
     }
     auto properties = source->copyPropertiesAtIndex(0);
     if (!source->budgetCut().empty()) log.nslog("Image budget: %@: %@", {path, source->budgetCut()});
+    if (properties) logAppleBudgetCuts(*properties, log);
     return properties;
 }
 

@@ -2,9 +2,12 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/Bytes.h"
 #include "platform/FileSystem.h"
@@ -14,16 +17,56 @@ namespace {
 
 // Seconds between 1970-01-01 and the property-list epoch 2001-01-01.
 constexpr double kMacEpochOffset = 978307200.0;
-// Property lists nest rarely beyond a handful of levels; a deep one is hostile.
-constexpr int kMaxDepth = 256;
 
 struct PlistDeleter {
     void operator()(plist_t p) const { plist_free(p); }
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-std::optional<Value> fromNode(plist_t node, int depth) {
-    if (!node || depth > kMaxDepth) return std::nullopt;
+// "property list over budget (nesting depth 257: more than 256)".
+std::string overBudget(std::string_view what, std::uint64_t value, std::uint64_t budget) {
+    std::string message = "property list over budget (";
+    message += what;
+    message += ' ';
+    message += std::to_string(value);
+    message += ": more than ";
+    message += std::to_string(budget);
+    message += ')';
+    return message;
+}
+
+// What the conversion has spent. The scan has bounded the list before
+// libplist parsed it; this keeps the conversion bounded on its own too.
+struct Spent {
+    PropertyListBudget budget;
+    std::uint64_t byteLimit = 0;
+    std::string overBudget;  // set when a budget was passed
+};
+
+bool spendBytes(Spent& spent, std::uint64_t length) {
+    spent.budget.expandedBytes += length;
+    if (spent.budget.expandedBytes <= spent.byteLimit) return true;
+    spent.overBudget = overBudget("expanded bytes", spent.budget.expandedBytes, spent.byteLimit);
+    return false;
+}
+
+// Text shows an object indented by up to 8 bytes a level of its depth: that
+// counts as expanded bytes too, so that a deep list of many small objects,
+// within every other budget, cannot make megabytes of indentation.
+constexpr std::uint64_t kIndentBytesPerLevel = 8;
+
+// Recursive, but never deeper than the depth budget.
+std::optional<Value> fromNode(plist_t node, int depth, Spent& spent) {
+    if (!node) return std::nullopt;
+    if (depth > kPropertyListMaxDepth) {
+        spent.overBudget = overBudget("nesting depth", static_cast<std::uint64_t>(depth), kPropertyListMaxDepth);
+        return std::nullopt;
+    }
+    if (++spent.budget.nodes > kPropertyListMaxNodes) {
+        spent.overBudget = overBudget("expanded objects", spent.budget.nodes, kPropertyListMaxNodes);
+        return std::nullopt;
+    }
+    if (!spendBytes(spent, kIndentBytesPerLevel * static_cast<std::uint64_t>(depth))) return std::nullopt;
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         std::uint8_t b = 0;
@@ -46,6 +89,7 @@ std::optional<Value> fromNode(plist_t node, int depth) {
         // binary list can break; the pointer getter takes the stored length.
         std::uint64_t length = 0;
         const char* text = plist_get_string_ptr(node, &length);
+        if (!spendBytes(spent, length)) return std::nullopt;
         return Value(text ? std::string(text, length) : std::string());
     }
     case PLIST_DATE: {
@@ -56,6 +100,7 @@ std::optional<Value> fromNode(plist_t node, int depth) {
     case PLIST_DATA: {
         std::uint64_t length = 0;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(plist_get_data_ptr(node, &length));
+        if (!spendBytes(spent, length)) return std::nullopt;
         return Value(bytes ? Data(bytes, bytes + length) : Data());
     }
     case PLIST_UID: {
@@ -68,7 +113,7 @@ std::optional<Value> fromNode(plist_t node, int depth) {
         const std::uint32_t n = plist_array_get_size(node);
         array.reserve(n);
         for (std::uint32_t i = 0; i < n; ++i) {
-            auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+            auto item = fromNode(plist_array_get_item(node, i), depth + 1, spent);
             if (!item) return std::nullopt;
             array.push_back(std::move(*item));
         }
@@ -86,10 +131,10 @@ std::optional<Value> fromNode(plist_t node, int depth) {
                 std::free(key);
                 break;
             }
-            auto value = fromNode(item, depth + 1);
+            auto value = fromNode(item, depth + 1, spent);
             std::string k = key ? key : "";
             std::free(key);
-            if (!value) {
+            if (!value || !spendBytes(spent, k.size())) {
                 std::free(it);
                 return std::nullopt;
             }
@@ -180,25 +225,266 @@ bool binaryListHasTextWithZeroByte(std::string_view b) {
     return false;
 }
 
+// What the scan before libplist found.
+enum class Scan {
+    Within,     // within every budget: libplist may parse it
+    Malformed,  // no property list libplist could read either: nothing
+    Refused,    // over a budget or containing itself: nothing, and why
+};
+
+struct ScanResult {
+    Scan outcome = Scan::Within;
+    std::string reason;
+};
+
+ScanResult malformed() { return {Scan::Malformed, {}}; }
+ScanResult refused(std::string reason) { return {Scan::Refused, std::move(reason)}; }
+
+constexpr std::size_t kBinaryHeader = 8;
+constexpr std::size_t kBinaryTrailer = 32;
+
+// A binary list as its trailer lays it out: objects from the header to the
+// offset table, which gives each object's offset; containers hold object
+// references (indexes into that table) of the trailer's width.
+struct BinaryList {
+    std::string_view bytes;
+    std::uint64_t end = 0;  // where the trailer starts
+    std::size_t offsetSize = 0;
+    std::size_t refSize = 0;
+    std::uint64_t objects = 0;
+    std::uint64_t root = 0;
+    std::uint64_t table = 0;
+
+    // An object's kind (its marker's high nibble), its length (entries,
+    // bytes or UTF-16 units) and where what it holds starts.
+    struct Object {
+        unsigned kind;
+        std::uint64_t length;
+        std::uint64_t contents;
+    };
+
+    static std::optional<BinaryList> fromTrailer(std::string_view b) {
+        if (b.size() < kBinaryHeader + kBinaryTrailer) return std::nullopt;
+        BinaryList list;
+        list.bytes = b;
+        list.end = b.size() - kBinaryTrailer;
+        list.offsetSize = static_cast<std::uint8_t>(b[list.end + 6]);
+        list.refSize = static_cast<std::uint8_t>(b[list.end + 7]);
+        list.objects = bigEndian(b, list.end + 8, 8);
+        list.root = bigEndian(b, list.end + 16, 8);
+        list.table = bigEndian(b, list.end + 24, 8);
+        if (list.offsetSize < 1 || list.offsetSize > 8 || list.refSize < 1 || list.refSize > 8 ||
+            list.table < kBinaryHeader || list.table >= list.end ||
+            list.objects > (list.end - list.table) / list.offsetSize || list.root >= list.objects)
+            return std::nullopt;
+        return list;
+    }
+
+    std::uint64_t reference(std::uint64_t at) const {
+        return bigEndian(bytes, static_cast<std::size_t>(at), refSize);
+    }
+
+    std::optional<Object> object(std::uint64_t index) const {
+        if (index >= objects) return std::nullopt;
+        const std::uint64_t at =
+            bigEndian(bytes, static_cast<std::size_t>(table + index * offsetSize), offsetSize);
+        if (at < kBinaryHeader || at >= end) return std::nullopt;
+        const auto marker = static_cast<std::uint8_t>(bytes[at]);
+        Object o{static_cast<unsigned>(marker >> 4), static_cast<std::uint64_t>(marker & 0x0F), at + 1};
+        const bool counted = o.kind == 0x4 || o.kind == 0x5 || o.kind == 0x6 || o.kind == 0x7 || o.kind == 0xA ||
+                             o.kind == 0xC || o.kind == 0xD;
+        if (counted && o.length == 0x0F) {  // the length follows as an integer object
+            if (o.contents >= end) return std::nullopt;
+            const auto lengthMarker = static_cast<std::uint8_t>(bytes[o.contents]);
+            const std::size_t width = std::size_t{1} << (lengthMarker & 0x0Fu);
+            if ((lengthMarker >> 4) != 0x1 || width > 8 || o.contents + 1 + width > end) return std::nullopt;
+            o.length = bigEndian(bytes, static_cast<std::size_t>(o.contents + 1), width);
+            o.contents += 1 + width;
+        }
+        return o;
+    }
+};
+
+// Walks a binary list from its root as libplist would expand it, with a
+// stack of its own instead of recursion: an object referred to twice is
+// walked twice, so the walk stops at the node budget whatever the list's
+// shape, and an object found inside itself is refused.
+ScanResult scanBinaryList(std::string_view b, PropertyListBudget& budget, std::uint64_t byteLimit) {
+    const auto list = BinaryList::fromTrailer(b);
+    if (!list) return malformed();
+    struct Container {
+        std::uint64_t index;
+        std::uint64_t nextReference;
+        std::uint64_t referencesLeft;
+    };
+    std::vector<Container> path;  // the containers above the next object
+    std::unordered_set<std::uint64_t> onPath;
+    std::uint64_t& nodes = budget.nodes;
+    std::uint64_t& expandedBytes = budget.expandedBytes;
+
+    // Nothing while the walk may go on.
+    auto visit = [&](std::uint64_t index) -> std::optional<ScanResult> {
+        if (++nodes > kPropertyListMaxNodes)
+            return refused(overBudget("expanded objects", nodes, kPropertyListMaxNodes));
+        if (path.size() > static_cast<std::size_t>(kPropertyListMaxDepth))
+            return refused(overBudget("nesting depth", path.size(), kPropertyListMaxDepth));
+        expandedBytes += kIndentBytesPerLevel * path.size();
+        const auto o = list->object(index);
+        if (!o) return malformed();
+        const std::uint64_t room = list->end - o->contents;
+        switch (o->kind) {
+        case 0x4:  // data
+        case 0x5:  // ASCII text
+        case 0x7:  // UTF-8 text
+        case 0x6: {  // UTF-16 text
+            const std::uint64_t unit = o->kind == 0x6 ? 2 : 1;
+            if (o->length > room / unit) return malformed();
+            expandedBytes += o->length * unit;
+            break;
+        }
+        case 0xA:  // array
+        case 0xC:  // set
+        case 0xD: {  // dictionary: its keys' references, then its values'
+            const std::uint64_t perEntry = o->kind == 0xD ? 2 : 1;
+            if (o->length > room / list->refSize / perEntry) return malformed();
+            if (!onPath.insert(index).second)
+                return refused("property list refused (object " + std::to_string(index) + ": contains itself)");
+            path.push_back({index, o->contents, o->length * perEntry});
+            break;
+        }
+        default:  // numbers, dates, booleans, UIDs: nothing below them
+            break;
+        }
+        if (expandedBytes > byteLimit) return refused(overBudget("expanded bytes", expandedBytes, byteLimit));
+        return std::nullopt;
+    };
+
+    if (auto stop = visit(list->root)) return *stop;
+    while (!path.empty()) {
+        Container& top = path.back();
+        if (top.referencesLeft == 0) {
+            onPath.erase(top.index);
+            path.pop_back();
+            continue;
+        }
+        const std::uint64_t child = list->reference(top.nextReference);
+        top.nextReference += list->refSize;
+        --top.referencesLeft;
+        if (auto stop = visit(child)) return *stop;  // `top` may dangle from here
+    }
+    return {};
+}
+
+// A streaming scan of an XML list's tags for their nesting and number.
+// Markup that libplist skips (comments, processing instructions, CDATA, the
+// document type) is skipped to its first possible end, never further, so the
+// scan counts every tag libplist could open, and perhaps a few it would not.
+ScanResult scanXmlList(std::string_view x, PropertyListBudget& budget, std::uint64_t byteLimit) {
+    // <plist> and a leaf's own tag sit around the deepest object.
+    constexpr std::uint64_t kMaxTagDepth = kPropertyListMaxDepth + 2;
+    std::uint64_t depth = 0;
+    std::uint64_t& elements = budget.nodes;
+    const auto past = [&](std::string_view end, std::size_t from) {
+        const std::size_t at = x.find(end, from);
+        return at == std::string_view::npos ? x.size() : at + end.size();
+    };
+    std::size_t i = 0;
+    while ((i = x.find('<', i)) != std::string_view::npos) {
+        const std::string_view rest = x.substr(i);
+        if (rest.starts_with("<?")) {
+            i = past("?>", i + 1);
+        } else if (rest.starts_with("<!--")) {
+            i = past("-->", i + 2);
+        } else if (rest.starts_with("<![CDATA[")) {
+            i = past("]]>", i + 9);
+        } else if (rest.starts_with("<!")) {
+            i = past(">", i + 2);
+        } else if (rest.starts_with("</")) {
+            i = past(">", i + 2);
+            if (depth > 0) --depth;
+        } else {
+            // libplist ends a start tag at the first '>' outside double quotes.
+            std::size_t j = i + 1;
+            while (j < x.size() && x[j] != '>') {
+                if (x[j] == '"') {
+                    j = x.find('"', j + 1);
+                    if (j == std::string_view::npos) j = x.size();
+                }
+                if (j < x.size()) ++j;
+            }
+            if (j >= x.size()) break;  // an unclosed tag: libplist stops there too
+            if (++elements > kPropertyListMaxNodes)
+                return refused(overBudget("elements", elements, kPropertyListMaxNodes));
+            // <plist> and the object's own tag are no levels of its text.
+            budget.expandedBytes += kIndentBytesPerLevel * (depth > 1 ? depth - 1 : 0);
+            if (budget.expandedBytes > byteLimit)
+                return refused(overBudget("expanded bytes", budget.expandedBytes, byteLimit));
+            if (x[j - 1] != '/' && ++depth > kMaxTagDepth)
+                return refused(overBudget("tag nesting depth", depth, kMaxTagDepth));
+            i = j + 1;
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
-std::optional<Value> parsePropertyList(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    if (binaryListHasTextWithZeroByte(bytes)) return std::nullopt;
+Result<std::optional<Value>> readPropertyList(std::string_view bytes) {
+    PropertyListBudget budget;
+    return readPropertyList(bytes, budget);
+}
+
+Result<std::optional<Value>> readPropertyList(std::string_view bytes, PropertyListBudget& budget) {
+    using Read = Result<std::optional<Value>>;
+    if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return Read::success(std::nullopt);
+    // Only shared objects make a list expand beyond its own size, so a list
+    // without them is never cut for its bytes.
+    const std::uint64_t byteLimit = std::max(kPropertyListMaxExpandedBytes, budget.expandedBytes + bytes.size());
+    const auto spendAll = [&budget, byteLimit](std::string reason) {
+        budget = {kPropertyListMaxNodes, byteLimit};
+        return Read::failure(std::move(reason));
+    };
+    // Every list is scanned before libplist sees it: see the budgets.
+    const PropertyListBudget before = budget;
+    PropertyListBudget scanned = budget;
+    const ScanResult scan =
+        bytes.starts_with("bplist") ? scanBinaryList(bytes, scanned, byteLimit) : scanXmlList(bytes, scanned, byteLimit);
+    if (scan.outcome == Scan::Refused) return spendAll(scan.reason);
+    if (scan.outcome == Scan::Malformed) {
+        budget = scanned;  // the walk so far was work done
+        return Read::success(std::nullopt);
+    }
+    if (binaryListHasTextWithZeroByte(bytes)) return Read::success(std::nullopt);
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     PlistPtr owner(root);
-    return fromNode(root, 0);
+    // UTF-16 texts grow by up to a half as UTF-8, which the scan did not count.
+    Spent spent{before, 2 * byteLimit, {}};
+    auto value = fromNode(root, 0, spent);
+    if (!spent.overBudget.empty()) return spendAll(std::move(spent.overBudget));
+    budget.nodes = std::max(scanned.nodes, spent.budget.nodes);
+    budget.expandedBytes = std::max(scanned.expandedBytes, spent.budget.expandedBytes);
+    return Read::success(std::move(value));
+}
+
+Result<std::optional<Dictionary>> readDictionaryWithContentsOfFile(const std::string& path) {
+    using Read = Result<std::optional<Dictionary>>;
+    auto bytes = readFileBounded(path, kPropertyListMaxFileBytes);
+    if (!bytes) return Read::success(std::nullopt);
+    auto root = readPropertyList(*bytes);
+    if (!root) return Read::failure(root.error());
+    if (!*root || !(*root)->is<Dictionary>()) return Read::success(std::nullopt);
+    return Read::success(std::move(*(*root)->get<Dictionary>()));
+}
+
+std::optional<Value> parsePropertyList(std::string_view bytes) {
+    auto read = readPropertyList(bytes);
+    return read ? std::move(*read) : std::nullopt;
 }
 
 std::optional<Dictionary> dictionaryWithContentsOfFile(const std::string& path) {
-    // A property list worth showing in a text field is far below this.
-    constexpr std::size_t kMaxPlistBytes = 16 * 1024 * 1024;
-    auto bytes = readFileBounded(path, kMaxPlistBytes);
-    if (!bytes) return std::nullopt;
-    auto root = parsePropertyList(*bytes);
-    if (!root || !root->is<Dictionary>()) return std::nullopt;
-    return std::move(*root->get<Dictionary>());
+    auto read = readDictionaryWithContentsOfFile(path);
+    return read ? std::move(*read) : std::nullopt;
 }
 
 std::string toXmlPropertyList(const Value& value) {

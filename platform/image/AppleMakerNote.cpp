@@ -50,6 +50,10 @@ const char* tagName(std::uint16_t tag) {
     }
 }
 
+std::string_view asText(ByteSpan bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 }  // namespace
 
 std::optional<Dictionary> readAppleMakerNote(ByteSpan note) {
@@ -60,6 +64,13 @@ std::optional<Dictionary> readAppleMakerNote(ByteSpan note) {
     // Entries that do not fit in the note are not there, whatever the count says.
     const std::uint64_t fitting = (note.size() - kIfdOffset - 2) / kEntrySize;
     Dictionary out;
+    // One budget for all the note's lists, in objects and in bytes scanned:
+    // every entry may point at the same list.
+    using ListRead = Result<std::optional<Value>>;
+    PropertyListBudget budget;
+    std::uint64_t listBytes = 0;
+    std::string firstCut;
+    std::uint64_t cuts = 0;
     for (std::uint64_t i = 0; i < count && i < fitting; ++i) {
         const std::uint64_t entry = kIfdOffset + 2 + i * kEntrySize;
         const std::uint16_t tag = *readU16(note, entry, true);
@@ -80,12 +91,23 @@ std::optional<Dictionary> readAppleMakerNote(ByteSpan note) {
         std::optional<Value> value;
         if (type == TIFF_UNDEFINED && bytes->size() >= kBinaryPlist.size() &&
             std::memcmp(bytes->data(), kBinaryPlist.data(), kBinaryPlist.size()) == 0) {
-            value = parsePropertyList(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+            listBytes += bytes->size();
+            ListRead read = listBytes <= kPropertyListMaxFileBytes
+                                      ? readPropertyList(asText(*bytes), budget)
+                                      : ListRead::failure("property lists over budget (bytes " +
+                                                          std::to_string(listBytes) + ": more than " +
+                                                          std::to_string(kPropertyListMaxFileBytes) + ')');
+            if (read)
+                value = std::move(*read);
+            else if (cuts++ == 0)
+                firstCut = name + ": " + read.error();
         } else {
             value = tiffValue(type, *bytes, true, name);
         }
         if (value) out[name] = std::move(*value);
     }
+    if (cuts > 1) firstCut += ", and " + std::to_string(cuts - 1) + " more lists";
+    if (cuts) out[kAppleMakerNoteBudgetCutsKey] = Value(std::move(firstCut));
     return out;
 }
 

@@ -58,6 +58,11 @@ std::optional<Bundle> Bundle::bundleWithPath(const std::string& path) {
 }
 
 std::optional<std::string> Bundle::executablePath() const {
+    DiscardLogSink quiet;
+    return executablePath(Log(quiet));
+}
+
+std::optional<std::string> Bundle::executablePath(const Log& log) const {
     const std::string contents = appendingPathComponent(root_, "Contents");
     // A link named Contents could lead anywhere; only a real folder makes a
     // deep bundle.
@@ -68,8 +73,10 @@ std::optional<std::string> Bundle::executablePath() const {
     std::optional<std::string> name;
     if (auto plistPath = resolvedPath(infoPlist); plistPath && isInside(*plistPath, root_)) {
         if (auto bytes = readFileBounded(*plistPath, kMaxInfoPlistSize)) {
-            if (auto plist = parsePropertyList(*bytes)) {
-                if (const auto* info = plist->get<Dictionary>()) {
+            const auto plist = readPropertyList(*bytes);
+            if (!plist) log.nslog("budget cut %@: %@", {*plistPath, plist.error()});
+            if (plist && *plist) {
+                if (const auto* info = (*plist)->get<Dictionary>()) {
                     if (auto it = info->find("CFBundleExecutable"); it != info->end()) {
                         if (const auto* text = it->second.get<std::string>()) name = *text;
                     }
@@ -89,7 +96,7 @@ std::optional<std::string> Bundle::executablePath() const {
 }
 
 std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures(const Log& log) const {
-    const auto executable = executablePath();
+    const auto executable = executablePath(log);
     if (!executable) return std::nullopt;
     const auto result = macho::parseFile(*executable);
     if (!result) {

@@ -27,6 +27,10 @@ public:
     //   the bundle's own name without extension in the same folder.
     // Nothing when the name is unsafe (a '/', "..", "."), when the file or a
     // link on the way leads out of the bundle, or when it is not a regular file.
+    // An Info.plist over a property-list budget is read as none; `log` gets
+    // one line saying so.
+    std::optional<std::string> executablePath(const Log& log) const;
+    // The same, the budget line dropped.
     std::optional<std::string> executablePath() const;
 
     // executableArchitectures: the CPU type of every slice of the executable in
