@@ -36,15 +36,16 @@ TEST(Concurrency, BackgroundReportsWriteTheStoreWhileTheMainThreadReadsIt) {
                 center.post(kAddFromFileNotification, Value(Array{Value((i + t) % 2 ? bundle : other)}));
         });
     std::size_t reads = 0;
+    // At least one read, however fast the posters finish.
     std::thread reader([&] {
-        while (!done) {
+        do {
             const auto path = store->get(prefCurFilePath);
             if (path) {
                 EXPECT_TRUE(*path == bundle || *path == other);
             }
             (void)store->snapshot();
             ++reads;
-        }
+        } while (!done);
     });
     for (auto& t : posters) t.join();
     done = true;
