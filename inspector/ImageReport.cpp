@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "inspector/InfoKeys.h"
 #include "platform/FileSystem.h"
 #include "platform/PropertyList.h"
 #include "platform/image/AppleMakerNote.h"
@@ -46,8 +47,10 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
         log.push_back(platform::formatLog("budget cut usercomment.xml: %@", {d.error()}));
     else if (*d)
         read = platform::Value(std::move(**d));
-    std::string readText = platform::describe(read);
+    bool cut = false;
+    std::string readText = read ? platform::describe(*read, cut) : platform::describe(read);
     log.push_back(platform::formatLog("uc = %@", {readText}));
+    if (cut) log.push_back(platform::formatLog("budget cut %@: text over 1 MB", {"User comment"}));
     return readText;
 }
 
@@ -96,26 +99,39 @@ ImageReport buildImageReport(std::optional<platform::Dictionary> properties, con
     }
     // Every lookup below reads the one copy the report owns.
     const platform::Dictionary* info = infoValue ? infoValue->get<platform::Dictionary>() : nullptr;
+    // A field's text stops at 1 MB; each cut one is named in one log line.
+    std::vector<std::string> cut;
+    const auto render = [&cut](const platform::Value& value, std::size_t field) {
+        bool wasCut = false;
+        std::string text = platform::describe(value, wasCut);
+        if (wasCut) cut.emplace_back(kInfoFields[field].label);
+        return text;
+    };
     // Rendered once: the log line and field 1 show the same text.
-    std::string infoText = platform::describe(infoValue);
+    std::string infoText = infoValue ? render(*infoValue, 0) : platform::describe(infoValue);
     report.logLines.push_back(platform::formatLog("exif info = %@", {infoText}));
     report.logLines.push_back(platform::formatLog("exif info.allkeys = %@", {platform::describe(allKeys)}));
     if (info) fields[0] = std::move(infoText);
 
-    fields[1] = platform::describe(platform::Value(mergedExifDictionary(info)));
+    fields[1] = render(platform::Value(mergedExifDictionary(info)), 1);
 
     if (const auto* exif = subDictionary(info, platform::kImagePropertyExifDictionary))
         if (auto it = exif->find("UserComment"); it != exif->end())
             fields[2] = commentRoundTrip(it->second, commentFolder, report.logLines);
 
     if (const auto* jfif = subDictionary(info, platform::kImagePropertyJFIFDictionary))
-        fields[3] = platform::describe(platform::Value(*jfif));
+        fields[3] = render(platform::Value(*jfif), 3);
     if (const auto* tiff = subDictionary(info, platform::kImagePropertyTIFFDictionary))
-        fields[4] = platform::describe(platform::Value(*tiff));
+        fields[4] = render(platform::Value(*tiff), 4);
 
     // The maker dictionary always exists, so an image without maker notes
     // shows the empty dictionary's text.
-    fields[5] = platform::describe(platform::Value(makerNoteDictionary(info)));
+    fields[5] = render(platform::Value(makerNoteDictionary(info)), 5);
+    if (!cut.empty()) {
+        std::string names;
+        for (const auto& name : cut) names += (names.empty() ? "" : ", ") + name;
+        report.logLines.push_back(platform::formatLog("budget cut %@: text over 1 MB", {names}));
+    }
     return report;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/Value.h"
 
+#include <algorithm>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -88,14 +90,38 @@ std::string fileUrl(const Url& url) {
 
 void indent(std::string& out, int level) { out.append(static_cast<std::size_t>(level) * 4, ' '); }
 
+// What one text may grow to. Once it is reached the rendering stops at the next
+// entry, says so there, and closes the containers it is in, so the text (and
+// JSON) keeps its shape.
+struct RenderBudget {
+    std::size_t limit = kMaxRenderedBytes;
+    bool cut = false;
+    bool spent(const std::string& out) const { return cut || out.size() >= limit; }
+};
+
+constexpr const char* kCutMark = "<... cut at 1 MB>";
+
+// The longest prefix of `s` of at most `n` bytes that ends on a character boundary.
+std::string utf8Prefix(const std::string& s, std::size_t n) {
+    if (n >= s.size()) return s;
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    return s.substr(0, n);
+}
+
 // `level` is the nesting depth of `v`; a container's entries sit one level deeper
 // and its closing bracket at its own level, as the platform's description does.
-void render(std::string& out, const Value& v, int level) {
+void render(std::string& out, const Value& v, int level, RenderBudget& budget) {
     std::visit(
         [&](const auto& x) {
             using T = std::decay_t<decltype(x)>;
             if constexpr (std::is_same_v<T, std::string>) {
-                appendQuoted(out, x);
+                const std::size_t room = budget.limit > out.size() ? budget.limit - out.size() : 0;
+                if (x.size() > room) {
+                    appendQuoted(out, utf8Prefix(x, room) + kCutMark);
+                    budget.cut = true;
+                } else {
+                    appendQuoted(out, x);
+                }
             } else if constexpr (std::is_same_v<T, std::int64_t>) {
                 char buf[24];
                 out.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
@@ -109,21 +135,33 @@ void render(std::string& out, const Value& v, int level) {
                 out += fileUrl(x);
             } else if constexpr (std::is_same_v<T, Data>) {
                 static const char* hex = "0123456789abcdef";
+                // Nine characters for every four bytes.
+                const std::size_t room = budget.limit > out.size() ? budget.limit - out.size() : 0;
+                const std::size_t shown = std::min(x.size(), room / 9 * 4);
                 out += '<';
-                for (std::size_t i = 0; i < x.size(); ++i) {
+                for (std::size_t i = 0; i < shown; ++i) {
                     if (i && i % 4 == 0) out += ' ';
                     out += hex[x[i] >> 4];
                     out += hex[x[i] & 15];
                 }
                 out += '>';
+                if (shown < x.size()) {
+                    out += kCutMark;
+                    budget.cut = true;
+                }
             } else if constexpr (std::is_same_v<T, Array>) {
                 out += "(\n";
                 for (std::size_t i = 0; i < x.size(); ++i) {
                     indent(out, level + 1);
+                    if (budget.spent(out)) {
+                        if (!budget.cut) out += kCutMark, out += '\n';
+                        budget.cut = true;
+                        break;
+                    }
                     const bool nested = x[i].template is<Array>() || x[i].template is<Dictionary>();
                     // A nested container opens one indent further, as after "key = ".
                     if (nested) indent(out, level + 1);
-                    render(out, x[i], nested ? level + 1 : level);
+                    render(out, x[i], nested ? level + 1 : level, budget);
                     if (i + 1 < x.size()) out += ',';
                     out += '\n';
                 }
@@ -133,13 +171,18 @@ void render(std::string& out, const Value& v, int level) {
                 out += "{\n";
                 for (const auto& [key, value] : x) {
                     indent(out, level + 1);
+                    if (budget.spent(out)) {
+                        if (!budget.cut) out += kCutMark, out += '\n';
+                        budget.cut = true;
+                        break;
+                    }
                     appendQuoted(out, key);
                     out += " = ";
                     if (value.template is<Array>() || value.template is<Dictionary>()) {
                         indent(out, level + 1);
-                        render(out, value, level + 1);
+                        render(out, value, level + 1, budget);
                     } else {
-                        render(out, value, level);
+                        render(out, value, level, budget);
                     }
                     out += ";\n";
                 }
@@ -177,12 +220,18 @@ std::string base64(const Data& d) {
     return out;
 }
 
-void json(std::string& out, const Value& v) {
+void json(std::string& out, const Value& v, RenderBudget& budget) {
     std::visit(
         [&](const auto& x) {
             using T = std::decay_t<decltype(x)>;
             if constexpr (std::is_same_v<T, std::string>) {
-                out += jsonString(x);
+                const std::size_t room = budget.limit > out.size() ? budget.limit - out.size() : 0;
+                if (x.size() > room) {
+                    out += jsonString(utf8Prefix(x, room) + kCutMark);
+                    budget.cut = true;
+                } else {
+                    out += jsonString(x);
+                }
             } else if constexpr (std::is_same_v<T, std::int64_t>) {
                 out += std::to_string(x);
             } else if constexpr (std::is_same_v<T, double>) {
@@ -194,12 +243,25 @@ void json(std::string& out, const Value& v) {
             } else if constexpr (std::is_same_v<T, Url>) {
                 out += jsonString(fileUrl(x));
             } else if constexpr (std::is_same_v<T, Data>) {
-                out += '"' + base64(x) + '"';
+                // Four characters for every three bytes.
+                const std::size_t room = budget.limit > out.size() ? budget.limit - out.size() : 0;
+                if (x.size() / 3 * 4 > room) {
+                    out += jsonString(kCutMark);
+                    budget.cut = true;
+                } else {
+                    out += '"' + base64(x) + '"';
+                }
             } else if constexpr (std::is_same_v<T, Array>) {
                 out += '[';
                 for (std::size_t i = 0; i < x.size(); ++i) {
                     if (i) out += ", ";
-                    json(out, x[i]);
+                    if (budget.spent(out)) {
+                        if (!budget.cut) out += jsonString(kCutMark);
+                        else if (i) out.resize(out.size() - 2);
+                        budget.cut = true;
+                        break;
+                    }
+                    json(out, x[i], budget);
                 }
                 out += ']';
             } else if constexpr (std::is_same_v<T, Dictionary>) {
@@ -207,10 +269,16 @@ void json(std::string& out, const Value& v) {
                 bool first = true;
                 for (const auto& [key, value] : x) {
                     if (!first) out += ", ";
+                    if (budget.spent(out)) {
+                        if (!budget.cut) out += jsonString(kCutMark) + ": null";
+                        else if (!first) out.resize(out.size() - 2);
+                        budget.cut = true;
+                        break;
+                    }
                     first = false;
                     out += jsonString(key);
                     out += ": ";
-                    json(out, value);
+                    json(out, value, budget);
                 }
                 out += '}';
             }
@@ -221,8 +289,15 @@ void json(std::string& out, const Value& v) {
 }  // namespace
 
 std::string describe(const Value& value) {
+    bool cut = false;
+    return describe(value, cut);
+}
+
+std::string describe(const Value& value, bool& cut) {
     std::string out;
-    render(out, value, 0);
+    RenderBudget budget;
+    render(out, value, 0, budget);
+    cut = budget.cut;
     return out;
 }
 
@@ -235,7 +310,8 @@ std::string describe(const Value* value) { return value ? describe(*value) : std
 std::string toJson(const Value* value) {
     if (!value) return "null";
     std::string out;
-    json(out, *value);
+    RenderBudget budget;
+    json(out, *value, budget);
     return out;
 }
 

@@ -60,14 +60,21 @@ private:
     Storage v_;
 };
 
+// The most text one rendering makes: past it the rest is left out and the
+// place says "<... cut at 1 MB>"; containers are still closed.
+inline constexpr std::size_t kMaxRenderedBytes = 1 << 20;
+
 // The Dictionary text of a value: property-list style, nested containers
 // indented four blanks a level, text quoted only where it must be.
 std::string describe(const Value& value);
+// The same, and whether the text was cut.
+std::string describe(const Value& value, bool& cut);
 // A missing value describes as "(null)".
 std::string describe(const std::optional<Value>& value);
 std::string describe(const Value* value);
 
 // JSON form of a value (data as base64, dates as ISO 8601); nullptr -> null.
+// Cut like the text, into JSON that still parses.
 std::string toJson(const Value* value);
 // A JSON string literal of UTF-8 text (invalid bytes become U+FFFD).
 std::string jsonString(const std::string& text);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <nlohmann/json.hpp>
 
 #include "../TestSupport.h"
 #include "HostileImages.h"
@@ -207,4 +208,44 @@ TEST(Budgets, TiffValueCapsRewriteOnlyWhatIsOverBudget) {
         EXPECT_EQ(caps.textSizes.size(), c.shortened - c.dropped);
         for (const auto& [tagOf, size] : caps.textSizes) EXPECT_EQ(size, 30u);
     }
+}
+
+// Whatever a reader lets through, one rendering stops at 1 MB, says where,
+// and keeps its shape: the JSON still parses.
+TEST(RenderBudget, TextAndJsonStopAtOneMegabyteAndSaySo) {
+    const auto wide = [] {
+        Dictionary d;
+        for (int i = 0; i < 200'000; ++i) d.emplace("key" + std::to_string(i), Value("value"));
+        return Value(std::move(d));
+    };
+    const auto nested = [] {
+        Array inner(5'000, Value("text"));
+        Array outer(100, Value(inner));
+        return Value(Dictionary{{"outer", Value(std::move(outer))}});
+    };
+    const struct {
+        const char* what;
+        std::function<Value()> make;
+    } cases[] = {
+        {"a dictionary of 200,000 keys", wide},
+        {"arrays in arrays", nested},
+        {"one 3 MB text", [] { return Value(Array{Value(std::string(3 << 20, 'x'))}); }},
+        {"2 MB of data", [] { return Value(Dictionary{{"d", Value(Data(2 << 20, 7))}}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Value value = c.make();
+        bool cut = false;
+        const std::string text = describe(value, cut);
+        EXPECT_TRUE(cut);
+        EXPECT_LT(text.size(), kMaxRenderedBytes + 4096);
+        EXPECT_NE(text.find("<... cut at 1 MB>"), std::string::npos);
+        const std::string json = toJson(&value);
+        EXPECT_LT(json.size(), kMaxRenderedBytes + 4096);
+        EXPECT_NE(json.find("<... cut at 1 MB>"), std::string::npos);
+        EXPECT_TRUE(nlohmann::json::accept(json)) << json.substr(json.size() - 200);
+    }
+    bool cut = true;
+    EXPECT_EQ(describe(Value(Array{Value("small")}), cut), "(\n    small\n)");
+    EXPECT_FALSE(cut);
 }
