@@ -16,6 +16,7 @@
 #include "DesktopSupport.h"
 #include "app/AppDelegate.h"
 #include "desktop/ApplicationShell.h"
+#include "desktop/DropArea.h"
 #include "desktop/MainWindow.h"
 #include "inspector/InfoKeys.h"
 #include "platform/Log.h"
@@ -92,6 +93,8 @@ TEST(Launch, StartsWithEmptyFieldsWhateverTheLastRunLeftAndTheVersionAsTitle) {
     EXPECT_EQ(store->get(prefWindowTitle), getAppVersionString());
     EXPECT_EQ(shell.window().windowTitle(), q(getAppVersionString()));
     EXPECT_TRUE(shell.window().isVisible());
+    // Attached to the services at launch: it takes drags from then on.
+    EXPECT_TRUE(shell.window().dropArea()->acceptDrops());
 
     // The window was loaded before launching finished.
     const auto lines = log.lines();
