@@ -84,6 +84,11 @@ namespace {
 
 using Seconds = std::chrono::duration<double>;
 
+// Only a runaway fails these tests (the old faults took tens of seconds, many
+// gigabytes or a crash), with room for the sanitizer builds; the benchmark
+// measures the one-second target in a release build.
+constexpr double kRunawaySeconds = 10.0;
+
 Seconds timed(const std::function<void()>& run) {
     const auto start = std::chrono::steady_clock::now();
     run();
@@ -145,7 +150,7 @@ TEST(RegressionFiles, HostilePropertyListsAreRefusedQuicklyByEveryReportWithOneL
             platform::Dictionary{{platform::kImagePropertyExifDictionary, platform::Value(exif)}});
         ImageReport report;
         const Seconds commentTime = timed([&] { report = buildImageReport(properties, tmp.path().string()); });
-        EXPECT_LT(commentTime.count(), 1.0);
+        EXPECT_LT(commentTime.count(), kRunawaySeconds);
         EXPECT_EQ(report.fields[2], "(null)");
         EXPECT_EQ(std::count_if(report.logLines.begin(), report.logLines.end(),
                                 [](const std::string& l) { return l.find("budget cut usercomment.xml: ") == 0; }),
@@ -157,7 +162,7 @@ TEST(RegressionFiles, HostilePropertyListsAreRefusedQuicklyByEveryReportWithOneL
             tmp.write("Hostile.bundle/Contents/Info.plist", bytes);
             auto& log = t.startLog();
             const Seconds bundleTime = timed([&] { inspector->performGetBundleInfo(bundle); });
-            EXPECT_LT(bundleTime.count(), 1.0);
+            EXPECT_LT(bundleTime.count(), kRunawaySeconds);
             EXPECT_TRUE(logged(log.lines(), "budget cut ")) << bundle;
             EXPECT_EQ(t.store().get(prefTextViewString1), std::string());
         }
@@ -167,7 +172,7 @@ TEST(RegressionFiles, HostilePropertyListsAreRefusedQuicklyByEveryReportWithOneL
         std::optional<platform::Dictionary> apple;
         const auto note = appleNoteHolding(bytes);
         const Seconds noteTime = timed([&] { apple = platform::image::readAppleMakerNote(note); });
-        EXPECT_LT(noteTime.count(), 1.0);
+        EXPECT_LT(noteTime.count(), kRunawaySeconds);
         ASSERT_TRUE(apple);
         EXPECT_FALSE(apple->count("RunTime"));
         EXPECT_TRUE(apple->count(platform::image::kAppleMakerNoteBudgetCutsKey));
@@ -187,7 +192,7 @@ TEST(RegressionFiles, AnAppleNoteWhoseListsAllShareOneExpansionIsCutOnce) {
     std::optional<platform::Dictionary> apple;
     const std::vector<std::uint8_t> bytes(note.begin(), note.end());
     const Seconds took = timed([&] { apple = platform::image::readAppleMakerNote(bytes); });
-    EXPECT_LT(took.count(), 1.0);
+    EXPECT_LT(took.count(), kRunawaySeconds);
     ASSERT_TRUE(apple);
     EXPECT_TRUE(apple->count("256"));
     EXPECT_FALSE(apple->count("257"));
@@ -202,7 +207,7 @@ TEST(RegressionFiles, TheImageReportLogsAnAppleNoteCutByABudgetAndShowsTheRest) 
     auto& log = t.startLog();
     std::optional<platform::Dictionary> props;
     const Seconds took = timed([&] { props = readImageProperties(file.string(), t.log); });
-    EXPECT_LT(took.count(), 1.0);
+    EXPECT_LT(took.count(), kRunawaySeconds);
     ASSERT_TRUE(props);
     EXPECT_FALSE(props->count(platform::kImagePropertyMakerAppleDictionary));
     EXPECT_EQ(props->at(platform::kImagePropertyTIFFDictionary),
