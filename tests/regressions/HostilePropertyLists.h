@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,32 @@ inline std::string sharedBinaryText(std::size_t references, std::size_t bytes) {
                                      arrayOf(std::vector<std::uint32_t>(references, 3)),
                                      asciiText(std::string(bytes, 'x'))};
     return binaryList(objects);
+}
+
+// Lists that once crashed Vesk inside libplist or held it for seconds and
+// hundreds of megabytes; the tests and the benchmark run each of them.
+struct HostileList {
+    const char* name;
+    std::function<std::string()> make;
+};
+
+inline const HostileList kHostileLists[] = {
+    {"xml arrays 200,000 deep", [] { return deepXmlArrays(200'000); }},
+    {"binary arrays 95,000 deep", [] { return deepBinaryArrays(95'000); }},
+    {"binary arrays each holding the next twice, 32 levels", [] { return sharedBinaryArrays(32); }},
+    {"binary arrays holding each other", [] { return binaryCycle(); }},
+    {"xml dictionary of 300,000 keys", [] { return wideXmlDictionary(300'000); }},
+    {"binary dictionary of 300,000 keys", [] { return wideBinaryDictionary(300'000); }},
+    {"one 1 KB text referred to 100,000 times", [] { return sharedBinaryText(100'000, 1024); }},
+};
+
+// An Apple maker note: "Apple iOS\0", version 1, "MM", one entry (tag 3,
+// UNDEFINED) whose value, `list`, follows the entry.
+inline std::vector<std::uint8_t> appleNoteHolding(const std::string& list) {
+    std::string note = std::string("Apple iOS\0\0\x01MM", 14) + std::string("\0\x01\0\x03\0\x07", 6);
+    note += bigEndian32(static_cast<std::uint32_t>(list.size())) + bigEndian32(14 + 2 + 12 + 4);
+    note += std::string(4, '\0') + list;
+    return {note.begin(), note.end()};
 }
 
 }  // namespace vesk::test::hostile

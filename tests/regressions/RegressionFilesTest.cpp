@@ -100,33 +100,6 @@ bool logged(const std::vector<std::string>& lines, const std::string& text) {
                        [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
-// Lists that once crashed Vesk inside libplist or held it for seconds and
-// hundreds of megabytes. Too large to keep as files (but the 32-level one).
-struct HostileList {
-    const char* name;
-    std::function<std::string()> make;
-};
-
-const HostileList kHostileLists[] = {
-    {"xml arrays 200,000 deep", [] { return test::hostile::deepXmlArrays(200'000); }},
-    {"binary arrays 95,000 deep", [] { return test::hostile::deepBinaryArrays(95'000); }},
-    {"binary arrays each holding the next twice, 32 levels", [] { return test::hostile::sharedBinaryArrays(32); }},
-    {"binary arrays holding each other", [] { return test::hostile::binaryCycle(); }},
-    {"xml dictionary of 300,000 keys", [] { return test::hostile::wideXmlDictionary(300'000); }},
-    {"binary dictionary of 300,000 keys", [] { return test::hostile::wideBinaryDictionary(300'000); }},
-    {"one 1 KB text referred to 100,000 times", [] { return test::hostile::sharedBinaryText(100'000, 1024); }},
-};
-
-// "Apple iOS\0", version 1, "MM", one entry (tag 3, UNDEFINED) whose value
-// follows the entry: the list.
-std::vector<std::uint8_t> appleNoteHolding(const std::string& list) {
-    std::string note = std::string("Apple iOS\0\0\x01MM", 14) + std::string("\0\x01\0\x03\0\x07", 6);
-    note += test::hostile::bigEndian32(static_cast<std::uint32_t>(list.size())) +
-            test::hostile::bigEndian32(14 + 2 + 12 + 4);
-    note += std::string(4, '\0') + list;
-    return {note.begin(), note.end()};
-}
-
 }  // namespace
 
 TEST(RegressionFiles, TheSharedArraysFileIsTheGeneratorsList) {
@@ -140,7 +113,7 @@ TEST(RegressionFiles, HostilePropertyListsAreRefusedQuicklyByEveryReportWithOneL
     test::TestServices t;
     auto inspector = std::make_shared<ViewController>(t.services());
     inspector->viewDidLoad();
-    for (const auto& list : kHostileLists) {
+    for (const auto& list : test::hostile::kHostileLists) {
         SCOPED_TRACE(list.name);
         const std::string bytes = list.make();
 
@@ -170,7 +143,7 @@ TEST(RegressionFiles, HostilePropertyListsAreRefusedQuicklyByEveryReportWithOneL
         // As a list in an Apple maker note, which holds binary ones only.
         if (!bytes.starts_with("bplist")) continue;
         std::optional<platform::Dictionary> apple;
-        const auto note = appleNoteHolding(bytes);
+        const auto note = test::hostile::appleNoteHolding(bytes);
         const Seconds noteTime = timed([&] { apple = platform::image::readAppleMakerNote(note); });
         EXPECT_LT(noteTime.count(), kRunawaySeconds);
         ASSERT_TRUE(apple);
