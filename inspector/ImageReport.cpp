@@ -5,7 +5,6 @@
 #include "inspector/InfoKeys.h"
 #include "platform/FileSystem.h"
 #include "platform/PropertyList.h"
-#include "platform/image/AppleMakerNote.h"
 #include "platform/image/ImageSource.h"
 
 namespace vesk {
@@ -54,19 +53,6 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
     return readText;
 }
 
-// The Apple note says under a key of its own which of its lists a budget
-// refused: that is for the log, not for the dictionary.
-void logAppleBudgetCuts(platform::Dictionary& properties, const platform::Log& log) {
-    const auto apple = properties.find(platform::kImagePropertyMakerAppleDictionary);
-    auto* note = apple == properties.end() ? nullptr : apple->second.get<platform::Dictionary>();
-    if (!note) return;
-    const auto cut = note->find(platform::image::kAppleMakerNoteBudgetCutsKey);
-    if (cut == note->end()) return;
-    if (const auto* text = cut->second.get<std::string>()) log.nslog("budget cut %@ %@", {apple->first, *text});
-    note->erase(cut);
-    if (note->empty()) properties.erase(apple);
-}
-
 }  // namespace
 
 std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log) {
@@ -80,7 +66,8 @@ std::optional<platform::Dictionary> readImageProperties(const std::string& path,
     }
     auto properties = source->copyPropertiesAtIndex(0);
     if (!source->budgetCut().empty()) log.nslog("Image budget: %@: %@", {path, source->budgetCut()});
-    if (properties) logAppleBudgetCuts(*properties, log);
+    if (!source->makerNoteCut().empty())
+        log.nslog("budget cut %@ %@", {platform::kImagePropertyMakerAppleDictionary, source->makerNoteCut()});
     return properties;
 }
 

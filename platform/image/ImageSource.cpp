@@ -127,6 +127,7 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     // the one that was checked to be regular, even if the path changes meanwhile.
     ExivMetadata exiv = jpeg ? readJpegHeadWithExiv2(file, *jpeg) : readWithExiv2(fd_.get());
     budgetCut_ = exiv.budgetCut;
+    makerNoteCut_.clear();
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
     Dictionary props;
@@ -194,6 +195,14 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
         if (!maker.empty()) props[key] = Value(std::move(maker));
     if (!exiv.undecodedMakerNote.empty()) {
         auto apple = readAppleMakerNote(exiv.undecodedMakerNote);
+        // The note's reader names what a budget refused under a key of its
+        // own: that is for the log, not for the dictionary.
+        if (apple) {
+            if (auto cut = apple->find(kAppleMakerNoteBudgetCutsKey); cut != apple->end()) {
+                if (const auto* text = cut->second.get<std::string>()) makerNoteCut_ = *text;
+                apple->erase(cut);
+            }
+        }
         if (apple && !apple->empty()) props[kImagePropertyMakerAppleDictionary] = Value(std::move(*apple));
     }
     return props;

@@ -55,6 +55,9 @@ public:
     // words (a tag's text cut, tags past the total left out, only a window of
     // the file read); empty when nothing was.
     const std::string& budgetCut() const { return budgetCut_; }
+    // Which of the Apple maker note's property lists a budget refused, and
+    // why; empty when none was.
+    const std::string& makerNoteCut() const { return makerNoteCut_; }
 
     // Complete for a file that was recognised as an image, else unknown type.
     ImageSourceStatus status() const;
@@ -63,6 +66,7 @@ private:
     explicit ImageSource(FileDescriptor fd) : fd_(std::move(fd)) {}
     FileDescriptor fd_;
     mutable std::string budgetCut_;
+    mutable std::string makerNoteCut_;
 };
 
 // CGImageSourceGetStatus: a source's status; handed no source, kImageStatusInvalidData.
