@@ -104,6 +104,58 @@ inline std::string xmlPropertyList(Choices& in) {
 
 // A little-endian TIFF whose first directory holds up to 4,000 ASCII entries
 // that all point at one block of up to 1 MB: each entry's value is that block.
+// The same directory inside a maker note, laid out as one of the makers
+// whose notes are directories (offsets from the TIFF header or from the
+// note, either byte order), behind a Make that names the maker.
+inline std::string sharedBlockMakerNoteTiff(Choices& in) {
+    struct Maker {
+        const char* make;
+        std::string header;
+        std::uint32_t ifdAt, baseInNote;  // baseInNote: offsets count from the note + this, else from the TIFF
+        bool fromNote, bigEndian;
+    };
+    const Maker makers[] = {
+        {"Canon", "", 0, 0, false, false},
+        {"NIKON CORPORATION", std::string("Nikon\0\2\x10\0\0II*\0\x08\0\0\0", 18), 18, 10, true, false},
+        {"OLYMPUS", std::string("OLYMPUS\0II\3\0", 12), 12, 0, true, false},
+        {"FUJIFILM", std::string("FUJIFILM\x0c\0\0\0", 12), 12, 0, true, false},
+        {"SONY", std::string("SONY DSC \0\0\0", 12), 12, 0, false, false},
+        {"PENTAX", std::string("AOC\0MM", 6), 6, 0, false, true},
+        {"Apple", std::string("Apple iOS\0\0\1MM", 14), 14, 0, true, true},
+    };
+    const Maker& m = makers[in.byte() % std::size(makers)];
+    const std::uint32_t entries = 1 + in.upTo(m.make[0] == 'A' ? 20000 : 300);
+    const std::uint32_t block = 5 + in.upTo(1 << 20);
+    // IFD0 {Make, ExifTag} at 8, the Exif IFD {MakerNote}, the Make, the note.
+    constexpr std::uint32_t exifAt = 8 + 2 + 24 + 4, makeAt = exifAt + 2 + 12 + 4, noteAt = makeAt + 32;
+    std::string out("II*\0\x08\0\0\0", 8);
+    const auto le = [&](std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(char(v >> (8 * i)));
+    };
+    std::string note = m.header;
+    const auto put = [&](std::uint64_t v, int bytes) {
+        if (m.bigEndian) return putBig(note, v, bytes);
+        for (int i = 0; i < bytes; ++i) note.push_back(char(v >> (8 * i)));
+    };
+    const std::uint32_t blockInNote = m.ifdAt + 2 + entries * 12 + 4;
+    const std::uint32_t blockOffset = m.fromNote ? blockInNote - m.baseInNote : noteAt + blockInNote;
+    put(entries, 2);
+    for (std::uint32_t i = 0; i < entries; ++i) put(0x0100 + i, 2), put(2, 2), put(block, 4), put(blockOffset, 4);
+    put(0, 4);
+    note.append(block - 1, 'A');
+    note.push_back('\0');
+    le(2, 2);
+    le(0x010F, 2), le(2, 2), le(32, 4), le(makeAt, 4);
+    le(0x8769, 2), le(4, 2), le(1, 4), le(exifAt, 4);
+    le(0, 4);
+    le(1, 2);
+    le(0x927C, 2), le(7, 2), le(note.size(), 4), le(noteAt, 4);
+    le(0, 4);
+    const std::string make(m.make);
+    out += make + std::string(32 - make.size(), '\0');
+    return out + note;
+}
+
 inline std::string sharedBlockTiff(Choices& in) {
     const std::uint32_t entries = 1 + in.upTo(4000);
     const std::uint32_t block = 5 + in.upTo(1 << 20);

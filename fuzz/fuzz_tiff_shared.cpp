@@ -1,5 +1,6 @@
-// TIFF directories whose entries all share one data block, through the whole
-// image report: the reader, the merges, the texts and the store.
+// TIFF directories (IFD0's or a maker note's) whose entries all share one data
+// block, through the whole image report: the reader, the merges, the texts
+// and the store.
 #include <cstdint>
 
 #include "FuzzSupport.h"
@@ -9,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vesk;
     fuzz::Choices in(data, size);
-    const std::string tiff = fuzz::sharedBlockTiff(in);
+    const std::string tiff = in.byte() % 2 ? fuzz::sharedBlockMakerNoteTiff(in) : fuzz::sharedBlockTiff(in);
     auto& quiet = fuzz::quietServices();
     static auto inspector = [&] {
         auto vc = std::make_shared<ViewController>(quiet.services);

@@ -1,9 +1,11 @@
 #include "platform/image/AppleMakerNote.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
 #include "platform/PropertyList.h"
+#include "platform/image/ExivReader.h"
 #include "platform/image/TiffValue.h"
 
 namespace vesk::platform::image {
@@ -71,7 +73,15 @@ std::optional<Dictionary> readAppleMakerNote(ByteSpan note) {
     std::uint64_t listBytes = 0;
     std::string firstCut;
     std::uint64_t cuts = 0;
+    // The tags' texts share the image's budgets: 65,535 entries may all name
+    // the same megabyte of text.
+    std::uint64_t textsCut = 0, tagsLeftOut = 0, textBytes = 0, tags = 0;
     for (std::uint64_t i = 0; i < count && i < fitting; ++i) {
+        if (textBytes > kMaxImageTextBytes || tags >= kMaxImageTags) {
+            // What is left is not read at all.
+            tagsLeftOut = std::min<std::uint64_t>(count, fitting) - i;
+            break;
+        }
         const std::uint64_t entry = kIfdOffset + 2 + i * kEntrySize;
         const std::uint16_t tag = *readU16(note, entry, true);
         const std::uint16_t type = *readU16(note, entry + 2, true);
@@ -89,8 +99,9 @@ std::optional<Dictionary> readAppleMakerNote(ByteSpan note) {
         const char* known = tagName(tag);
         const std::string name = known ? known : std::to_string(tag);
         std::optional<Value> value;
-        if (type == TIFF_UNDEFINED && bytes->size() >= kBinaryPlist.size() &&
-            std::memcmp(bytes->data(), kBinaryPlist.data(), kBinaryPlist.size()) == 0) {
+        const bool isList = type == TIFF_UNDEFINED && bytes->size() >= kBinaryPlist.size() &&
+                            std::memcmp(bytes->data(), kBinaryPlist.data(), kBinaryPlist.size()) == 0;
+        if (isList) {
             listBytes += bytes->size();
             ListRead read = listBytes <= kPropertyListMaxFileBytes
                                       ? readPropertyList(asText(*bytes), budget)
@@ -101,13 +112,31 @@ std::optional<Dictionary> readAppleMakerNote(ByteSpan note) {
                 value = std::move(*read);
             else if (cuts++ == 0)
                 firstCut = name + ": " + read.error();
+        } else if (type == TIFF_ASCII && bytes->size() > kMaxTagTextBytes &&
+                   !std::memchr(bytes->data(), 0, kMaxTagTextBytes)) {
+            value = tiffValue(type, bytes->first(kMaxTagTextBytes), true, name);
+            if (std::string* s = value ? value->get<std::string>() : nullptr) {
+                *s += "<... " + sizeText(bytes->size() - kMaxTagTextBytes) + " cut>";
+                ++textsCut;
+            }
         } else {
             value = tiffValue(type, *bytes, true, name);
         }
-        if (value) out[name] = std::move(*value);
+        if (!value) continue;
+        // Property lists spend their own budget above; the rest spend the tags'.
+        if (!isList) {
+            ++tags;
+            textBytes += name.size() + describe(*value).size();
+            if (textBytes > kMaxImageTextBytes) {
+                ++tagsLeftOut;
+                continue;
+            }
+        }
+        out[name] = std::move(*value);
     }
     if (cuts > 1) firstCut += ", and " + std::to_string(cuts - 1) + " more lists";
-    if (cuts) out[kAppleMakerNoteBudgetCutsKey] = Value(std::move(firstCut));
+    addTagBudgetNotes(firstCut, textsCut, tagsLeftOut);
+    if (!firstCut.empty()) out[kAppleMakerNoteBudgetCutsKey] = Value(std::move(firstCut));
     return out;
 }
 

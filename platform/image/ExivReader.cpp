@@ -24,14 +24,27 @@
 #include "platform/image/UserComment.h"
 
 namespace vesk::platform::image {
-namespace {
 
-// "12 MB", "300 KB", "900 bytes".
 std::string sizeText(std::uint64_t bytes) {
     if (bytes >= (10u << 20)) return std::to_string(bytes >> 20) + " MB";
     if (bytes >= (10u << 10)) return std::to_string(bytes >> 10) + " KB";
     return std::to_string(bytes) + " bytes";
 }
+
+void addBudgetNote(std::string& note, std::uint64_t n, const std::string& what) {
+    if (n == 0) return;
+    if (!note.empty()) note += ", ";
+    note += std::to_string(n) + " " + what;
+}
+
+void addTagBudgetNotes(std::string& note, std::uint64_t textsCut, std::uint64_t tagsLeftOut) {
+    addBudgetNote(note, textsCut, "tag texts cut to " + sizeText(kMaxTagTextBytes));
+    addBudgetNote(note, tagsLeftOut,
+                  "tags left out past " + sizeText(kMaxImageTextBytes) + " of values or " +
+                      std::to_string(kMaxImageTags) + " tags");
+}
+
+namespace {
 
 // What the budgets left out of one image, told in one line at the end.
 struct Cuts {
@@ -41,16 +54,9 @@ struct Cuts {
 
     std::string describe() const {
         std::string out;
-        const auto add = [&](std::uint64_t n, const std::string& what) {
-            if (n == 0) return;
-            if (!out.empty()) out += ", ";
-            out += std::to_string(n) + " " + what;
-        };
-        add(textsCut, "tag texts cut to " + sizeText(kMaxTagTextBytes));
-        add(tagsLeftOut, "tags left out past " + sizeText(kMaxImageTextBytes) + " of values or " +
-                             std::to_string(kMaxImageTags) + " tags");
-        add(tiffValuesHidden, "TIFF values past " + sizeText(kMaxExivTiffValueBytes) + " not read");
-        add(jpegSegmentsLeftOut, "JPEG segments past their budget not read");
+        addTagBudgetNotes(out, textsCut, tagsLeftOut);
+        addBudgetNote(out, tiffValuesHidden, "TIFF values past " + sizeText(kMaxExivTiffValueBytes) + " not read");
+        addBudgetNote(out, jpegSegmentsLeftOut, "JPEG segments past their budget not read");
         if (jpegWalkStopped) {
             if (!out.empty()) out += ", ";
             out += "JPEG segments past the first " + std::to_string(kMaxJpegSegments) + " not read";

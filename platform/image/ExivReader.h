@@ -33,6 +33,13 @@ inline constexpr std::uint64_t kMaxExivWindowBytes = 16 << 20;
 // An Apple maker note is a few KB; it is copied only up to this.
 inline constexpr std::size_t kMaxMakerNoteBytes = 1 << 20;
 
+// "12 MB", "300 KB", "900 bytes": how the budgets' notes and cut marks size things.
+std::string sizeText(std::uint64_t bytes);
+// Appends "N what" to a budget note, after ", " when it holds something; nothing for 0.
+void addBudgetNote(std::string& note, std::uint64_t n, const std::string& what);
+// The tag budgets' part: "3 tag texts cut to 64 KB, 2 tags left out past ...".
+void addTagBudgetNotes(std::string& note, std::uint64_t textsCut, std::uint64_t tagsLeftOut);
+
 struct ExivMetadata {
     bool recognized = false;  // Exiv2 knew the file's format
     bool bigEndian = false;   // byte order of the EXIF/TIFF data

@@ -28,7 +28,8 @@ struct TiffValueCaps {
 // so the reader sees that they were cut); then, smallest first, values are
 // admitted while their sizes sum to at most `maxTotalBytes`, and the rest get
 // a count of 0. Entries are counted each time they appear, shared or not.
-// The IFD0 chain and the Exif, GPS, interoperability and sub-IFDs are
+// The IFD0 chain, the Exif, GPS, interoperability and sub-IFDs, and the maker
+// note's directories (for the makers whose notes Exiv2 reads as IFDs) are
 // walked, each once. Bytes of anything that is no TIFF stay as they are.
 TiffValueCaps capTiffValues(std::span<std::uint8_t> tiff, std::uint64_t maxTextBytes, std::uint64_t maxTotalBytes);
 

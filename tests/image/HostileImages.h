@@ -48,6 +48,50 @@ inline std::string sharedBlockTiff(unsigned tags, std::uint32_t blockBytes, bool
     return b;
 }
 
+// A little-endian TIFF whose Exif IFD holds one maker note, made by
+// `note(at)` for the note's offset `at` in the file (offsets in the note may
+// count from the TIFF header), after a Make of `make` (at most 15 bytes).
+template <typename Note>
+inline std::string makerNoteTiff(const std::string& make, Note note) {
+    constexpr std::uint32_t exifAt = 8 + 2 + 2 * 12 + 4, makeAt = exifAt + 2 + 12 + 4, noteAt = makeAt + 16;
+    const std::string body = note(noteAt);
+    std::string b = "II*";
+    b += '\0';
+    le32(b, 8);
+    le16(b, 2);
+    le16(b, 0x010F), le16(b, 2), le32(b, 16), le32(b, makeAt);  // Make
+    le16(b, 0x8769), le16(b, 4), le32(b, 1), le32(b, exifAt);   // ExifTag
+    le32(b, 0);
+    le16(b, 1);
+    le16(b, 0x927C), le16(b, 7), le32(b, static_cast<std::uint32_t>(body.size())), le32(b, noteAt);  // MakerNote
+    le32(b, 0);
+    b += make.substr(0, 15) + std::string(16 - std::min<std::size_t>(make.size(), 15), '\0');
+    return b + body;
+}
+
+// A Canon note (an IFD counting from the TIFF header) of `tags` texts all
+// naming one block of `blockBytes`, zeros left for the caller when sparse.
+inline std::string sharedBlockCanonTiff(unsigned tags, std::uint32_t blockBytes) {
+    return makerNoteTiff("Canon", [&](std::uint32_t at) {
+        std::string n;
+        le16(n, static_cast<std::uint16_t>(tags));
+        for (unsigned i = 0; i < tags; ++i) le16(n, static_cast<std::uint16_t>(0x100 + i)), le16(n, 2), le32(n, blockBytes), le32(n, at + 2 + 12 * tags + 4);
+        le32(n, 0);
+        return n;
+    });
+}
+
+// An Apple note (a big-endian IFD counting from the note) of `tags` texts all
+// naming one block of `blockBytes` 'A's.
+inline std::string sharedBlockAppleTiff(unsigned tags, std::uint32_t blockBytes) {
+    return makerNoteTiff("Apple", [&](std::uint32_t) {
+        std::string n("Apple iOS\0\0\1MM", 14);
+        be16(n, static_cast<std::uint16_t>(tags));
+        for (unsigned i = 0; i < tags; ++i) be16(n, static_cast<std::uint16_t>(0x100 + i)), be16(n, 2), be32(n, blockBytes), be32(n, 14 + 2 + 12 * tags);
+        return n + std::string(blockBytes, 'A');
+    });
+}
+
 inline std::string jpegSegment(std::uint8_t marker, const std::string& payload) {
     std::string s{char(0xFF), char(marker)};
     be16(s, static_cast<std::uint16_t>(payload.size() + 2));
