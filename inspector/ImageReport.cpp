@@ -31,7 +31,7 @@ platform::Dictionary mergeSubDictionaries(const platform::Dictionary* properties
 // The comment's round trip through usercomment.xml: the text written as it
 // is, read back as a property list. Nothing when the file could not be written.
 std::optional<std::string> commentRoundTrip(const platform::Value& comment, const std::string& folder,
-                                            std::vector<std::string>& log) {
+                                            std::vector<std::string>& log, std::size_t& textLeft) {
     // A comment that is not text is written as its Dictionary text.
     const auto* text = comment.get<std::string>();
     const std::string bytes = text ? *text : platform::describe(comment);
@@ -47,7 +47,8 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
     else if (*d)
         read = platform::Value(std::move(**d));
     bool cut = false;
-    std::string readText = read ? platform::describe(*read, cut) : platform::describe(read);
+    std::string readText = read ? platform::describe(*read, cut, textLeft) : platform::describe(read);
+    textLeft -= std::min(textLeft, readText.size());
     log.push_back(platform::formatLog("uc = %@", {readText}));
     if (cut) log.push_back(platform::formatLog("budget cut %@: text over 1 MB", {"User comment"}));
     return readText;
@@ -86,11 +87,15 @@ ImageReport buildImageReport(std::optional<platform::Dictionary> properties, con
     }
     // Every lookup below reads the one copy the report owns.
     const platform::Dictionary* info = infoValue ? infoValue->get<platform::Dictionary>() : nullptr;
-    // A field's text stops at 1 MB; each cut one is named in one log line.
+    // The six texts together stop at 1 MB, each taking what the ones before
+    // it left (a real photo's report is a few KB); each cut one is named in
+    // one log line.
     std::vector<std::string> cut;
-    const auto render = [&cut](const platform::Value& value, std::size_t field) {
+    std::size_t textLeft = platform::kMaxRenderedBytes;
+    const auto render = [&cut, &textLeft](const platform::Value& value, std::size_t field) {
         bool wasCut = false;
-        std::string text = platform::describe(value, wasCut);
+        std::string text = platform::describe(value, wasCut, textLeft);
+        textLeft -= std::min(textLeft, text.size());
         if (wasCut) cut.emplace_back(kInfoFields[field].label);
         return text;
     };
@@ -104,7 +109,7 @@ ImageReport buildImageReport(std::optional<platform::Dictionary> properties, con
 
     if (const auto* exif = subDictionary(info, platform::kImagePropertyExifDictionary))
         if (auto it = exif->find("UserComment"); it != exif->end())
-            fields[2] = commentRoundTrip(it->second, commentFolder, report.logLines);
+            fields[2] = commentRoundTrip(it->second, commentFolder, report.logLines, textLeft);
 
     if (const auto* jfif = subDictionary(info, platform::kImagePropertyJFIFDictionary))
         fields[3] = render(platform::Value(*jfif), 3);

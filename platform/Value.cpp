@@ -293,9 +293,11 @@ std::string describe(const Value& value) {
     return describe(value, cut);
 }
 
-std::string describe(const Value& value, bool& cut) {
+std::string describe(const Value& value, bool& cut) { return describe(value, cut, kMaxRenderedBytes); }
+
+std::string describe(const Value& value, bool& cut, std::size_t limit) {
     std::string out;
-    RenderBudget budget;
+    RenderBudget budget{std::min(limit, kMaxRenderedBytes)};
     render(out, value, 0, budget);
     cut = budget.cut;
     return out;

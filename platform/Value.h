@@ -69,6 +69,9 @@ inline constexpr std::size_t kMaxRenderedBytes = 1 << 20;
 std::string describe(const Value& value);
 // The same, and whether the text was cut.
 std::string describe(const Value& value, bool& cut);
+// The same within `limit` bytes (at most kMaxRenderedBytes): for texts that
+// share one budget.
+std::string describe(const Value& value, bool& cut, std::size_t limit);
 // A missing value describes as "(null)".
 std::string describe(const std::optional<Value>& value);
 std::string describe(const Value* value);

@@ -263,3 +263,21 @@ TEST(RenderBudget, TextAndJsonStopAtOneMegabyteAndSaySo) {
     EXPECT_EQ(describe(Value(Array{Value("small")}), cut), "(\n    small\n)");
     EXPECT_FALSE(cut);
 }
+
+// The six fields share the 1 MB: a maker note that fills the first field
+// leaves the merged maker field (the same values again) only the rest.
+TEST(RenderBudget, TheSixFieldsTogetherStopAtOneMegabyte) {
+    ScratchDir dir;
+    Dictionary apple;
+    for (int i = 0; i < 100'000; ++i) apple.emplace("key" + std::to_string(i), Value("value"));
+    Dictionary props{{kImagePropertyMakerAppleDictionary, Value(std::move(apple))},
+                     {kImagePropertyExifDictionary, Value(Dictionary{{"UserComment", Value("<plist/>")}})}};
+    const ImageReport report = buildImageReport(std::move(props), dir.path().string());
+    std::size_t total = 0;
+    for (const auto& field : report.fields) total += field ? field->size() : 0;
+    EXPECT_LT(total, kMaxRenderedBytes + 4096);
+    ASSERT_TRUE(report.fields[5]);
+    EXPECT_NE(report.fields[5]->find("<... cut at 1 MB>"), std::string::npos);
+    EXPECT_NE(report.logLines.back().find("budget cut Properties, EXIF, Maker notes: text over 1 MB"), std::string::npos)
+        << report.logLines.back();
+}
