@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -324,10 +325,10 @@ private:
 
     // Enters `path` unless it is one of the folders above it (a link back).
     bool enter(std::vector<Folder>& stack, const std::string& path, const struct stat& st) {
-        for (const auto& f : stack) {
-            if (f.dev == st.st_dev && f.ino == st.st_ino)
-                return problem(path, "symbolic link back into a folder above it, not followed", false);
-        }
+        const auto same = [&](dev_t dev, ino_t ino) { return dev == st.st_dev && ino == st.st_ino; };
+        if (std::any_of(stack.begin(), stack.end(), [&](const Folder& f) { return same(f.dev, f.ino); }) ||
+            std::any_of(above_.begin(), above_.end(), [&](const auto& id) { return same(id.first, id.second); }))
+            return problem(path, "symbolic link back into a folder above it, not followed", false);
         auto names = list(path);
         if (!names) return problem(path, std::string(std::strerror(errno)) + " (folder not walked)", true);
         stack.push_back({path, std::move(*names), 0, st.st_dev, st.st_ino});
@@ -343,7 +344,24 @@ private:
         return types_.conformsTo(*type, "public.image") || types_.conformsTo(*type, "com.apple.mach-o-dylib");
     }
 
+    // The folders above the root: a link to one of them would lead back
+    // into the root, and walk files never asked for on the way.
+    void findFoldersAbove(const std::string& root) {
+        above_.clear();
+        char* real = ::realpath(root.c_str(), nullptr);
+        if (!real) return;
+        std::string path = real;
+        std::free(real);
+        while (path.size() > 1) {
+            path = pf::deletingLastPathComponent(path);
+            struct stat st{};
+            if (path.empty() || ::stat(path.c_str(), &st) != 0) break;
+            above_.emplace_back(st.st_dev, st.st_ino);
+        }
+    }
+
     bool walk(const std::string& root, const struct stat& rootStat) {
+        findFoldersAbove(root);
         std::vector<Folder> stack;
         if (!enter(stack, root, rootStat)) return false;
         while (!stack.empty()) {
@@ -375,6 +393,7 @@ private:
     const pf::TypeService& types_;
     bool recursive_, hidden_;
     Emit emit_;
+    std::vector<std::pair<dev_t, ino_t>> above_;
 };
 
 using Clock = std::chrono::steady_clock;
