@@ -4,8 +4,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "platform/Utf8.h"
@@ -324,11 +326,23 @@ std::string jsonString(const std::string& text) {
     out.reserve(valid.size() + 2);
     out += '"';
     std::size_t run = 0;  // start of the bytes that need no escape
-    for (std::size_t i = 0; i < valid.size(); ++i) {
-        const auto c = static_cast<unsigned char>(valid[i]);
+    for (std::size_t i = 0; i < valid.size();) {
+        // Eight bytes at a time while none is a control, a quote or a backslash.
+        constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+        std::uint64_t w;
+        if (valid.size() - i >= sizeof w) {
+            std::memcpy(&w, valid.data() + i, sizeof w);
+            const auto zeroByte = [&](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+            const std::uint64_t control = (w - 0x20 * kOnes) & ~w & kHigh;  // a byte below 0x20
+            if ((control | zeroByte(w ^ ('"' * kOnes)) | zeroByte(w ^ ('\\' * kOnes))) == 0) {
+                i += sizeof w;
+                continue;
+            }
+        }
+        const auto c = static_cast<unsigned char>(valid[i++]);
         if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(valid, run, i - run);
-        run = i + 1;
+        out.append(valid, run, i - 1 - run);
+        run = i;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
