@@ -174,7 +174,10 @@ std::string jsonPath(const std::string& given) {
 }
 
 std::string jsonReport(const std::string& given, const std::map<std::string, std::string>& store) {
-    std::string out = "{" + jsonPath(given) + ", \"store\": {";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "{" + text at -O3.
+    std::string out = "{";
+    out += jsonPath(given);
+    out += ", \"store\": {";
     bool first = true;
     for (const char* key : kReportKeys) {
         auto it = store.find(key);
@@ -191,7 +194,10 @@ std::string propertiesReport(const std::string& given, const std::string& path, 
     const auto props = readImageProperties(path, log);
     std::optional<pf::Value> value;
     if (props) value = pf::Value(*props);
-    return "{" + jsonPath(given) + ", \"properties\": " + pf::toJson(value ? &*value : nullptr) + "}\n";
+    std::string out = "{";
+    out += jsonPath(given);
+    out += ", \"properties\": " + pf::toJson(value ? &*value : nullptr) + "}\n";
+    return out;
 }
 
 // A folder kind the type service names a bundle (.bundle, .app, .framework,
