@@ -1,21 +1,27 @@
 // vesk-info: the inspector driven from a terminal. Each PATH goes through the
 // same file-add event, routing and reports as a file dropped on the window;
 // what the info store then holds is printed.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
-#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppDelegate.h"
@@ -45,24 +51,30 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 const char* kUsage =
-    "Usage: vesk-info [--json | --properties] [--verbose] PATH...\n"
+    "Usage: vesk-info [--json | --properties] [-r] [--hidden] [--progress] [--verbose] PATH...\n"
     "Shows what Vesk shows for each file: image metadata, the CPU architectures\n"
     "of a bundle's executable, or the file tool's description of a library.\n"
     "\n"
-    "  --json        one JSON object per path: {\"path\": ..., \"store\": {key: text}}\n"
-    "  --properties  one JSON object per path: {\"path\": ..., \"properties\": dictionary or null}\n"
-    "  --verbose     write the diagnostic log to standard error\n"
-    "  --help        show this text\n"
-    "  --version     show the version\n"
+    "  --json           one JSON object per path: {\"path\": ..., \"store\": {key: text}}\n"
+    "  --properties     one JSON object per path: {\"path\": ..., \"properties\": dictionary or null}\n"
+    "  -r, --recursive  walk folders: every image, library and bundle in them, sorted per folder\n"
+    "  --hidden         with -r, also enter hidden folders and take hidden files\n"
+    "  --progress       show the progress line also when standard error is no terminal\n"
+    "  --verbose        write the diagnostic log to standard error\n"
+    "  --help           show this text\n"
+    "  --version        show the version\n"
     "\n"
-    "In the text form, control characters from files and names are shown escaped\n"
-    "(\\e, \\x07, \\u0085, \\xff); JSON carries them as JSON escapes.\n"
+    "\"path\" is the path as given (or as found under a given folder); a name that\n"
+    "is not UTF-8 also gets its exact bytes, base64, in \"pathBytes\". In the text\n"
+    "form, control characters from files and names are shown escaped (\\e, \\x07,\n"
+    "\\u0085, \\xff); JSON carries them as JSON escapes.\n"
     "\n"
     "Exit status: 0 when every PATH was inspected and the output written; 1 when a\n"
     "PATH does not exist, the image or library report cannot read it as a regular\n"
-    "file (a folder not named .bundle, a pipe, a socket, a device, no permission;\n"
-    "its report is still printed), or standard output cannot be written; 2 on a\n"
-    "usage error.\n";
+    "file (a folder without -r, a pipe, a socket, a device, no permission; its\n"
+    "report is still printed), a folder could not be walked, or standard output\n"
+    "cannot be written; 2 on a usage error. A symbolic link back into the walk is\n"
+    "said once and skipped; it does not change the status.\n";
 
 // Text from files and their names reaches a terminal: nothing in it may
 // drive the terminal.
@@ -139,8 +151,33 @@ std::string textReport(const std::string& path, const std::map<std::string, std:
     return out;
 }
 
-std::string jsonReport(const std::string& path, const std::map<std::string, std::string>& store) {
-    std::string out = "{\"path\": " + pf::jsonString(path) + ", \"store\": {";
+std::string base64(const std::string& bytes) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < 3; ++k)
+            v = (v << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
+    }
+    return out;
+}
+
+// The path as given; a name that is not UTF-8 prints with U+FFFD in "path",
+// so its exact bytes follow, or two different files could print alike.
+std::string jsonPath(const std::string& given) {
+    std::string out = "\"path\": " + pf::jsonString(given);
+    if (!pf::utf8::isValid(given)) out += ", \"pathBytes\": \"" + base64(given) + "\"";
+    return out;
+}
+
+std::string jsonReport(const std::string& given, const std::map<std::string, std::string>& store) {
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "{" + text at -O3.
+    std::string out = "{";
+    out += jsonPath(given);
+    out += ", \"store\": {";
     bool first = true;
     for (const char* key : kReportKeys) {
         auto it = store.find(key);
@@ -153,12 +190,21 @@ std::string jsonReport(const std::string& path, const std::map<std::string, std:
     return out;
 }
 
-std::string propertiesReport(const std::string& path, const pf::Log& log) {
+std::string propertiesReport(const std::string& given, const std::string& path, const pf::Log& log) {
     const auto props = readImageProperties(path, log);
     std::optional<pf::Value> value;
     if (props) value = pf::Value(*props);
-    return "{\"path\": " + pf::jsonString(path) + ", \"properties\": " + pf::toJson(value ? &*value : nullptr) +
-           "}\n";
+    std::string out = "{";
+    out += jsonPath(given);
+    out += ", \"properties\": " + pf::toJson(value ? &*value : nullptr) + "}\n";
+    return out;
+}
+
+// A folder kind the type service names a bundle (.bundle, .app, .framework,
+// .plugin) is one thing to inspect, never a folder to walk into.
+bool isBundleFolder(const std::string& path, const pf::TypeService& types) {
+    const auto type = types.typeOfFile(path);
+    return type && types.conformsTo(*type, pf::kUTTypeBundle);
 }
 
 // One inspector with its own store, events and main queue. Reports of
@@ -186,18 +232,20 @@ public:
         Result r;
         if (!routedToBundle(path)) {
             if (auto reason = unreadableReason(path)) {
+                // A plain folder is walked with -r; a bundle kind never is.
+                if (S_ISDIR(st.st_mode) && !isBundleFolder(path, services_.types)) *reason += " (-r walks folders)";
                 r.err = "vesk-info: " + shown(given) + ": " + *reason + "\n";
                 r.failed = true;
             }
         }
         if (mode == Mode::Properties) {
-            r.out = propertiesReport(path, services_.log);
+            r.out = propertiesReport(given, path, services_.log);
             return r;
         }
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
         const auto snapshot = store_->snapshot();
-        r.out = mode == Mode::Json ? jsonReport(path, snapshot) : textReport(path, snapshot);
+        r.out = mode == Mode::Json ? jsonReport(given, snapshot) : textReport(path, snapshot);
         return r;
     }
 
@@ -212,57 +260,350 @@ private:
     std::shared_ptr<ViewController> inspector_;
 };
 
-// Inspects every path, on up to `workers` threads, and writes the results in
-// the order of the paths as soon as each one's turn has come.
-int inspectAll(const std::vector<std::string>& paths, Mode mode, unsigned workers, const pf::TypeService& types,
-               const pf::Log& log) {
-    std::vector<std::optional<Session::Result>> results(paths.size());
-    std::mutex mutex;
-    std::condition_variable ready;
-    std::atomic<std::size_t> next{0};
+// One entry of the stream: a path to inspect, or a problem the walk met,
+// said in its place among the reports.
+struct Item {
+    std::string path;
+    std::string problem;  // set: no path, this line goes to standard error
+    bool failed = false;  // the problem makes the exit status 1
+};
 
-    auto work = [&] {
-        Session session(types, log);
-        for (std::size_t i; (i = next++) < paths.size();) {
-            auto r = session.inspect(paths[i], mode);
-            std::lock_guard lock(mutex);
-            results[i] = std::move(r);
-            ready.notify_all();
+// Yields the paths to inspect in order. Without -r, the arguments as given;
+// with -r, a folder argument stands for the files Vesk reads under it,
+// depth first, each folder's names sorted bytewise. Only the names of the
+// folders on the way down are held, never the whole tree.
+class Walker {
+public:
+    using Emit = std::function<bool(Item)>;  // false: stop, nobody reads on
+    Walker(const pf::TypeService& types, bool recursive, bool hidden, Emit emit)
+        : types_(types), recursive_(recursive), hidden_(hidden), emit_(std::move(emit)) {}
+
+    bool run(const std::vector<std::string>& args) {
+        for (const auto& arg : args) {
+            struct stat st{};
+            if (recursive_ && ::stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !isBundleFolder(arg, types_)) {
+                if (!walk(arg, st)) return false;
+            } else if (!emit_({arg, "", false})) {
+                return false;
+            }
         }
+        return true;
+    }
+
+private:
+    struct Folder {
+        std::string path;
+        std::vector<std::string> names;
+        std::size_t next = 0;
+        dev_t dev;
+        ino_t ino;
     };
-    std::vector<std::thread> threads;
-    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
 
-    int status = 0;
-    Output out;
-    if (workers <= 1) work();
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        Session::Result r;
-        {
-            std::unique_lock lock(mutex);
-            ready.wait(lock, [&] { return results[i].has_value(); });
-            r = std::move(*results[i]);
-            results[i].reset();
+    static std::string join(const std::string& folder, const std::string& name) {
+        return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+    }
+
+    bool problem(const std::string& path, const std::string& what, bool failed) {
+        return emit_({"", "vesk-info: " + shown(path) + ": " + what + "\n", failed});
+    }
+
+    // The folder's names, sorted; nothing when it cannot be read.
+    std::optional<std::vector<std::string>> list(const std::string& path) {
+        DIR* dir = ::opendir(path.c_str());
+        if (!dir) return std::nullopt;
+        std::vector<std::string> names;
+        errno = 0;
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (!hidden_ && name[0] == '.') continue;
+            names.push_back(name);
         }
-        if (r.failed) status = kExitFailure;
-        if (!out.write(r.out)) break;
-        if (!r.err.empty()) {
-            // The message follows its report, also when both go to one terminal.
-            if (!out.flush()) break;
-            std::fwrite(r.err.data(), 1, r.err.size(), stderr);
+        const int err = errno;
+        ::closedir(dir);
+        if (err != 0) {
+            errno = err;
+            return std::nullopt;
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Enters `path` unless it is one of the folders above it (a link back).
+    bool enter(std::vector<Folder>& stack, const std::string& path, const struct stat& st) {
+        const auto same = [&](dev_t dev, ino_t ino) { return dev == st.st_dev && ino == st.st_ino; };
+        if (std::any_of(stack.begin(), stack.end(), [&](const Folder& f) { return same(f.dev, f.ino); }) ||
+            std::any_of(above_.begin(), above_.end(), [&](const auto& id) { return same(id.first, id.second); }))
+            return problem(path, "symbolic link back into a folder above it, not followed", false);
+        auto names = list(path);
+        if (!names) return problem(path, std::string(std::strerror(errno)) + " (folder not walked)", true);
+        stack.push_back({path, std::move(*names), 0, st.st_dev, st.st_ino});
+        return true;
+    }
+
+    // Images of every kind the type service knows and Mach-O libraries, by
+    // name or by first bytes; bundle folders as themselves. A file the type
+    // service cannot open is still handed on, so its report says why.
+    bool wanted(const std::string& path) {
+        const auto type = types_.typeOfFile(path);
+        if (!type) return true;
+        return types_.conformsTo(*type, "public.image") || types_.conformsTo(*type, "com.apple.mach-o-dylib");
+    }
+
+    // The folders above the root: a link to one of them would lead back
+    // into the root, and walk files never asked for on the way.
+    void findFoldersAbove(const std::string& root) {
+        above_.clear();
+        char* real = ::realpath(root.c_str(), nullptr);
+        if (!real) return;
+        std::string path = real;
+        std::free(real);
+        while (path.size() > 1) {
+            path = pf::deletingLastPathComponent(path);
+            struct stat st{};
+            if (path.empty() || ::stat(path.c_str(), &st) != 0) break;
+            above_.emplace_back(st.st_dev, st.st_ino);
         }
     }
-    // Nobody will read the rest: the workers take no further path.
-    if (out.failed()) next = paths.size();
-    for (auto& t : threads) t.join();
-    return out.finish(status);
+
+    bool walk(const std::string& root, const struct stat& rootStat) {
+        findFoldersAbove(root);
+        std::vector<Folder> stack;
+        if (!enter(stack, root, rootStat)) return false;
+        while (!stack.empty()) {
+            Folder& top = stack.back();
+            if (top.next == top.names.size()) {
+                stack.pop_back();
+                continue;
+            }
+            const std::string path = join(top.path, top.names[top.next++]);
+            struct stat st{};
+            if (::stat(path.c_str(), &st) != 0) {
+                // A link that leads nowhere is no file; a link loop is said.
+                if (errno == ELOOP && !problem(path, std::strerror(ELOOP), false)) return false;
+                continue;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                if (isBundleFolder(path, types_)) {
+                    if (!emit_({path, "", false})) return false;
+                } else if (!enter(stack, path, st)) {
+                    return false;
+                }
+            } else if (S_ISREG(st.st_mode) && wanted(path)) {
+                if (!emit_({path, "", false})) return false;
+            }
+        }
+        return true;
+    }
+
+    const pf::TypeService& types_;
+    bool recursive_, hidden_;
+    Emit emit_;
+    std::vector<std::pair<dev_t, ino_t>> above_;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// The self-updating progress line on standard error: after a second, at most
+// five times a second on a terminal (once a second otherwise). Carriage
+// return and padding only, no terminal escapes; wiped before anything else is
+// written to the same terminal.
+class Progress {
+public:
+    explicit Progress(bool enabled) : enabled_(enabled), tty_(::isatty(STDERR_FILENO) == 1) {}
+
+    void update(std::size_t done, std::size_t found, bool allFound) {
+        if (!enabled_) return;
+        const auto now = Clock::now();
+        if (now - start_ < std::chrono::seconds(1)) return;
+        if (drawn_ && now - last_ < (tty_ ? std::chrono::milliseconds(200) : std::chrono::seconds(1))) return;
+        last_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = done / seconds;
+        char line[160];
+        if (allFound) {
+            const double left = rate > 0 ? (found - done) / rate : 0;
+            const long s = static_cast<long>(left + 0.5);
+            std::snprintf(line, sizeof line, "vesk-info: %zu/%zu files, %.0f files/s, %ld:%02ld left", done, found,
+                          rate, s / 60, s % 60);
+        } else {
+            std::snprintf(line, sizeof line, "vesk-info: %zu files, %zu found so far, %.0f files/s", done, found, rate);
+        }
+        std::string text = std::string("\r") + line;
+        const std::size_t width = std::strlen(line);
+        if (width < width_) text.append(width_ - width, ' ');
+        width_ = width;
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+    // Before other text reaches the terminal the line is on.
+    void wipe() {
+        if (!drawn_) return;
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+        std::fflush(stderr);
+        drawn_ = false;
+        width_ = 0;
+    }
+    bool enabled() const { return enabled_; }
+
+private:
+    bool enabled_, tty_;
+    bool drawn_ = false;
+    std::size_t width_ = 0;
+    Clock::time_point start_ = Clock::now(), last_{};
+};
+
+// The walk feeds a bounded queue, workers take from it, and results are
+// printed in input order through a bounded reorder window: memory stays the
+// same for 100 files or 100,000.
+class Pipeline {
+public:
+    static constexpr std::size_t kQueue = 256;
+    static constexpr std::size_t kWindow = 256;
+
+    Pipeline(Mode mode, unsigned workers, const pf::TypeService& types, const pf::Log& log, Progress& progress)
+        : mode_(mode), workers_(std::max(1u, workers)), types_(types), log_(log), progress_(progress),
+          window_(kWindow) {}
+
+    int run(const std::function<bool(const Walker::Emit&)>& produce) {
+        std::thread producer([&] {
+            produce([this](Item item) { return push(std::move(item)); });
+            std::lock_guard lock(mutex_);
+            allFound_ = true;
+            changed_.notify_all();
+        });
+        std::vector<std::thread> threads;
+        for (unsigned w = 0; w < workers_; ++w) threads.emplace_back([this] { work(); });
+        const int status = print();
+        {
+            // Nobody will read the rest: the walk and the workers stop.
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+            changed_.notify_all();
+        }
+        producer.join();
+        for (auto& t : threads) t.join();
+        return status;
+    }
+
+private:
+    bool push(Item item) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || queue_.size() < kQueue; });
+        if (stop_) return false;
+        if (item.problem.empty()) ++found_;
+        queue_.emplace_back(produced_++, std::move(item));
+        changed_.notify_all();
+        return true;
+    }
+
+    void work() {
+        Session session(types_, log_);
+        for (;;) {
+            std::unique_lock lock(mutex_);
+            // An item is taken only when its result has room in the window.
+            changed_.wait(lock, [&] {
+                return stop_ || (!queue_.empty() && queue_.front().first < printed_ + kWindow) ||
+                       (queue_.empty() && allFound_);
+            });
+            if (stop_ || queue_.empty()) return;
+            auto [index, item] = std::move(queue_.front());
+            queue_.pop_front();
+            changed_.notify_all();
+            lock.unlock();
+            const bool isFile = item.problem.empty();
+            Session::Result r =
+                isFile ? session.inspect(item.path, mode_) : Session::Result{"", std::move(item.problem), item.failed};
+            lock.lock();
+            window_[index % kWindow] = Slot{std::move(r), isFile};
+            changed_.notify_all();
+        }
+    }
+
+    int print() {
+        int status = 0;
+        Output out;
+        const bool stdoutTty = ::isatty(STDOUT_FILENO) == 1;
+        for (;;) {
+            std::optional<Slot> slot;
+            std::size_t done = 0, found = 0;
+            bool allFound = false;
+            {
+                std::unique_lock lock(mutex_);
+                auto& next = window_[printed_ % kWindow];
+                changed_.wait_for(lock, std::chrono::milliseconds(200),
+                                  [&] { return next.has_value() || (allFound_ && printed_ == produced_); });
+                if (next) {
+                    slot = std::move(next);
+                    next.reset();
+                    ++printed_;
+                    if (slot->isFile) ++done_;
+                    changed_.notify_all();
+                } else if (allFound_ && printed_ == produced_) {
+                    break;
+                }
+                done = done_;
+                found = found_;
+                allFound = allFound_;
+            }
+            if (slot) {
+                Session::Result& r = slot->result;
+                if (r.failed) status = kExitFailure;
+                if (!r.out.empty()) {
+                    if (stdoutTty) progress_.wipe();
+                    if (!out.write(r.out)) break;
+                }
+                if (!r.err.empty()) {
+                    // The message follows its report, also when both go to one terminal.
+                    if (!out.flush()) break;
+                    progress_.wipe();
+                    std::fwrite(r.err.data(), 1, r.err.size(), stderr);
+                }
+            }
+            progress_.update(done, found, allFound);
+        }
+        progress_.wipe();
+        return out.finish(status);
+    }
+
+    struct Slot {
+        Session::Result result;
+        bool isFile;
+    };
+
+    const Mode mode_;
+    const unsigned workers_;
+    const pf::TypeService& types_;
+    const pf::Log& log_;
+    Progress& progress_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<std::size_t, Item>> queue_;
+    std::vector<std::optional<Slot>> window_;
+    std::size_t produced_ = 0, found_ = 0, printed_ = 0, done_ = 0;
+    bool allFound_ = false, stop_ = false;
+};
+
+// One path, no folder to walk: inspected on this thread, no other started.
+int inspectOne(const std::string& given, Mode mode, const pf::TypeService& types, const pf::Log& log) {
+    Session session(types, log);
+    const auto r = session.inspect(given, mode);
+    Output out;
+    if (!out.write(r.out)) return kExitFailure;
+    if (!r.err.empty()) {
+        if (!out.flush()) return kExitFailure;
+        std::fwrite(r.err.data(), 1, r.err.size(), stderr);
+    }
+    return out.finish(r.failed ? kExitFailure : 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Mode mode = Mode::Text;
-    bool verbose = false;
+    bool verbose = false, recursive = false, hidden = false, forceProgress = false;
     std::vector<std::string> paths;
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
@@ -283,6 +624,12 @@ int main(int argc, char** argv) {
             mode = Mode::Properties;
         } else if (!endOfOptions && arg == "--verbose") {
             verbose = true;
+        } else if (!endOfOptions && (arg == "-r" || arg == "--recursive")) {
+            recursive = true;
+        } else if (!endOfOptions && arg == "--hidden") {
+            hidden = true;
+        } else if (!endOfOptions && arg == "--progress") {
+            forceProgress = true;
         } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
             std::fprintf(stderr, "vesk-info: unknown option %s\n%s", shown(arg).c_str(), kUsage);
             return kExitUsage;
@@ -299,8 +646,17 @@ int main(int argc, char** argv) {
     ShownStderrLogSink loud;
     const pf::Log log(verbose ? static_cast<pf::LogSink&>(loud) : quiet);
     const pf::FileTypeService types;
-    // Two or more files: one worker per core (the first on this thread).
+    if (paths.size() == 1 && !recursive) return inspectOne(paths[0], mode, types, log);
+
+    // One worker per core; this thread prints, the walk has its own.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(paths.size(), cores + 1));
-    return inspectAll(paths, mode, paths.size() > 1 ? workers : 1, types, log);
+    const unsigned workers =
+        recursive ? cores : static_cast<unsigned>(std::min<std::size_t>(paths.size(), cores));
+    // The diagnostic log shares standard error: no progress line across it.
+    Progress progress(!verbose && (forceProgress || ::isatty(STDERR_FILENO) == 1));
+    Pipeline pipeline(mode, workers, types, log, progress);
+    return pipeline.run([&](const Walker::Emit& emit) {
+        Walker walker(types, recursive, hidden, emit);
+        return walker.run(paths);
+    });
 }

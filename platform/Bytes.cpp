@@ -76,16 +76,16 @@ FileBytes::FileBytes(int fd) : fd_(fd) {
 bool FileBytes::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
     const std::size_t length = out.size();
     if (offset > size_ || size_ - offset < length) return false;
-    const auto inBlock = [&] { return offset >= blockOffset_ && offset - blockOffset_ + length <= block_.size(); };
+    const auto inBlock = [&] { return offset >= blockOffset_ && offset - blockOffset_ + length <= blockSize_; };
     if (!inBlock() && length <= kBlockSize) {
         // The block starts at the read, since headers are walked forwards.
-        block_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size_ - offset)));
+        if (!block_) block_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
         blockOffset_ = offset;
-        const std::size_t got = readAt(fd_, block_.data(), block_.size(), offset);
-        block_.resize(got);
+        blockSize_ = readAt(fd_, block_.get(), static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size_ - offset)),
+                            offset);
     }
     if (inBlock()) {
-        if (length != 0) std::memcpy(out.data(), block_.data() + (offset - blockOffset_), length);
+        if (length != 0) std::memcpy(out.data(), block_.get() + (offset - blockOffset_), length);
         return true;
     }
     return readAt(fd_, out.data(), length, offset) == length;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -64,7 +65,10 @@ public:
 private:
     int fd_;
     std::uint64_t size_ = 0;
-    mutable std::vector<std::uint8_t> block_;
+    // Left uninitialised until read into: zeroing 64 KB for every file opened
+    // cost more than the header walk that fills it.
+    mutable std::unique_ptr<std::uint8_t[]> block_;
+    mutable std::size_t blockSize_ = 0;
     mutable std::uint64_t blockOffset_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/Utf8.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace vesk::platform::utf8 {
 namespace {
@@ -38,11 +39,22 @@ std::size_t sequenceAt(std::string_view s, std::size_t i, std::uint32_t* codePoi
     return len;
 }
 
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
 }  // namespace
 
 bool isValid(std::string_view bytes) {
     std::uint32_t cp;
     for (std::size_t i = 0; i < bytes.size();) {
+        // Reports are nearly all ASCII: eight bytes at a time while they are.
+        std::uint64_t word;
+        if (bytes.size() - i >= sizeof word) {
+            std::memcpy(&word, bytes.data() + i, sizeof word);
+            if ((word & kHighBits) == 0) {
+                i += sizeof word;
+                continue;
+            }
+        }
         const std::size_t n = sequenceAt(bytes, i, &cp);
         if (n == 0) return false;
         i += n;

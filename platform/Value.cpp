@@ -1,11 +1,15 @@
 #include "platform/Value.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "platform/Utf8.h"
@@ -13,35 +17,49 @@
 namespace vesk::platform {
 namespace {
 
-std::string shortestReal(double d) {
-    if (std::isnan(d)) return "nan";
-    if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
-    // The shortest text that reads back to the same value, fixed or
-    // scientific, whichever is shorter: 10 stays "10", not "1e+01".
-    char buf[64];
-    const auto result = std::to_chars(buf, buf + sizeof buf, d);
-    return std::string(buf, result.ptr);
+void appendReal(std::string& out, double d) {
+    if (std::isnan(d)) {
+        out += "nan";
+    } else if (std::isinf(d)) {
+        out += d < 0 ? "-inf" : "inf";
+    } else {
+        // The shortest text that reads back to the same value, fixed or
+        // scientific, whichever is shorter: 10 stays "10", not "1e+01".
+        char buf[64];
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, d).ptr);
+    }
 }
 
-bool looksLikeNumber(const std::string& s) {
-    bool digit = false;
-    for (char c : s) {
-        if (c >= '0' && c <= '9')
-            digit = true;
-        else if (c != '.')
-            return false;
-    }
-    return digit;
+std::string shortestReal(double d) {
+    std::string out;
+    appendReal(out, d);
+    return out;
 }
+
+// Which bytes may stand in a bare word: 1 for the digits and '.', which
+// alone would read as a number, 2 for the others.
+constexpr auto kBareBytes = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 'a'; c <= 'z'; ++c) t[c] = 2;
+    for (int c = 'A'; c <= 'Z'; ++c) t[c] = 2;
+    for (int c = '0'; c <= '9'; ++c) t[c] = 1;
+    t['.'] = 1;
+    t['_'] = t['/'] = 2;
+    return t;
+}();
 
 bool isBare(const std::string& s) {
-    if (s.empty() || looksLikeNumber(s)) return false;
+    if (s.empty()) return false;
+    // Bare when every byte may stand so and the whole does not look like a
+    // number (digits and dots only, at least one digit).
+    bool numberLike = true, digit = false;
     for (unsigned char c : s) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  c == '_' || c == '.' || c == '/';
-        if (!ok) return false;
+        const std::uint8_t kind = kBareBytes[c];
+        if (kind == 0) return false;
+        if (kind == 2) numberLike = false;
+        digit = digit || (c >= '0' && c <= '9');
     }
-    return true;
+    return !(numberLike && digit);
 }
 
 // Appends the text bare when it may stand so, else in quotes.
@@ -51,14 +69,15 @@ void appendQuoted(std::string& out, const std::string& s) {
         return;
     }
     out += '"';
-    for (char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        default: out += c;
-        }
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c != '"' && c != '\\' && c != '\n') continue;
+        out.append(s, run, i - run);
+        run = i + 1;
+        out += c == '\n' ? "\\n" : c == '"' ? "\\\"" : "\\\\";
     }
+    out.append(s, run, std::string::npos);
     out += '"';
 }
 
@@ -126,7 +145,7 @@ void render(std::string& out, const Value& v, int level, RenderBudget& budget) {
                 char buf[24];
                 out.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
             } else if constexpr (std::is_same_v<T, double>) {
-                out += shortestReal(x);
+                appendReal(out, x);
             } else if constexpr (std::is_same_v<T, bool>) {
                 out += x ? "1" : "0";
             } else if constexpr (std::is_same_v<T, Date>) {
@@ -326,11 +345,7 @@ std::string jsonString(const std::string& text) {
     out.reserve(valid.size() + 2);
     out += '"';
     std::size_t run = 0;  // start of the bytes that need no escape
-    for (std::size_t i = 0; i < valid.size(); ++i) {
-        const auto c = static_cast<unsigned char>(valid[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(valid, run, i - run);
-        run = i + 1;
+    const auto escape = [&](unsigned char c) {
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -343,6 +358,31 @@ std::string jsonString(const std::string& text) {
             out += buf;
         }
         }
+    };
+    for (std::size_t i = 0; i < valid.size();) {
+        // Eight bytes at a time: the lowest byte the masks flag is always a
+        // control, a quote or a backslash (a borrow only runs upwards from
+        // one), so the bytes before it are copied as they are.
+        constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+        std::uint64_t w;
+        if (valid.size() - i >= sizeof w) {
+            std::memcpy(&w, valid.data() + i, sizeof w);
+            const auto zeroByte = [&](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+            const std::uint64_t control = (w - 0x20 * kOnes) & ~w & kHigh;  // a byte below 0x20
+            const std::uint64_t flagged = control | zeroByte(w ^ ('"' * kOnes)) | zeroByte(w ^ ('\\' * kOnes));
+            if (flagged == 0) {
+                i += sizeof w;
+                continue;
+            }
+            if constexpr (std::endian::native == std::endian::little) {
+                i += static_cast<std::size_t>(std::countr_zero(flagged)) / 8;
+            }
+        }
+        const auto c = static_cast<unsigned char>(valid[i++]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(valid, run, i - 1 - run);
+        run = i;
+        escape(c);
     }
     out.append(valid, run, std::string::npos);
     out += '"';

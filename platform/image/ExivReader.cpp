@@ -586,13 +586,21 @@ ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg
         return s.length >= id.size() && file.read(s.offset, id.size(), payload) &&
                std::equal(payload.begin(), payload.end(), id.begin(), id.end());
     };
+    // Read straight into place: the segments were copied twice before.
     const auto keep = [&](const JpegSegment& s) {
-        if (!file.read(s.offset, s.length, payload)) return false;
+        const std::size_t at = head.size();
         const unsigned size = s.length + 2u;
         head.insert(head.end(), {0xFF, s.marker, static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)});
-        head.insert(head.end(), payload.begin(), payload.end());
-        return true;
+        head.resize(at + 4 + s.length);
+        if (file.read(s.offset, std::span(head).subspan(at + 4))) return true;
+        head.resize(at);
+        return false;
     };
+    // Room for what is usually kept, so that the head is seldom moved; at
+    // most 1 MB ahead of what is read.
+    std::size_t expected = 4;
+    for (const JpegSegment& s : jpeg.segments) expected += s.length + 4u;
+    head.reserve(std::min<std::size_t>(expected, 1 << 20));
     const auto within = [&](std::size_t& total, const JpegSegment& s, std::size_t limit) {
         if (total + s.length > limit) {
             ++cuts.jpegSegmentsLeftOut;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "platform/Log.h"
 #include "platform/Value.h"
 
@@ -78,6 +80,43 @@ TEST(Json, MapsTheTreeAndEscapes) {
     EXPECT_EQ(toJson(&v), R"({"a": "t\"\n\u0001", "b": [1, 2.5, true], "d": "TWFu"})");
     EXPECT_EQ(toJson(nullptr), "null");
     EXPECT_EQ(jsonString("a\xFF"), "\"a\xEF\xBF\xBD\"");
+}
+
+// The escaper reads eight bytes at a time: every byte that needs an escape
+// (or U+FFFD) is found at every offset within a word and across words.
+TEST(Json, EveryEscapeIsFoundAtEveryOffset) {
+    const auto byteByByte = [](const std::string& valid) {
+        std::string out = "\"";
+        for (unsigned char c : valid) {
+            if (c == '"') out += "\\\"";
+            else if (c == '\\') out += "\\\\";
+            else if (c == '\n') out += "\\n";
+            else if (c == '\r') out += "\\r";
+            else if (c == '\t') out += "\\t";
+            else if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else out += static_cast<char>(c);
+        }
+        return out + "\"";
+    };
+    struct Case {
+        std::string inserted, asValid;
+    };
+    const std::vector<Case> cases = {{"\"", "\""},         {"\\", "\\"},           {std::string(1, '\0'), std::string(1, '\0')},
+                                     {"\x1F", "\x1F"},     {"\n", "\n"},             {"\x7F", "\x7F"},
+                                     {"\x21", "\x21"},     {"\x5B\x5D", "\x5B\x5D"}, {"\xC3\xA9", "\xC3\xA9"},
+                                     {"\xFF", "\xEF\xBF\xBD"}, {"\xE2\x82", "\xEF\xBF\xBD\xEF\xBF\xBD"}};
+    for (const auto& c : cases) {
+        for (std::size_t at = 0; at < 20; ++at) {
+            for (std::size_t tail : {0u, 1u, 7u, 8u, 9u}) {
+                const std::string before(at, 'a'), after(tail, 'b');
+                SCOPED_TRACE(testing::Message() << "case " << &c - cases.data() << " at " << at << " tail " << tail);
+                ASSERT_EQ(jsonString(before + c.inserted + after), byteByByte(before + c.asValid + after));
+            }
+        }
+    }
 }
 
 TEST(LogFormat, ArgumentsAreNeverReadAsFormats) {
