@@ -8,6 +8,7 @@
 #include "platform/Bytes.h"
 #include "platform/image/AppleMakerNote.h"
 #include "platform/image/ExivReader.h"
+#include "platform/image/HeifReader.h"
 #include "platform/image/IccProfile.h"
 #include "platform/image/ImageKind.h"
 #include "platform/image/Jp2Header.h"
@@ -18,7 +19,7 @@ namespace {
 
 using namespace image;
 
-enum class Kind { Other, Jpeg, Tiff, Jp2 };
+enum class Kind { Other, Jpeg, Tiff, Jp2, Heif, JpegXl, Cr3 };
 
 Kind kindOf(const FileBytes& file) {
     std::vector<std::uint8_t> head;
@@ -31,6 +32,11 @@ Kind kindOf(const FileBytes& file) {
     case ImageKind::Tiff: return Kind::Tiff;
     // Exiv2 alone decides whether it reads a BigTIFF file.
     case ImageKind::BigTiff: return Kind::Other;
+    case ImageKind::Heic:
+    case ImageKind::Heif:
+    case ImageKind::Avif: return Kind::Heif;
+    case ImageKind::JpegXl: return Kind::JpegXl;
+    case ImageKind::Cr3: return Kind::Cr3;
     }
     return Kind::Other;
 }
@@ -125,8 +131,16 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     if (kind == Kind::Jpeg) jpeg = readJpegHeader(file);
     // Exiv2 reads the descriptor we already hold, so the file it parses is
     // the one that was checked to be regular, even if the path changes meanwhile.
-    ExivMetadata exiv = jpeg ? readJpegHeadWithExiv2(file, *jpeg) : readWithExiv2(fd_.get());
+    // Containers Exiv2 0.27 cannot open give their EXIF block (and XMP)
+    // to the same conversion a JPEG's Exif segment goes through.
+    std::optional<HeifImage> heif;
+    if (kind == Kind::Heif) heif = readHeif(file);
+    ExivMetadata exiv = jpeg   ? readJpegHeadWithExiv2(file, *jpeg)
+                        : heif ? readExifBlockWithExiv2(std::move(heif->exifTiff), heif->xmp)
+                        : kind == Kind::Heif ? ExivMetadata{}
+                                             : readWithExiv2(fd_.get());
     budgetCut_ = exiv.budgetCut;
+    if (heif && !heif->budgetCut.empty()) budgetCut_ += (budgetCut_.empty() ? "" : ", ") + heif->budgetCut;
     makerNoteCut_.clear();
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
@@ -164,6 +178,15 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
             if (jpeg->frame) j["IsProgressive"] = Value(jpeg->frame->progressive());
             props[kImagePropertyJFIFDictionary] = Value(std::move(j));
         }
+    } else if (heif) {
+        if (heif->width && heif->height) {
+            props["PixelWidth"] = Value(static_cast<std::int64_t>(heif->width));
+            props["PixelHeight"] = Value(static_cast<std::int64_t>(heif->height));
+        }
+        if (heif->depth) props["Depth"] = Value(static_cast<std::int64_t>(*heif->depth));
+        props["ColorModel"] = Value(heif->monochrome ? "Gray" : "RGB");
+        props["HasAlpha"] = Value(heif->hasAlpha);
+        if (exiv.iccProfile.empty()) exiv.iccProfile.assign(heif->iccProfile.begin(), heif->iccProfile.end());
     } else if (kind == Kind::Jp2) {
         if (const auto jp2 = readJp2Header(file)) {
             props["PixelWidth"] = Value(static_cast<std::int64_t>(jp2->width));
