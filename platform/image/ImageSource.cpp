@@ -197,13 +197,14 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
             props[kImagePropertyJFIFDictionary] = Value(std::move(j));
         }
     } else if (heif) {
+        // Without a primary image libheif could read there is nothing to say of pixels.
         if (heif->width && heif->height) {
             props["PixelWidth"] = Value(static_cast<std::int64_t>(heif->width));
             props["PixelHeight"] = Value(static_cast<std::int64_t>(heif->height));
+            if (heif->depth) props["Depth"] = Value(static_cast<std::int64_t>(*heif->depth));
+            props["ColorModel"] = Value(heif->monochrome ? "Gray" : "RGB");
+            props["HasAlpha"] = Value(heif->hasAlpha);
         }
-        if (heif->depth) props["Depth"] = Value(static_cast<std::int64_t>(*heif->depth));
-        props["ColorModel"] = Value(heif->monochrome ? "Gray" : "RGB");
-        props["HasAlpha"] = Value(heif->hasAlpha);
         if (exiv.iccProfile.empty()) exiv.iccProfile.assign(heif->iccProfile.begin(), heif->iccProfile.end());
     } else if (jxl) {
         if (jxl->width && jxl->height) {
