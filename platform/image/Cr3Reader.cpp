@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/image/ExivReader.h"
 #include "platform/image/IsoBox.h"
 
 namespace vesk::platform::image {
@@ -40,8 +41,9 @@ struct Ifd {
     std::vector<Entry> entries;
 };
 
-// The first IFD of a TIFF block, each value copied out of its block.
-std::optional<Ifd> readFirstIfd(ByteSpan block) {
+// The first IFD of a TIFF block, each value copied out of its block while
+// `budget` lasts: entries may all name one large value, and each is copied.
+std::optional<Ifd> readFirstIfd(ByteSpan block, std::uint64_t& budget) {
     if (block.size() < 8) return std::nullopt;
     Ifd ifd;
     if (block[0] == 'M' && block[1] == 'M') ifd.bigEndian = true;
@@ -62,7 +64,8 @@ std::optional<Ifd> readFirstIfd(ByteSpan block) {
         const std::uint64_t size = typeSize(out.type) * out.count;
         if (size == 0) continue;
         const auto value = size <= 4 ? subspan(*entry, 8, size) : subspan(block, *readU32(*entry, 8, be), size);
-        if (!value) continue;
+        if (!value || size > budget) continue;
+        budget -= size;
         out.value.assign(value->begin(), value->end());
         ifd.entries.push_back(std::move(out));
     }
@@ -135,8 +138,8 @@ private:
 
 // A block in another byte order than IFD0's would need each value swapped;
 // cameras write all four alike, so such a block is left out.
-std::optional<Ifd> sameOrder(ByteSpan block, bool bigEndian) {
-    auto ifd = readFirstIfd(block);
+std::optional<Ifd> sameOrder(ByteSpan block, bool bigEndian, std::uint64_t& budget) {
+    auto ifd = readFirstIfd(block, budget);
     if (!ifd || ifd->bigEndian != bigEndian) return std::nullopt;
     return ifd;
 }
@@ -184,7 +187,9 @@ void trackImageSize(const ByteSource& file, const IsoBox& trak, Cr3Image& out) {
 }  // namespace
 
 std::vector<std::uint8_t> joinCanonTiffBlocks(ByteSpan cmt1, ByteSpan cmt2, ByteSpan cmt3, ByteSpan cmt4) {
-    auto ifd0 = readFirstIfd(cmt1);
+    // What Exiv2 would take anyway: the joined structure stays within it.
+    std::uint64_t budget = kMaxExifBlockBytes / 2;
+    auto ifd0 = readFirstIfd(cmt1, budget);
     if (!ifd0) return {};
     const bool be = ifd0->bigEndian;
     TiffWriter out(be);
@@ -192,14 +197,14 @@ std::vector<std::uint8_t> joinCanonTiffBlocks(ByteSpan cmt1, ByteSpan cmt2, Byte
     // The maker note's values are written after its IFD, with offsets from
     // the start of the joined structure, as a JPEG's Canon note has them.
     std::optional<Entry> makerNote;
-    if (auto note = sameOrder(cmt3, be)) {
+    if (auto note = sameOrder(cmt3, be, budget)) {
         const std::uint32_t at = out.ifd(std::move(note->entries));
         const auto length = static_cast<std::uint32_t>(out.size() - at);
         makerNote = Entry{kMakerNoteTag, kTypeUndefined, length, out.longEntry(0, at).value, true};
     }
-    if (auto gps = sameOrder(cmt4, be)) ifd0->entries.push_back(out.longEntry(kGpsIfdTag, out.ifd(std::move(gps->entries))));
+    if (auto gps = sameOrder(cmt4, be, budget)) ifd0->entries.push_back(out.longEntry(kGpsIfdTag, out.ifd(std::move(gps->entries))));
     std::vector<Entry> exif;
-    if (auto block = sameOrder(cmt2, be)) exif = std::move(block->entries);
+    if (auto block = sameOrder(cmt2, be, budget)) exif = std::move(block->entries);
     dropTags(exif, {kMakerNoteTag, 0xA005});
     if (!exif.empty() || makerNote) {
         if (makerNote) exif.push_back(std::move(*makerNote));

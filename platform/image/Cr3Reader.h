@@ -31,7 +31,8 @@ std::optional<Cr3Image> readCr3(const ByteSource& file);
 // The CMT blocks (each starting at its TIFF header; any may be empty) joined
 // into one TIFF structure in CMT1's byte order: IFD0 pointing at the EXIF
 // and GPS IFDs, the EXIF IFD holding the maker note. Empty when CMT1 is no
-// TIFF block. Exposed for the tests.
+// TIFF block. Values copied total at most 8 MB (entries past that are left
+// out), so the result stays well within what Exiv2 is handed. Exposed for the tests.
 std::vector<std::uint8_t> joinCanonTiffBlocks(ByteSpan cmt1, ByteSpan cmt2, ByteSpan cmt3, ByteSpan cmt4);
 
 }  // namespace vesk::platform::image

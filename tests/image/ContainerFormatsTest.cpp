@@ -267,6 +267,22 @@ TEST(TodaysPhotos, CanonBlocksJoinIntoOneTiffStructure) {
     EXPECT_TRUE(joinCanonTiffBlocks(junk, junk, junk, junk).empty());
     const auto onlyIfd0 = readExifBlockWithExiv2(joinCanonTiffBlocks(cmt1, junk, junk, junk));
     EXPECT_EQ(onlyIfd0.tiff.at("Make"), Value("Canon"));
+
+    // 100 entries naming one 1 MB value: copied only while 8 MB last.
+    std::vector<std::uint8_t> shared{'I', 'I', 42, 0, 8, 0, 0, 0};
+    const std::uint32_t entries = 100, valueAt = 8 + 2 + entries * 12 + 4;
+    put16(shared, entries);
+    for (std::uint16_t i = 0; i < entries; ++i) {
+        put16(shared, static_cast<std::uint16_t>(0xC000 + i));
+        put16(shared, 7);
+        put32(shared, 1 << 20);
+        put32(shared, valueAt);
+    }
+    put32(shared, 0);
+    shared.resize(valueAt + (1 << 20), 0x5A);
+    const auto bounded = joinCanonTiffBlocks(shared, shared, shared, shared);
+    EXPECT_GT(bounded.size(), 7u << 20);
+    EXPECT_LT(bounded.size(), 9u << 20);
 }
 
 TEST(TodaysPhotos, EveryCutOfEachContainerIsQuietAndQuick) {
