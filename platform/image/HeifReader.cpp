@@ -24,7 +24,9 @@ void prepareLibheif() {
 }
 
 // libheif's reader over a file: reads go through the byte toolkit, and the
-// bytes handed over are counted against kMaxHeifReadBytes.
+// bytes handed over are counted against kMaxHeifReadBytes. libheif asserts
+// (and so aborts) when a read fails within a size it was told is there, so
+// past the budget reads succeed with zeros and the whole result is dropped.
 struct BoundedReader {
     const FileBytes& file;
     std::uint64_t position = 0;
@@ -37,11 +39,15 @@ struct BoundedReader {
 
     static int read(void* data, std::size_t size, void* userdata) {
         BoundedReader& r = of(userdata);
-        if (size > kMaxHeifReadBytes - std::min(r.handedOver, kMaxHeifReadBytes)) {
+        const std::span out(static_cast<std::uint8_t*>(data), size);
+        if (r.position > r.file.size() || r.file.size() - r.position < size) return -1;
+        if (r.overBudget || size > kMaxHeifReadBytes - std::min(r.handedOver, kMaxHeifReadBytes)) {
             r.overBudget = true;
-            return -1;
+            std::fill(out.begin(), out.end(), std::uint8_t{0});
+        } else if (!r.file.read(r.position, out)) {
+            // The file shrank under us: zeros too, never a failed read.
+            std::fill(out.begin(), out.end(), std::uint8_t{0});
         }
-        if (!r.file.read(r.position, std::span(static_cast<std::uint8_t*>(data), size))) return -1;
         r.position += size;
         r.handedOver += size;
         return 0;
@@ -124,11 +130,12 @@ std::optional<HeifImage> readHeif(const FileBytes& file) {
         std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
         if (!context) return std::nullopt;
         BoundedReader reader{file};
-        if (heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr).code != heif_error_Ok) {
-            if (!reader.overBudget) return std::nullopt;
+        const bool read = heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr).code == heif_error_Ok;
+        if (reader.overBudget) {
             out.budgetCut = "HEIF structures past " + std::to_string(kMaxHeifReadBytes >> 20) + " MB not read";
             return out;
         }
+        if (!read) return std::nullopt;
         heif_image_handle* raw = nullptr;
         if (heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok || !raw) return out;
         std::unique_ptr<heif_image_handle, HandleRelease> handle(raw);
