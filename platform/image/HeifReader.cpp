@@ -16,6 +16,76 @@ namespace vesk::platform::image {
 namespace {
 
 constexpr std::size_t kMaxTopLevelBoxes = 64;
+constexpr std::size_t kMaxMetaChildren = 256;
+constexpr std::uint64_t kMaxItems = 65536;
+
+struct Extent {
+    std::uint64_t offset = 0, length = 0;
+};
+
+// The file extents of the coded image items ('hvc1' and 'av01' tiles and
+// images), read from the 'meta' box's 'iinf' and 'iloc'. libheif 1.15
+// reads every item's data while it opens a file; these are only ever needed
+// to decode pixels, which Vesk never does, so they are handed over as zeros
+// instead of being read. Anything not understood here is read as usual.
+std::vector<Extent> codedImageExtents(ByteSpan meta) {
+    std::vector<Extent> out;
+    const SpanSource source(meta);
+    if (meta.size() < 4) return out;
+    std::vector<std::uint32_t> coded;  // item IDs
+    std::optional<IsoBox> iloc;
+    for (const IsoBox& child : listIsoBoxes(source, 4, meta.size(), kMaxMetaChildren)) {
+        if (child.type == fourcc("iloc")) iloc = child;
+        if (child.type != fourcc("iinf")) continue;
+        const auto version = readU8(meta, child.contentOffset);
+        if (!version) continue;
+        const std::uint64_t entriesAt = child.contentOffset + 4 + (*version == 0 ? 2 : 4);
+        for (const IsoBox& infe : listIsoBoxes(source, entriesAt, child.end(), kMaxItems)) {
+            if (infe.type != fourcc("infe")) continue;
+            const auto v = readU8(meta, infe.contentOffset);
+            if (!v || *v < 2) continue;
+            const std::uint64_t at = infe.contentOffset + 4;
+            const auto id = *v == 2 ? readUnsigned(meta, at, 2, true) : readUnsigned(meta, at, 4, true);
+            const auto type = readU32(meta, at + (*v == 2 ? 2 : 4) + 2, true);
+            if (id && type && (*type == fourcc("hvc1") || *type == fourcc("av01")))
+                coded.push_back(static_cast<std::uint32_t>(*id));
+        }
+    }
+    if (!iloc || coded.empty()) return out;
+    std::uint64_t at = iloc->contentOffset;
+    const auto version = readU8(meta, at);
+    const auto sizes = readU8(meta, at + 4), sizes2 = readU8(meta, at + 5);
+    if (!version || !sizes || !sizes2 || *version > 2) return out;
+    const std::size_t offsetSize = *sizes >> 4, lengthSize = *sizes & 15, baseSize = *sizes2 >> 4;
+    const std::size_t indexSize = *version >= 1 ? (*sizes2 & 15) : 0;
+    const auto field = [&](std::size_t width) -> std::optional<std::uint64_t> {
+        if (width == 0) return 0;
+        auto v = readUnsigned(meta, at, width, true);
+        at += width;
+        return v;
+    };
+    at += 6;
+    const auto count = field(*version < 2 ? 2 : 4);
+    if (!count) return out;
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(*count, kMaxItems) && at < iloc->end(); ++i) {
+        const auto id = field(*version < 2 ? 2 : 4);
+        const auto method = *version >= 1 ? field(2) : std::optional<std::uint64_t>(0);
+        const auto reference = field(2);
+        const auto base = field(baseSize);
+        const auto extents = field(2);
+        if (!id || !method || !reference || !base || !extents) return out;
+        const bool wanted = (*method & 15) == 0 && *reference == 0 &&
+                            std::find(coded.begin(), coded.end(), static_cast<std::uint32_t>(*id)) != coded.end();
+        for (std::uint64_t e = 0; e < *extents; ++e) {
+            const auto index = field(indexSize);
+            const auto offset = field(offsetSize);
+            const auto length = field(lengthSize);
+            if (!index || !offset || !length) return out;
+            if (wanted && *length > 0 && *offset <= UINT64_MAX - *base) out.push_back({*base + *offset, *length});
+        }
+    }
+    return out;
+}
 
 void prepareLibheif() {
     static std::once_flag once;
@@ -29,6 +99,7 @@ void prepareLibheif() {
 // past the budget reads succeed with zeros and the whole result is dropped.
 struct BoundedReader {
     const FileBytes& file;
+    std::vector<Extent> notNeeded;  // handed over as zeros, never read
     std::uint64_t position = 0;
     std::uint64_t handedOver = 0;
     bool overBudget = false;
@@ -41,7 +112,13 @@ struct BoundedReader {
         BoundedReader& r = of(userdata);
         const std::span out(static_cast<std::uint8_t*>(data), size);
         if (r.position > r.file.size() || r.file.size() - r.position < size) return -1;
-        if (r.overBudget || size > kMaxHeifReadBytes - std::min(r.handedOver, kMaxHeifReadBytes)) {
+        // Box fields come a few bytes at a time; coded data in large reads.
+        const bool notNeeded = size >= 64 && std::any_of(r.notNeeded.begin(), r.notNeeded.end(), [&](const Extent& e) {
+            return r.position >= e.offset && r.position - e.offset <= e.length && e.length - (r.position - e.offset) >= size;
+        });
+        if (notNeeded) {
+            std::fill(out.begin(), out.end(), std::uint8_t{0});
+        } else if (r.overBudget || size > kMaxHeifReadBytes - std::min(r.handedOver, kMaxHeifReadBytes)) {
             r.overBudget = true;
             std::fill(out.begin(), out.end(), std::uint8_t{0});
         } else if (!r.file.read(r.position, out)) {
@@ -71,19 +148,19 @@ constexpr heif_reader kReader{1, BoundedReader::getPosition, BoundedReader::read
                               BoundedReader::waitForFileSize};
 
 // The top-level boxes must all fit the file, begin with 'ftyp' and hold one
-// 'meta' box of a sane size before libheif is given anything.
-bool plausibleLayout(const FileBytes& file, std::string& cut) {
+// 'meta' box of a sane size before libheif is given anything; answers that box.
+std::optional<IsoBox> plausibleLayout(const FileBytes& file, std::string& cut) {
     const auto boxes = listIsoBoxes(file, 0, file.size(), kMaxTopLevelBoxes);
-    if (boxes.empty() || boxes.front().type != fourcc("ftyp")) return false;
+    if (boxes.empty() || boxes.front().type != fourcc("ftyp")) return std::nullopt;
     for (const IsoBox& box : boxes) {
         if (box.type != fourcc("meta")) continue;
         if (box.contentLength > kMaxHeifMetaBoxBytes) {
             cut = "a HEIF 'meta' box of " + std::to_string(box.contentLength >> 20) + " MB not read";
-            return false;
+            return std::nullopt;
         }
-        return true;
+        return box;
     }
-    return false;
+    return std::nullopt;
 }
 
 struct ContextFree {
@@ -121,15 +198,18 @@ std::optional<std::vector<std::uint8_t>> metadataBlock(const heif_image_handle* 
 
 std::optional<HeifImage> readHeif(const FileBytes& file) {
     HeifImage out;
-    if (!plausibleLayout(file, out.budgetCut)) {
+    const auto meta = plausibleLayout(file, out.budgetCut);
+    if (!meta) {
         if (out.budgetCut.empty()) return std::nullopt;
         return out;
     }
+    const auto metaBytes = readIsoBoxContent(file, *meta, kMaxHeifMetaBoxBytes);
+    if (!metaBytes) return std::nullopt;
     prepareLibheif();
     try {
         std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
         if (!context) return std::nullopt;
-        BoundedReader reader{file};
+        BoundedReader reader{file, codedImageExtents(*metaBytes)};
         const bool read = heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr).code == heif_error_Ok;
         if (reader.overBudget) {
             out.budgetCut = "HEIF structures past " + std::to_string(kMaxHeifReadBytes >> 20) + " MB not read";
