@@ -81,8 +81,8 @@ struct Format {
 };
 constexpr Format kFormats[] = {
     {".jpg", 17}, {".tif", 4}, {".jp2", 1},                       // Vesk's own headers and Exiv2
-    {".heic", 4}, {".avif", 2},                                    // libheif
-    {".jxl", 2},  {".cr3", 1},                                     // Vesk's box reader
+    {".heic", 5}, {".avif", 2},                                    // libheif
+    {".jxl", 3},  {".cr3", 1},                                     // Vesk's box reader
     {".png", 1},  {".webp", 1}, {".psd", 1}, {".dng", 1},          // Exiv2 alone
 };
 
@@ -90,6 +90,7 @@ constexpr Format kFormats[] = {
 // file they were made from: Debian's exiftool has no Brotli for 'brob' boxes.
 const std::map<std::string, std::string> kOracles = {
     {"canon-brob.jxl", VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg"},
+    {"plist-dict.jxl", VESK_IMAGE_FIXTURES "/plist-dict.jpg"},
 };
 
 std::vector<std::string> imageFiles() {
