@@ -12,8 +12,9 @@
 
 namespace vesk::platform::image {
 
-// libheif is handed the file through a reader that stops here; real HEIF
-// metadata lies in the first few hundred KB, and no pixel data is decoded.
+// libheif is handed the file through a reader that hands over only zeros
+// past this many bytes (and the result is then dropped); real HEIF metadata
+// is a few hundred KB at most, and no pixel data is ever read or decoded.
 inline constexpr std::uint64_t kMaxHeifReadBytes = 64 << 20;
 // A top-level 'meta' box larger than this is not handed to libheif at all;
 // real ones hold a few KB of item tables.

@@ -139,6 +139,16 @@ TEST(TodaysPhotos, TheIphoneHeicReadsLikeTheIphoneJpeg) {
     }
 }
 
+TEST(TodaysPhotos, XmpWithoutExifStillGivesTheAuxiliaryLens) {
+    const auto props = properties(fixture("xmp-only.jxl"));
+    ASSERT_TRUE(props);
+    EXPECT_FALSE(props->count("{TIFF}"));
+    EXPECT_EQ(props->at("PixelWidth"), Value(72));
+    const Value* lens = at(*props, {"{ExifAux}", "LensModel"});
+    ASSERT_TRUE(lens);
+    EXPECT_EQ(*lens, Value("Aux Only Lens"));
+}
+
 TEST(TodaysPhotos, JpegXlSizeHeaders) {
     // Fields are packed least significant bit first.
     struct Bits {
