@@ -200,7 +200,7 @@ void registerHostileList(const test::hostile::HostileList& input) {
 void registerFiles() {
     std::vector<fs::path> images;
     for (const auto& e : fs::directory_iterator(fs::path(VESK_SOURCE_DIR) / "samples"))
-        if (e.path().extension() == ".jpg") images.push_back(e.path());
+        if (e.path().extension() == ".jpg" || e.path().extension() == ".heic") images.push_back(e.path());
     if (!corpus().empty()) {
         for (const char* name : {"generated.jpg", "generated.tif", "generated.jp2", "huge.tif"})
             if (fs::exists(fs::path(corpus()) / name)) images.push_back(fs::path(corpus()) / name);

@@ -125,6 +125,33 @@ for label, path in [("small JPEG", os.path.join(corpus, "generated.jpg")),
         wall, rss = measure([vesk_info, "--json", path])
         print(f"| {label} | {wall * 1000:.1f} | {rss:.1f} |")
 
+# Today's photos: the HEIC sample and fixtures (and the other containers)
+# against exiftool, and the iPhone HEIC against the iPhone JPEG.
+root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+fixtures = os.path.join(build, "fixtures", "image")
+def files_with(*exts):
+    found = [os.path.join(root, "samples", f) for f in os.listdir(os.path.join(root, "samples")) if f.endswith(exts)]
+    if os.path.isdir(fixtures):
+        found += [os.path.join(fixtures, f) for f in os.listdir(fixtures) if f.endswith(exts)]
+    return sorted(found)
+for label, exts in [("HEIC", (".heic",)), ("HEIC, AVIF, JPEG XL, CR3", (".heic", ".avif", ".jxl", ".cr3"))]:
+    files = files_with(*exts)
+    if not files:
+        continue
+    side = measure_side_by_side({"vesk-info --json": [vesk_info, "--json"] + files, "exiftool -j": ["exiftool", "-j"] + files})
+    vesk_wall = side["vesk-info --json"][0]
+    print(f"\n| {label}: {len(files)} files in one process | wall (ms) | peak RSS (MB) | vesk-info is faster by |")
+    print("|---|---|---|---|")
+    for name, (wall, rss) in side.items():
+        print(f"| `{name}` | {wall * 1000:.1f} | {rss:.1f} | {wall / vesk_wall:.1f}x |")
+pair = [os.path.join(root, "samples", f) for f in ("Apple_iPhone_11_Pro_Max.heic", "Apple_iPhone_6.jpg")]
+if all(os.path.exists(p) for p in pair):
+    side = measure_side_by_side({os.path.basename(p): [vesk_info, "--json", p] for p in pair})
+    print("\n| one iPhone photo, `vesk-info --json` | wall (ms) | peak RSS (MB) |")
+    print("|---|---|---|")
+    for name, (wall, rss) in side.items():
+        print(f"| {name} | {wall * 1000:.1f} | {rss:.1f} |")
+
 vesk = os.path.join(build, "vesk")
 if os.path.exists(vesk):
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", VESK_DEFAULTS_FILE=os.path.join(corpus, "bench-defaults.plist"))

@@ -148,7 +148,10 @@ void ViewController::openDocument() {
     services_.log.nslog("%@->%@...", {description(), "openDocument:"});
     const auto panel = windowHost_ ? windowHost_->makeOpenPanel() : nullptr;
     if (!panel) return;
-    panel->setAllowedFileTypes({"jpg", "tiff"});
+    std::vector<std::string> types{"jpg", "tiff"};
+    // Today's photo formats, offered beside JPEG and TIFF.
+    types.insert(types.end(), {"heic", "heif", "hif", "avif", "jxl", "cr3"});
+    panel->setAllowedFileTypes(types);
     panel->setTitle("Select JPEG or TIFF File");
     panel->beginSheetModal([&center = services_.center, &global = services_.globalQueue](
                                int result, std::vector<std::string> paths) {

@@ -44,7 +44,12 @@ constexpr TypeNode kHierarchy[] = {
     {"public.tiff", {"public.image"}},
     {"public.png", {"public.image"}},
     {"com.compuserve.gif", {"public.image"}},
-    {"public.heic", {"public.image"}},
+    {"public.heif", {"public.image"}},
+    {"public.heic", {"public.heif"}},
+    {"public.avif", {"public.image"}},
+    {"public.jpeg-xl", {"public.image"}},
+    {"public.camera-raw-image", {"public.image"}},
+    {"com.canon.cr3-raw-image", {"public.camera-raw-image"}},
     {"public.text", {"public.data", "public.content"}},
     {"public.plain-text", {"public.text"}},
     {"com.adobe.pdf", {"public.data", "public.content"}},
@@ -69,6 +74,9 @@ constexpr ExtensionEntry kExtensions[] = {
     {"tif", "public.tiff", false},       {"tiff", "public.tiff", false},
     {"png", "public.png", false},        {"gif", "com.compuserve.gif", false},
     {"heic", "public.heic", false},      {"pdf", "com.adobe.pdf", false},
+    {"heif", "public.heif", false},      {"hif", "public.heif", false},
+    {"avif", "public.avif", false},      {"jxl", "public.jpeg-xl", false},
+    {"cr3", "com.canon.cr3-raw-image", false},
     {"txt", "public.plain-text", false}, {"text", "public.plain-text", false},
     {"plist", "com.apple.property-list", false},
     {"dylib", "com.apple.mach-o-dylib", false},
@@ -104,6 +112,11 @@ std::optional<std::string> imageType(ByteSpan head) {
     case image::ImageKind::Tiff:
     case image::ImageKind::BigTiff: return "public.tiff";
     case image::ImageKind::Jpeg2000: return "public.jpeg-2000";
+    case image::ImageKind::Heic: return "public.heic";
+    case image::ImageKind::Heif: return "public.heif";
+    case image::ImageKind::Avif: return "public.avif";
+    case image::ImageKind::Cr3: return "com.canon.cr3-raw-image";
+    case image::ImageKind::JpegXl: return "public.jpeg-xl";
     }
     return std::nullopt;
 }

@@ -14,6 +14,11 @@ inline constexpr const char* kUTTypeJPEG = "public.jpeg";
 inline constexpr const char* kUTTypeJPEG2000 = "public.jpeg-2000";
 inline constexpr const char* kUTTypeTIFF = "public.tiff";
 inline constexpr const char* kUTTypeBundle = "com.apple.bundle";
+// Today's photo formats, accepted after the five above. HEIC conforms to HEIF.
+inline constexpr const char* kUTTypeHEIF = "public.heif";
+inline constexpr const char* kUTTypeAVIF = "public.avif";
+inline constexpr const char* kUTTypeJPEGXL = "public.jpeg-xl";
+inline constexpr const char* kUTTypeCanonCR3 = "com.canon.cr3-raw-image";
 
 class TypeService {
 public:
@@ -35,7 +40,8 @@ public:
 std::vector<std::string_view> typeParents(std::string_view type);
 
 // What the first bytes of a file say, or nothing: JPEG, TIFF, JPEG 2000,
-// PNG, GIF, PDF and the Mach-O kinds (thin in either byte order, 32/64-bit, fat).
+// HEIF, HEIC, AVIF, JPEG XL, CR3, PNG, GIF, PDF and the Mach-O kinds (thin in
+// either byte order, 32/64-bit, fat).
 std::optional<std::string> typeFromContent(int fd);
 
 }  // namespace vesk::platform

@@ -85,7 +85,8 @@ public:
     // and logs on their log; `host` may be set later.
     explicit MyDragDropView(const platform::Services& services, ViewHost* host = nullptr);
 
-    // A new list on every call: the five accepted type identifiers, in order.
+    // A new list on every call: the five accepted type identifiers, in order,
+    // then HEIF (HEIC with it), AVIF, JPEG XL and Canon CR3.
     std::vector<std::string> validTypes() const;
 
     void awakeFromNib();

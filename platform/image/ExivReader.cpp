@@ -643,4 +643,24 @@ ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg
                      caps, xmpPacket);
 }
 
+ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket) {
+    if (tiff.size() > kMaxExifBlockBytes || !isTiffHeader(tiff.data(), tiff.size())) {
+        // Still the XMP, which needs no TIFF structure.
+        if (xmpPacket.empty()) return {};
+        tiff.clear();
+    }
+    TiffValueCaps caps;
+    if (!tiff.empty()) caps = capTiffValues(tiff, kMaxTagTextBytes, kMaxExivTiffValueBytes);
+    ExivMetadata out = readImage(
+        [&] {
+            // No TIFF block: an empty XMP image carries the container's packet alone.
+            if (tiff.empty()) return Exiv2::ImageFactory::create(Exiv2::ImageType::xmp);
+            return Exiv2::ImageFactory::open(tiff.data(), static_cast<long>(tiff.size()));
+        },
+        Cuts{}, caps, xmpPacket);
+    // The TIFF here is only a carrier: its IFD0 says nothing of the image's pixels.
+    out.pixelWidth = out.pixelHeight = 0;
+    return out;
+}
+
 }  // namespace vesk::platform::image

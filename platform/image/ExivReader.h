@@ -6,6 +6,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/Value.h"
 #include "platform/Bytes.h"
@@ -65,5 +67,12 @@ ExivMetadata readWithExiv2(const std::string& path);
 // (a truncated file, or more segments than it walks): what it found is
 // what Exiv2 gets, never the whole file.
 ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg);
+// An EXIF block carried by a container (HEIF, JPEG XL, CR3): `tiff` starts at
+// its TIFF header and is handed to Exiv2 as an in-memory TIFF, so that it
+// is read exactly as a JPEG's Exif segment is (values capped the same way).
+// `xmpPacket` is the container's XMP, parsed only when it can hold what is
+// shown. A block larger than kMaxExifBlockBytes is not read.
+inline constexpr std::size_t kMaxExifBlockBytes = 16 << 20;
+ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket = {});
 
 }  // namespace vesk::platform::image

@@ -14,10 +14,24 @@ enum class ImageKind {
     Jpeg2000,  // a JP2 family file or a bare codestream
     Tiff,
     BigTiff,
+    // ISO base media files told apart by their 'ftyp' brand.
+    Heic,  // HEIF holding HEVC (iPhone photos, Canon and Sony .HIF)
+    Heif,  // HEIF of another or an unnamed codec ('mif1' first)
+    Avif,  // HEIF holding AV1
+    Cr3,   // Canon raw, version 3
+    JpegXl,  // a JPEG XL codestream or container
 };
 
 // The most leading bytes sniffImageKind looks at.
 inline constexpr std::size_t kImageSniffBytes = 12;
+
+// Whether a kind is read through the HEIF library.
+inline bool isHeifFamily(ImageKind kind) {
+    return kind == ImageKind::Heic || kind == ImageKind::Heif || kind == ImageKind::Avif;
+}
+
+// A JPEG XL file: its container's signature box, or a bare codestream's signature.
+bool isJpegXl(ByteSpan head);
 
 // What `head` (the file's first bytes) says, or nothing.
 std::optional<ImageKind> sniffImageKind(ByteSpan head);

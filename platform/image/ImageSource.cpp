@@ -8,6 +8,9 @@
 #include "platform/Bytes.h"
 #include "platform/image/AppleMakerNote.h"
 #include "platform/image/ExivReader.h"
+#include "platform/image/Cr3Reader.h"
+#include "platform/image/HeifReader.h"
+#include "platform/image/JxlReader.h"
 #include "platform/image/IccProfile.h"
 #include "platform/image/ImageKind.h"
 #include "platform/image/Jp2Header.h"
@@ -18,7 +21,7 @@ namespace {
 
 using namespace image;
 
-enum class Kind { Other, Jpeg, Tiff, Jp2 };
+enum class Kind { Other, Jpeg, Tiff, Jp2, Heif, JpegXl, Cr3 };
 
 Kind kindOf(const FileBytes& file) {
     std::vector<std::uint8_t> head;
@@ -31,6 +34,11 @@ Kind kindOf(const FileBytes& file) {
     case ImageKind::Tiff: return Kind::Tiff;
     // Exiv2 alone decides whether it reads a BigTIFF file.
     case ImageKind::BigTiff: return Kind::Other;
+    case ImageKind::Heic:
+    case ImageKind::Heif:
+    case ImageKind::Avif: return Kind::Heif;
+    case ImageKind::JpegXl: return Kind::JpegXl;
+    case ImageKind::Cr3: return Kind::Cr3;
     }
     return Kind::Other;
 }
@@ -125,8 +133,32 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     if (kind == Kind::Jpeg) jpeg = readJpegHeader(file);
     // Exiv2 reads the descriptor we already hold, so the file it parses is
     // the one that was checked to be regular, even if the path changes meanwhile.
-    ExivMetadata exiv = jpeg ? readJpegHeadWithExiv2(file, *jpeg) : readWithExiv2(fd_.get());
+    // Containers Exiv2 0.27 cannot open give their EXIF block (and XMP)
+    // to the same conversion a JPEG's Exif segment goes through.
+    std::optional<HeifImage> heif;
+    std::optional<JxlImage> jxl;
+    std::optional<Cr3Image> cr3;
+    if (kind == Kind::Heif) heif = readHeif(file);
+    if (kind == Kind::JpegXl) jxl = readJxl(file);
+    if (kind == Kind::Cr3) cr3 = readCr3(file);
+    ExivMetadata exiv;
+    std::string containerCut;
+    if (jpeg) {
+        exiv = readJpegHeadWithExiv2(file, *jpeg);
+    } else if (heif) {
+        exiv = readExifBlockWithExiv2(std::move(heif->exifTiff), heif->xmp);
+        containerCut = heif->budgetCut;
+    } else if (jxl) {
+        exiv = readExifBlockWithExiv2(std::move(jxl->exifTiff), jxl->xmp);
+        containerCut = jxl->budgetCut;
+    } else if (cr3) {
+        exiv = readExifBlockWithExiv2(std::move(cr3->exifTiff), cr3->xmp);
+        containerCut = cr3->budgetCut;
+    } else if (kind != Kind::Heif && kind != Kind::JpegXl && kind != Kind::Cr3) {
+        exiv = readWithExiv2(fd_.get());
+    }
     budgetCut_ = exiv.budgetCut;
+    if (!containerCut.empty()) budgetCut_ += (budgetCut_.empty() ? "" : ", ") + containerCut;
     makerNoteCut_.clear();
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
@@ -163,6 +195,30 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
             j["DensityUnit"] = Value(static_cast<std::int64_t>(jfif->densityUnit));
             if (jpeg->frame) j["IsProgressive"] = Value(jpeg->frame->progressive());
             props[kImagePropertyJFIFDictionary] = Value(std::move(j));
+        }
+    } else if (heif) {
+        // Without a primary image libheif could read there is nothing to say of pixels.
+        if (heif->width && heif->height) {
+            props["PixelWidth"] = Value(static_cast<std::int64_t>(heif->width));
+            props["PixelHeight"] = Value(static_cast<std::int64_t>(heif->height));
+            if (heif->depth) props["Depth"] = Value(static_cast<std::int64_t>(*heif->depth));
+            props["ColorModel"] = Value(heif->monochrome ? "Gray" : "RGB");
+            props["HasAlpha"] = Value(heif->hasAlpha);
+        }
+        if (exiv.iccProfile.empty()) exiv.iccProfile.assign(heif->iccProfile.begin(), heif->iccProfile.end());
+    } else if (jxl) {
+        if (jxl->width && jxl->height) {
+            props["PixelWidth"] = Value(static_cast<std::int64_t>(jxl->width));
+            props["PixelHeight"] = Value(static_cast<std::int64_t>(jxl->height));
+        }
+        if (jxl->depth) props["Depth"] = Value(static_cast<std::int64_t>(*jxl->depth));
+    } else if (cr3) {
+        // The main image's size from its track; IFD0's when no track says.
+        if (cr3->width && cr3->height) {
+            props["PixelWidth"] = Value(static_cast<std::int64_t>(cr3->width));
+            props["PixelHeight"] = Value(static_cast<std::int64_t>(cr3->height));
+        } else {
+            putTiffImageFields(exiv.tiff, props);
         }
     } else if (kind == Kind::Jp2) {
         if (const auto jp2 = readJp2Header(file)) {

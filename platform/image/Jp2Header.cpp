@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/image/IsoBox.h"
+
 namespace vesk::platform::image {
 namespace {
 
@@ -11,30 +13,10 @@ constexpr int kMaxHeaderBoxes = 256;
 // The header boxes we read are small; a larger one is not worth reading whole.
 constexpr std::uint64_t kMaxHeaderBoxBytes = 1 << 20;
 
-struct Box {
-    std::uint32_t type = 0;
-    std::uint64_t contentOffset = 0, contentLength = 0;
-};
+using Box = IsoBox;
 
-// The box at `pos`, which must end by `limit`.
 std::optional<Box> readBox(const FileBytes& file, std::uint64_t pos, std::uint64_t limit) {
-    std::vector<std::uint8_t> buf;
-    if (pos > limit || limit - pos < 8 || !file.read(pos, 8, buf)) return std::nullopt;
-    std::uint64_t length = *readU32(buf, 0, true);
-    Box box;
-    box.type = *readU32(buf, 4, true);
-    std::uint64_t headerLength = 8;
-    if (length == 1) {  // 64-bit length follows
-        if (limit - pos < 16 || !file.read(pos + 8, 8, buf)) return std::nullopt;
-        length = *readU64(buf, 0, true);
-        headerLength = 16;
-    } else if (length == 0) {  // the box runs to the end
-        length = limit - pos;
-    }
-    if (length < headerLength || length > limit - pos) return std::nullopt;
-    box.contentOffset = pos + headerLength;
-    box.contentLength = length - headerLength;
-    return box;
+    return readIsoBox(file, pos, limit);
 }
 
 std::optional<Jp2Header> readSiz(const FileBytes& file, std::uint64_t pos) {

@@ -84,7 +84,8 @@ TEST_F(OpenDialog, IsAWindowModalSheetForOneExistingJpgOrTiffThatReturnsAtOnce) 
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Select JPEG or TIFF File"));
     EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Images (*.jpg *.tiff)")});
+    EXPECT_EQ(dialog->nameFilters(),
+              QStringList{QStringLiteral("Images (*.jpg *.tiff *.heic *.heif *.hif *.avif *.jxl *.cr3)")});
     dialog->reject();
 }
 

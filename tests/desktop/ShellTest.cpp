@@ -231,6 +231,7 @@ TEST(VeskProgram, InstallsBothProgramsTheDesktopEntryAndTheIcon) {
     EXPECT_NE(entry.find("\nExec=vesk %F\n"), std::string::npos);
     EXPECT_NE(entry.find("\nIcon=vesk\n"), std::string::npos);
     const auto mime = entry.substr(entry.find("\nMimeType="));
-    for (const char* type : {"image/jpeg;", "image/jp2;", "image/tiff;"})
+    for (const char* type : {"image/jpeg;", "image/jp2;", "image/tiff;", "image/heic;", "image/heif;", "image/avif;",
+                             "image/jxl;", "image/x-canon-cr3;"})
         EXPECT_NE(mime.find(type), std::string::npos) << type;
 }

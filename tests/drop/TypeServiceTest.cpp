@@ -80,6 +80,38 @@ TEST(TypeIdentification, FirstBytesSpeakWhenTheNameSaysNothing) {
     EXPECT_EQ(typeOf(dir.write("empty", "")), "public.data");
 }
 
+TEST(TypeIdentification, TodaysPhotoFormatsByNameAndByBrand) {
+    ScratchDir dir;
+    const struct {
+        const char* name;
+        std::string content;
+        const char* type;
+    } cases[] = {
+        {"a.heic", "", "public.heic"},
+        {"b.HEIF", "", "public.heif"},
+        {"c.HIF", "", "public.heif"},
+        {"d.avif", "", "public.avif"},
+        {"e.jxl", "", "public.jpeg-xl"},
+        {"f.CR3", "", "com.canon.cr3-raw-image"},
+        // The 'ftyp' box's major brand when the name says nothing.
+        {"iphone", be32(24) + "ftypheic" + be32(0) + "mif1heic", "public.heic"},
+        {"sony", be32(24) + "ftypmif1" + be32(0) + "mif1heic", "public.heif"},
+        {"browser", be32(20) + "ftypavif" + be32(0) + "mif1", "public.avif"},
+        {"canon", be32(24) + "ftypcrx " + be32(1) + "crx isom", "com.canon.cr3-raw-image"},
+        {"jxl-box", bytes({0, 0, 0, 12, 'J', 'X', 'L', ' ', 0x0d, 0x0a, 0x87, 0x0a}), "public.jpeg-xl"},
+        {"jxl-bare", bytes({0xff, 0x0a, 0xfa, 0x1f}), "public.jpeg-xl"},
+        // A video's brand, and a box that is no 'ftyp', are no photos.
+        {"movie", be32(20) + "ftypisom" + be32(0) + "isom", "public.data"},
+        {"moov-first", be32(16) + "moovheic" + be32(0), "public.data"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(typeOf(dir.write(c.name, c.content)), c.type) << c.name;
+    for (const char* type : {"public.heic", "public.heif", "public.avif", "public.jpeg-xl", "com.canon.cr3-raw-image"})
+        EXPECT_TRUE(conforms(type, "public.image")) << type;
+    EXPECT_TRUE(conforms("public.heic", kUTTypeHEIF));
+    EXPECT_FALSE(conforms("public.heif", "public.heic"));
+    EXPECT_FALSE(conforms("public.avif", kUTTypeJPEG));
+}
+
 TEST(TypeIdentification, LinkedMachOLibrariesAreDylibs) {
     for (const char* name : {"thin-arm64-dylib", "thin-x86_64-dylib", "fat-dylib", "libfixture.dylib"})
         EXPECT_EQ(typeOf(kFixtures + name), "com.apple.mach-o-dylib") << name;

@@ -179,21 +179,26 @@ TEST_F(ImageReports, FixedFileActionReadsTestexifOnTheDesktop) {
 }
 
 TEST_F(ImageReports, CommentHoldingADictionaryIsShownAndKeptInTheFile) {
-    const auto lines = report(fixture("plist-dict.jpg"));
-    const auto props = readImageProperties(fixture("plist-dict.jpg"), t.log);
-    const std::string comment = *props->at("{Exif}").get<Dictionary>()->at("UserComment").get<std::string>();
-    EXPECT_EQ(readFile(commentFile()), comment);
-    const Dictionary expected{
-        {"album", Value("Summer trip")},
-        {"place", Value(Dictionary{{"city", Value("Oslo")}, {"rating", Value(4)}})},
-        {"tags", Value(Array{Value("sea"), Value("boat")})},
-    };
-    EXPECT_EQ(field(prefTextViewString3), describe(Value(expected)));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[2], "uc = " + describe(Value(expected)));
-    struct stat st{};
-    ASSERT_EQ(::stat(commentFile().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // The same comment carried by a JPEG, a HEIC and a JPEG XL (in a Brotli box).
+    for (const char* name : {"plist-dict.jpg", "plist-dict.heic", "plist-dict.jxl"}) {
+        SCOPED_TRACE(name);
+        const auto lines = report(fixture(name));
+        const auto props = readImageProperties(fixture(name), t.log);
+        ASSERT_TRUE(props);
+        const std::string comment = *props->at("{Exif}").get<Dictionary>()->at("UserComment").get<std::string>();
+        EXPECT_EQ(readFile(commentFile()), comment);
+        const Dictionary expected{
+            {"album", Value("Summer trip")},
+            {"place", Value(Dictionary{{"city", Value("Oslo")}, {"rating", Value(4)}})},
+            {"tags", Value(Array{Value("sea"), Value("boat")})},
+        };
+        EXPECT_EQ(field(prefTextViewString3), describe(Value(expected)));
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[2], "uc = " + describe(Value(expected)));
+        struct stat st{};
+        ASSERT_EQ(::stat(commentFile().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
 }
 
 TEST_F(ImageReports, CommentWithoutADictionaryReadsNull) {

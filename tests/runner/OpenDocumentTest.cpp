@@ -89,7 +89,8 @@ TEST_F(OpenDocument, ThePanelAsksForOneJpegOrTiffFileAndReturnsAtOnce) {
     ASSERT_TRUE(window.panel);
     EXPECT_EQ(window.panel->shown, 1);
     EXPECT_EQ(window.panel->title, "Select JPEG or TIFF File");
-    EXPECT_EQ(window.panel->allowedTypes, (std::vector<std::string>{"jpg", "tiff"}));
+    EXPECT_EQ(window.panel->allowedTypes,
+              (std::vector<std::string>{"jpg", "tiff", "heic", "heif", "hif", "avif", "jxl", "cr3"}));
     EXPECT_EQ(log.lines(), std::vector<std::string>{inspector->description() + "->openDocument:..."});
     EXPECT_TRUE(events.empty());
 }

@@ -1,0 +1,43 @@
+// The HEIF family (HEIC, HEIF, HIF, AVIF) through libheif: the primary
+// image's size, depth and alpha, and the metadata blocks it carries. The one
+// source file that includes libheif implements this.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Bytes.h"
+
+namespace vesk::platform::image {
+
+// libheif is handed the file through a reader that hands over only zeros
+// past this many bytes (and the result is then dropped); real HEIF metadata
+// is a few hundred KB at most, and no pixel data is ever read or decoded.
+inline constexpr std::uint64_t kMaxHeifReadBytes = 64 << 20;
+// A top-level 'meta' box larger than this is not handed to libheif at all;
+// real ones hold a few KB of item tables.
+inline constexpr std::uint64_t kMaxHeifMetaBoxBytes = 16 << 20;
+// Each metadata block (EXIF, XMP, ICC profile) is copied only up to this.
+inline constexpr std::size_t kMaxHeifMetadataBytes = 16 << 20;
+
+struct HeifImage {
+    // The primary image as shown: after the rotation and mirroring its
+    // properties ask for, which is the size libheif reports.
+    std::uint32_t width = 0, height = 0;
+    std::optional<std::uint8_t> depth;
+    bool hasAlpha = false;
+    bool monochrome = false;
+    std::vector<std::uint8_t> exifTiff;  // from the TIFF header on
+    std::string xmp;
+    std::vector<std::uint8_t> iccProfile;
+    // What a budget left out, in a few words; empty when nothing was.
+    std::string budgetCut;
+};
+
+// Nothing when libheif cannot read the file as HEIF (or a budget refuses it);
+// never throws and never writes to the log.
+std::optional<HeifImage> readHeif(const FileBytes& file);
+
+}  // namespace vesk::platform::image
