@@ -21,6 +21,7 @@
 #include "app/AppDelegate.h"
 #include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
+#include "inspector/ReportText.h"
 #include "inspector/ViewController.h"
 #include "platform/Dispatch.h"
 #include "platform/FileDescriptor.h"
@@ -126,19 +127,6 @@ bool routedToBundle(const std::string& path) {
     return ext == "bundle";
 }
 
-std::string textReport(const std::string& path, const std::map<std::string, std::string>& store) {
-    std::string out = "==> " + shown(path) + " <==\n";
-    for (const auto& field : kInfoFields) {
-        auto it = store.find(field.key);
-        if (it == store.end()) continue;
-        const std::string value = shown(it->second);
-        out += std::string(field.label) + ":\n" + value;
-        if (!value.empty() && value.back() != '\n') out += '\n';
-        out += '\n';
-    }
-    return out;
-}
-
 std::string jsonReport(const std::string& path, const std::map<std::string, std::string>& store) {
     std::string out = "{\"path\": " + pf::jsonString(path) + ", \"store\": {";
     bool first = true;
@@ -151,14 +139,6 @@ std::string jsonReport(const std::string& path, const std::map<std::string, std:
     }
     out += "}}\n";
     return out;
-}
-
-std::string propertiesReport(const std::string& path, const pf::Log& log) {
-    const auto props = readImageProperties(path, log);
-    std::optional<pf::Value> value;
-    if (props) value = pf::Value(*props);
-    return "{\"path\": " + pf::jsonString(path) + ", \"properties\": " + pf::toJson(value ? &*value : nullptr) +
-           "}\n";
 }
 
 // One inspector with its own store, events and main queue. Reports of
@@ -191,13 +171,13 @@ public:
             }
         }
         if (mode == Mode::Properties) {
-            r.out = propertiesReport(path, services_.log);
+            r.out = propertiesJson(path, services_.log);
             return r;
         }
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
         const auto snapshot = store_->snapshot();
-        r.out = mode == Mode::Json ? jsonReport(path, snapshot) : textReport(path, snapshot);
+        r.out = mode == Mode::Json ? jsonReport(path, snapshot) : reportText(path, snapshot);
         return r;
     }
 

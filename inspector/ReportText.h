@@ -1,0 +1,20 @@
+// What vesk-info prints for one file, shared with the window's export so the
+// two never differ.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/Log.h"
+
+namespace vesk {
+
+// The six fields as vesk-info prints them: "==> PATH <==", then each field
+// the store holds under its label, control characters escaped.
+std::string reportText(const std::string& path, const std::map<std::string, std::string>& store);
+
+// vesk-info --properties: {"path": ..., "properties": dictionary or null}
+// and a newline; reads the file at `path`.
+std::string propertiesJson(const std::string& path, const platform::Log& log);
+
+}  // namespace vesk
