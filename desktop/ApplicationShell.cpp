@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "desktop/DetailsPane.h"
 #include "desktop/DoubleClickButton.h"
 #include "desktop/FileDialogOpenPanel.h"
 #include "desktop/InfoBinder.h"
@@ -41,7 +42,10 @@ ApplicationShell::ApplicationShell(const platform::Services& services, QObject* 
     storeChanges_ = std::make_unique<StoreRelay>(
         services_.store, std::move(keys),
         [this](StoreRelay::Task task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); },
-        [this](const std::string&) { idleSync_.start(); });
+        [this](const std::string& key) {
+            idleSync_.start();
+            if (details_) details_->storeChanged(key);
+        });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         delegate_.applicationWillTerminate();
         idleSync_.stop();
@@ -55,6 +59,7 @@ ApplicationShell::~ApplicationShell() {
     // Reports still queued hold the inspector weakly; they find it gone.
     binder_.reset();
     viewController_.reset();
+    details_ = nullptr;
     window_.reset();
 }
 
@@ -62,6 +67,10 @@ void ApplicationShell::launch(const QStringList& files) {
     if (launched_) return;
     window_ = std::make_unique<MainWindow>();
     binder_ = std::make_unique<InfoBinder>(services_.store, window_.get());
+    // A file changed on disk goes through the same file-add event as a drop.
+    details_ = new DetailsPane(*window_, services_, [this](const std::string& path) {
+        services_.center.post(platform::kAddFromFileNotification, platform::Value(platform::Array{platform::Value(path)}));
+    });
     window_->dropArea()->attach(services_);
     viewController_ = std::make_shared<ViewController>(services_);
     viewController_->setWindowHost(this);

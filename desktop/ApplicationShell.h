@@ -17,6 +17,7 @@
 
 namespace vesk::desktop {
 
+class DetailsPane;
 class InfoBinder;
 class MainWindow;
 
@@ -36,6 +37,8 @@ public:
     void openFiles(const QStringList& files);
 
     MainWindow& window() const { return *window_; }
+    // The details view and its commands; the window owns it.
+    DetailsPane& details() const { return *details_; }
     ViewController& viewController() const { return *viewController_; }
     AppDelegate& delegate() { return delegate_; }
 
@@ -52,6 +55,7 @@ private:
     std::unique_ptr<MainWindow> window_;
     std::shared_ptr<ViewController> viewController_;
     std::unique_ptr<InfoBinder> binder_;
+    DetailsPane* details_ = nullptr;
     // Saves are not flushed to the disk as they happen; a few seconds after
     // the last change, and at quit, the store makes them durable.
     QTimer idleSync_;

@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "inspector/ImageReport.h"
+#include "platform/FileSystem.h"
 #include "platform/image/ExivReader.h"
 #include "platform/image/ImageSource.h"
 
@@ -250,6 +252,8 @@ std::string readableValue(const pf::Dictionary& properties, const std::string& g
         if (key == "ExposureTime") return exposureTimeText(*n);
         if (key == "FNumber") return fNumberText(*n);
         if (key == "Flash" && value.is<std::int64_t>()) return flashText(*value.get<std::int64_t>());
+        // Exiv2 would print the binary fraction of a real ("+1326429/1000000 EV").
+        if (key == "ExposureBiasValue") return (*n > 0 ? "+" : "") + decimal(*n, 2) + " EV";
     }
     if (group == pf::kImagePropertyGPSDictionary && (key == "Latitude" || key == "Longitude") && n) {
         const auto* gps = sub(properties, pf::kImagePropertyGPSDictionary);
@@ -576,5 +580,20 @@ std::string rowsJson(const std::vector<PropertyRow>& rows) {
 }
 
 std::string rowText(const PropertyRow& row) { return row.name + "\t" + row.readable + "\t" + row.raw; }
+
+Details detailsFor(const std::string& path, const std::string& propertiesField, const pf::Log& log) {
+    Details details;
+    if (path.empty()) return details;
+    const std::string ext = lowered(pf::pathExtension(path));
+    if (ext == "bundle") {
+        details.summary = summarizeBundle(propertiesField);
+    } else if (ext == "dylib") {
+        details.summary = summarizeLibrary(propertiesField);
+    } else if (auto props = readImageProperties(path, log)) {
+        details.summary = summarizeImage(*props);
+        details.rows = propertyRows(*props);
+    }
+    return details;
+}
 
 }  // namespace vesk

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Log.h"
 #include "platform/Value.h"
 
 namespace vesk {
@@ -65,6 +66,18 @@ bool rowMatches(const PropertyRow& row, std::string_view needle);
 std::string rowsJson(const std::vector<PropertyRow>& rows);
 // One row as tab-separated text: name, readable value, raw value.
 std::string rowText(const PropertyRow& row);
+
+// What the details view shows of the file on show.
+struct Details {
+    Summary summary;
+    std::vector<PropertyRow> rows;  // an image's dictionary; none for bundles and libraries
+};
+
+// The details of the report on show: routed by the path's name as the
+// inspector routes it (a bundle's and a library's summary read
+// `propertiesField`, the first field's text; an image is read again from the
+// file). Nothing for an empty path.
+Details detailsFor(const std::string& path, const std::string& propertiesField, const platform::Log& log);
 
 // Formatting, as photographers write it.
 std::string exposureTimeText(double seconds);   // 0.025 -> "1/40 s", 2 -> "2 s"

@@ -195,6 +195,7 @@ TEST(SummaryRows, ReadableAndRawValues) {
         {"{GPS}", "Latitude", "40°26′49.10″ N", nullptr},
         {"", "FileSize", "1.9 MB", "1957448"},
         {"{TIFF}", "ResolutionUnit", "inch", "2"},
+        {"{Exif}", "ExposureBiasValue", "+1.33 EV", nullptr},
     };
     for (const auto& c : cases) {
         auto it = std::find_if(rows.begin(), rows.end(),
