@@ -98,6 +98,8 @@ DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
     layout->addWidget(privacy_);
     layout->addWidget(filter_);
     layout->addWidget(tree_, 1);
+    // Takes the room the tree leaves when it is hidden.
+    layout->addStretch(0);
 }
 
 void DetailsView::display(const Details& details) {
@@ -122,6 +124,9 @@ void DetailsView::display(const Details& details) {
         privacy_->setText(tr("<b>Reveals:</b> %1").arg(items.join(QStringLiteral(" · "))));
     }
 
+    // Bundles and libraries have a summary only.
+    filter_->setVisible(!details_.rows.empty());
+    tree_->setVisible(!details_.rows.empty());
     tree_->clear();
     QTreeWidgetItem* group = nullptr;
     std::string groupName;

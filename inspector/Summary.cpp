@@ -212,6 +212,27 @@ const char* appleTagName(std::string_view number) {
     return nullptr;
 }
 
+// A lens known only by its range: LensInfo or LensSpecification, the
+// shortest and longest focal lengths, then the widest apertures at each
+// (0 when unknown): "7.4–22.2 mm", "24–70 mm f/2.8".
+std::optional<std::string> lensRange(const pf::Value* v) {
+    const auto* parts = v ? v->get<pf::Array>() : nullptr;
+    if (!parts || parts->size() < 2) return std::nullopt;
+    const auto lo = number(&(*parts)[0]), hi = number(&(*parts)[1]);
+    if (!lo || !hi || *lo <= 0 || *hi < *lo) return std::nullopt;
+    std::string out = decimal(*lo, 1);
+    if (*hi - *lo >= 0.05) out += "–" + decimal(*hi, 1);
+    out += " mm";
+    if (parts->size() >= 4) {
+        const auto fLo = number(&(*parts)[2]), fHi = number(&(*parts)[3]);
+        if (fLo && *fLo > 0) {
+            out += " f/" + decimal(*fLo, 1);
+            if (fHi && *fHi - *fLo >= 0.05) out += "–" + decimal(*fHi, 1);
+        }
+    }
+    return out;
+}
+
 // The Exiv2 key of a dictionary key, for the groups whose names are Exiv2's.
 std::optional<std::string> exivKey(const std::string& group, const std::string& key) {
     if (group == pf::kImagePropertyExifDictionary) return "Exif.Photo." + key;
@@ -226,7 +247,7 @@ std::string plainText(const pf::Value& value) {
     if (const auto* i = value.get<std::int64_t>()) return std::to_string(*i);
     if (const auto* d = value.get<double>()) return decimal(*d, 4);
     if (const auto* b = value.get<bool>()) return *b ? "yes" : "no";
-    if (const auto* data = value.get<pf::Data>()) return std::to_string(data->size()) + " bytes";
+    if (const auto* data = value.get<pf::Data>()) return std::to_string(data->size()) + (data->size() == 1 ? " byte" : " bytes");
     if (const auto* a = value.get<pf::Array>()) {
         std::string out;
         for (const auto& item : *a) {
@@ -247,6 +268,8 @@ std::string readableValue(const pf::Dictionary& properties, const std::string& g
         if ((key == "PixelWidth" || key == "PixelHeight") && n) return decimal(*n, 0) + " px";
         if ((key == "DPIWidth" || key == "DPIHeight") && n) return decimal(*n, 0) + " dpi";
         if (key == "Depth" && n) return decimal(*n, 0) + " bits per component";
+        if (key == "Orientation")
+            if (auto text = pf::image::interpretedText("Exif.Image.Orientation", value)) return *text;
     }
     if (group == pf::kImagePropertyExifDictionary && n && !value.is<pf::Array>()) {
         if (key == "ExposureTime") return exposureTimeText(*n);
@@ -255,6 +278,9 @@ std::string readableValue(const pf::Dictionary& properties, const std::string& g
         // Exiv2 would print the binary fraction of a real ("+1326429/1000000 EV").
         if (key == "ExposureBiasValue") return (*n > 0 ? "+" : "") + decimal(*n, 2) + " EV";
     }
+    if ((group == pf::kImagePropertyExifDictionary && key == "LensSpecification") ||
+        (group == pf::kImagePropertyExifAuxDictionary && key == "LensInfo"))
+        if (auto range = lensRange(&value)) return *range;
     if (group == pf::kImagePropertyGPSDictionary && (key == "Latitude" || key == "Longitude") && n) {
         const auto* gps = sub(properties, pf::kImagePropertyGPSDictionary);
         const auto ref = text(find(gps, key + "Ref"));
@@ -381,6 +407,8 @@ Summary summarizeImage(const pf::Dictionary& properties) {
     auto lens = text(find(aux, "LensModel"));
     if (!lens) lens = text(find(exif, "LensModel"));
     if (!lens) lens = text(fromMakers({"LensModel", "LensType", "Lens"}));
+    if (!lens) lens = lensRange(find(aux, "LensInfo"));
+    if (!lens) lens = lensRange(find(exif, "LensSpecification"));
     if (lens) add("Lens", *lens);
 
     std::vector<std::string> exposure;
@@ -414,9 +442,12 @@ Summary summarizeImage(const pf::Dictionary& properties) {
 
     const auto width = number(find(&properties, "PixelWidth"));
     const auto height = number(find(&properties, "PixelHeight"));
-    if (width && height && *width > 0 && *height > 0)
-        add("Size", decimal(*width, 0) + " × " + decimal(*height, 0) + " (" +
-                        megapixels(*width * *height) + " MP)");
+    if (width && height && *width > 0 && *height > 0) {
+        std::string size = decimal(*width, 0) + " × " + decimal(*height, 0);
+        // A thumbnail-sized image has no megapixels worth saying.
+        if (*width * *height >= 50000) size += " (" + megapixels(*width * *height) + " MP)";
+        add("Size", size);
+    }
     if (auto bytes = number(find(&properties, "FileSize")); bytes && *bytes >= 0)
         add("File size", fileSizeText(static_cast<std::uint64_t>(*bytes)));
 
@@ -503,9 +534,19 @@ Summary summarizeBundle(std::string_view architectureLines) {
     return summary;
 }
 
-Summary summarizeLibrary(std::string_view description) {
+Summary summarizeLibrary(std::string_view description, std::string_view path) {
     Summary summary;
     std::string text = trimmed(description);
+    // The file tool names the file first.
+    if (!path.empty() && text.size() > path.size() + 1 && text.compare(0, path.size(), path) == 0 &&
+        text.compare(path.size(), 2, ": ") == 0)
+        text = trimmed(std::string_view(text).substr(path.size() + 2));
+    // It writes the line breaks inside a universal file's slices as "\012- ".
+    for (std::size_t at; (at = text.find("\\012-")) != std::string::npos;) {
+        std::size_t end = at + 5;
+        while (end < text.size() && text[end] == ' ') ++end;
+        text.replace(at, end - at, "");
+    }
     if (text.empty()) return summary;
     // A universal library lists each slice in brackets: one line each.
     std::vector<std::string> slices;
@@ -525,23 +566,33 @@ Summary summarizeLibrary(std::string_view description) {
         }
     }
     if (!text.empty() && text.back() == ':') text.pop_back();
-    // "Mach-O 64-bit dynamically linked shared library x86_64, flags:<...>": the kind, then each part.
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(", ", start);
-        if (end == std::string::npos) end = text.size();
-        if (auto part = trimmed(std::string_view(text).substr(start, end - start)); !part.empty())
-            parts.push_back(std::move(part));
-        start = end + 2;
-    }
-    for (std::size_t i = 0; i < parts.size(); ++i) summary.lines.push_back({i == 0 ? "Kind" : "Detail", parts[i]});
+    const auto addParts = [&](const std::string& whole, const std::string& kindLabel) {
+        std::size_t start = 0;
+        bool first = true;
+        while (start <= whole.size()) {
+            std::size_t end = whole.find(", ", start);
+            if (end == std::string::npos) end = whole.size();
+            std::string part = trimmed(std::string_view(whole).substr(start, end - start));
+            start = end + 2;
+            if (part.empty()) continue;
+            // "flags:<NOUNDEFS|DYLDLINK>" -> "NOUNDEFS, DYLDLINK"
+            if (part.rfind("flags:<", 0) == 0 && part.back() == '>') {
+                std::string flags = part.substr(7, part.size() - 8);
+                for (std::size_t bar; (bar = flags.find('|')) != std::string::npos;) flags.replace(bar, 1, ", ");
+                summary.lines.push_back({"Flags", flags});
+            } else {
+                summary.lines.push_back({first ? kindLabel : "Detail", part});
+            }
+            first = false;
+        }
+    };
+    addParts(text, "Kind");
     for (const auto& slice : slices) {
         const auto colon = slice.find(':');
         if (colon == std::string::npos)
             summary.lines.push_back({"Slice", slice});
         else
-            summary.lines.push_back({"Slice " + slice.substr(0, colon), trimmed(slice.substr(colon + 1))});
+            addParts(trimmed(std::string_view(slice).substr(colon + 1)), slice.substr(0, colon));
     }
     return summary;
 }
@@ -588,7 +639,7 @@ Details detailsFor(const std::string& path, const std::string& propertiesField, 
     if (ext == "bundle") {
         details.summary = summarizeBundle(propertiesField);
     } else if (ext == "dylib") {
-        details.summary = summarizeLibrary(propertiesField);
+        details.summary = summarizeLibrary(propertiesField, path);
     } else if (auto props = readImageProperties(path, log)) {
         details.summary = summarizeImage(*props);
         details.rows = propertyRows(*props);

@@ -41,8 +41,9 @@ struct Summary {
 Summary summarizeImage(const platform::Dictionary& properties);
 // The summary of a bundle's report: its architecture lines in plain words.
 Summary summarizeBundle(std::string_view architectureLines);
-// The summary of a library's report: the file tool's description in its parts.
-Summary summarizeLibrary(std::string_view fileDescription);
+// The summary of a library's report: the file tool's description of `path`
+// in its parts, one line for each slice of a universal library.
+Summary summarizeLibrary(std::string_view fileDescription, std::string_view path = {});
 
 // One row of the tree: a key of the dictionary (or of one of its
 // sub-dictionaries), its value as a person reads it and as the report has it.

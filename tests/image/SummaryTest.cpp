@@ -129,6 +129,8 @@ TEST(SummarySamples, WhatAPhotographerReads) {
         {"Apple_iPhone_6.jpg", "Position", "40°26′49.10″ N, 3°43′29.11″ W (40.446972, -3.724753)"},
         {"Canon_DIGITAL_IXUS_400.jpg", "Camera", "Canon DIGITAL IXUS 400"},
         {"Canon_DIGITAL_IXUS_400.jpg", "Flash", "Auto, did not fire"},
+        {"Canon_DIGITAL_IXUS_400.jpg", "Lens", "7.4–22.2 mm"},  // its maker note's range; no model is written
+        {"Canon_DIGITAL_IXUS_400.jpg", "Size", "100 × 75"},
         {"Nikon_COOLPIX_P6000_GPS.jpg", "Camera", "NIKON COOLPIX P6000"},
         {"Nikon_COOLPIX_P6000_GPS.jpg", "Position", "43°28′2.81″ N, 11°53′6.46″ E (43.467448, 11.885127)"},
     };
@@ -196,6 +198,8 @@ TEST(SummaryRows, ReadableAndRawValues) {
         {"", "FileSize", "1.9 MB", "1957448"},
         {"{TIFF}", "ResolutionUnit", "inch", "2"},
         {"{Exif}", "ExposureBiasValue", "+1.33 EV", nullptr},
+        {"{Exif}", "LensSpecification", "4.2 mm f/2.2", "(4.15, 4.15, 2.2, 2.2)"},
+        {"", "Orientation", "top, left", "1"},
     };
     for (const auto& c : cases) {
         auto it = std::find_if(rows.begin(), rows.end(),
@@ -243,16 +247,26 @@ TEST(SummaryOther, BundlesAndLibraries) {
     EXPECT_EQ(line(summarizeBundle("NSBundleExecutableArchitectureARM64 \n"), "Architecture"), "arm64");
     EXPECT_TRUE(summarizeBundle("").lines.empty());
 
-    const Summary lib = summarizeLibrary(
-        "Mach-O universal binary with 2 architectures: [x86_64:Mach-O 64-bit x86_64 dynamically linked shared "
-        "library, flags:<NOUNDEFS>] [arm64]");
-    ASSERT_EQ(lib.lines.size(), 3u);
-    EXPECT_EQ(lib.lines[0].text, "Mach-O universal binary with 2 architectures");
-    EXPECT_EQ(lib.lines[1].label, "Slice x86_64");
-    EXPECT_EQ(lib.lines[1].text, "Mach-O 64-bit x86_64 dynamically linked shared library, flags:<NOUNDEFS>");
-    EXPECT_EQ(lib.lines[2].text, "arm64");
-    EXPECT_EQ(summarizeLibrary("Mach-O 64-bit arm64 dynamically linked shared library, flags:<NOUNDEFS>").lines.size(),
-              2u);
+    // What the file tool prints of the library fixtures, the path first.
+    const Summary universal = summarizeLibrary(
+        "/x/libvesk-universal.dylib: Mach-O universal binary with 2 architectures: [x86_64:\\012- Mach-O 64-bit "
+        "x86_64 dynamically linked shared library, flags:<NOUNDEFS|DYLDLINK>] [\\012- arm64:\\012- Mach-O 64-bit "
+        "arm64 dynamically linked shared library, flags:<NOUNDEFS|DYLDLINK>]\n",
+        "/x/libvesk-universal.dylib");
+    const std::vector<std::pair<std::string, std::string>> expected{
+        {"Kind", "Mach-O universal binary with 2 architectures"},
+        {"x86_64", "Mach-O 64-bit x86_64 dynamically linked shared library"},
+        {"Flags", "NOUNDEFS, DYLDLINK"},
+        {"arm64", "Mach-O 64-bit arm64 dynamically linked shared library"},
+        {"Flags", "NOUNDEFS, DYLDLINK"},
+    };
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const auto& l : universal.lines) got.emplace_back(l.label, l.text);
+    EXPECT_EQ(got, expected);
+    const Summary thin = summarizeLibrary("/x/a.dylib: Mach-O 64-bit arm64 dynamically linked shared library", "/x/a.dylib");
+    ASSERT_EQ(thin.lines.size(), 1u);
+    EXPECT_EQ(thin.lines[0].text, "Mach-O 64-bit arm64 dynamically linked shared library");
+    EXPECT_TRUE(summarizeLibrary("", "/x/a.dylib").lines.empty());
 }
 
 // Exiv2's readings for tags it knows; nothing where it would only repeat the value.
