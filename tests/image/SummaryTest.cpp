@@ -155,6 +155,7 @@ TEST(SummarySamples, PrivacyLineNamesWhatIsThereAndNothingElse) {
         {"Nikon_COOLPIX_P6000_GPS.jpg", {"GPS position", "software"}},
         {"Apple_iPhone_6.jpg", {"GPS position", "software"}},
         {"Fujifilm_FinePix_E500.jpg", {"software"}},
+        {"Canon_DIGITAL_IXUS_400.jpg", {"owner", "software"}},
     };
     for (const auto& c : cases) {
         const auto props = propertiesOf(sample(c.sample));
