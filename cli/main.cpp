@@ -22,6 +22,7 @@
 #include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ReportText.h"
+#include "inspector/Summary.h"
 #include "inspector/ViewController.h"
 #include "platform/Dispatch.h"
 #include "platform/FileDescriptor.h"
@@ -38,7 +39,7 @@ namespace {
 using namespace vesk;
 namespace pf = vesk::platform;
 
-enum class Mode { Text, Json, Properties };
+enum class Mode { Text, Json, Properties, SummaryText, SummaryJson };
 
 // A path that could not be inspected and a failed write share status 1:
 // either way the caller did not get every report it asked for.
@@ -46,12 +47,14 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 const char* kUsage =
-    "Usage: vesk-info [--json | --properties] [--verbose] PATH...\n"
+    "Usage: vesk-info [--json | --properties] [--summary] [--verbose] PATH...\n"
     "Shows what Vesk shows for each file: image metadata, the CPU architectures\n"
     "of a bundle's executable, or the file tool's description of a library.\n"
     "\n"
     "  --json        one JSON object per path: {\"path\": ..., \"store\": {key: text}}\n"
     "  --properties  one JSON object per path: {\"path\": ..., \"properties\": dictionary or null}\n"
+    "  --summary     the window's summary and privacy line of each path, as text\n"
+    "                (with --json: {\"path\", \"summary\", \"position\", \"reveals\"})\n"
     "  --verbose     write the diagnostic log to standard error\n"
     "  --help        show this text\n"
     "  --version     show the version\n"
@@ -177,6 +180,13 @@ public:
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
         const auto snapshot = store_->snapshot();
+        if (mode == Mode::SummaryText || mode == Mode::SummaryJson) {
+            const auto field = snapshot.find(prefTextViewString1);
+            const Details details =
+                detailsFor(path, field == snapshot.end() ? std::string() : field->second, services_.log);
+            r.out = mode == Mode::SummaryJson ? summaryJson(path, details.summary) : summaryText(path, details.summary);
+            return r;
+        }
         r.out = mode == Mode::Json ? jsonReport(path, snapshot) : reportText(path, snapshot);
         return r;
     }
@@ -243,6 +253,7 @@ int inspectAll(const std::vector<std::string>& paths, Mode mode, unsigned worker
 int main(int argc, char** argv) {
     Mode mode = Mode::Text;
     bool verbose = false;
+    bool summary = false;
     std::vector<std::string> paths;
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
@@ -261,6 +272,8 @@ int main(int argc, char** argv) {
             mode = Mode::Json;
         } else if (!endOfOptions && arg == "--properties") {
             mode = Mode::Properties;
+        } else if (!endOfOptions && arg == "--summary") {
+            summary = true;
         } else if (!endOfOptions && arg == "--verbose") {
             verbose = true;
         } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
@@ -270,10 +283,11 @@ int main(int argc, char** argv) {
             paths.push_back(arg);
         }
     }
-    if (paths.empty()) {
+    if (paths.empty() || (summary && mode == Mode::Properties)) {
         std::fputs(kUsage, stderr);
         return kExitUsage;
     }
+    if (summary) mode = mode == Mode::Json ? Mode::SummaryJson : Mode::SummaryText;
 
     pf::DiscardLogSink quiet;
     ShownStderrLogSink loud;

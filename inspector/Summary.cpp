@@ -8,6 +8,7 @@
 
 #include "inspector/ImageReport.h"
 #include "platform/FileSystem.h"
+#include "platform/Utf8.h"
 #include "platform/image/ExivReader.h"
 #include "platform/image/ImageSource.h"
 
@@ -645,6 +646,40 @@ Details detailsFor(const std::string& path, const std::string& propertiesField, 
         details.rows = propertyRows(*props);
     }
     return details;
+}
+
+std::string summaryText(const std::string& path, const Summary& summary) {
+    const auto shown = [](const std::string& text) { return pf::utf8::escapeControls(text); };
+    std::string out = "==> " + shown(path) + " <==\n";
+    for (const auto& line : summary.lines) out += line.label + ": " + shown(line.text) + "\n";
+    std::string reveals;
+    for (const auto& item : summary.privacy) reveals += (reveals.empty() ? "" : ", ") + item.label;
+    if (!reveals.empty()) out += "Reveals: " + reveals + "\n";
+    return out + "\n";
+}
+
+std::string summaryJson(const std::string& path, const Summary& summary) {
+    // A list, not an object: a library's slices repeat their labels.
+    std::string out = "{\"path\": " + pf::jsonString(path) + ", \"summary\": [";
+    for (std::size_t i = 0; i < summary.lines.size(); ++i)
+        out += (i ? ", " : "") + std::string("{\"label\": ") + pf::jsonString(summary.lines[i].label) +
+               ", \"text\": " + pf::jsonString(summary.lines[i].text) + "}";
+    out += "], \"position\": ";
+    if (summary.position) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "{\"latitude\": %.6f, \"longitude\": %.6f}", summary.position->latitude,
+                      summary.position->longitude);
+        out += buf;
+    } else {
+        out += "null";
+    }
+    out += ", \"reveals\": [";
+    for (std::size_t i = 0; i < summary.privacy.size(); ++i) {
+        const auto& item = summary.privacy[i];
+        out += (i ? ", " : "") + std::string("{\"label\": ") + pf::jsonString(item.label) +
+               ", \"group\": " + pf::jsonString(item.group) + ", \"key\": " + pf::jsonString(item.key) + "}";
+    }
+    return out + "]}\n";
 }
 
 }  // namespace vesk

@@ -80,6 +80,12 @@ struct Details {
 // file). Nothing for an empty path.
 Details detailsFor(const std::string& path, const std::string& propertiesField, const platform::Log& log);
 
+// vesk-info --summary: "==> PATH <==", then "Label: text" a line and the
+// privacy line ("Reveals: GPS position, software"), control characters
+// escaped; and its JSON form, one object and a newline.
+std::string summaryText(const std::string& path, const Summary& summary);
+std::string summaryJson(const std::string& path, const Summary& summary);
+
 // Formatting, as photographers write it.
 std::string exposureTimeText(double seconds);   // 0.025 -> "1/40 s", 2 -> "2 s"
 std::string fNumberText(double f);               // 2.2 -> "f/2.2", 8 -> "f/8"
