@@ -171,14 +171,17 @@ TEST(SummarySamples, PrivacyLineNamesWhatIsThereAndNothingElse) {
 }
 
 // A copy with the owner's traces written by exiftool: each one is named.
-TEST(SummarySamples, PrivacyLineOnWrittenTags) {
+// With them, the offset of the time the photo was taken.
+TEST(SummarySamples, PrivacyLineAndTimeZoneOnWrittenTags) {
     ScratchDir dir;
     const std::string copy = dir.file("owned.jpg");
     std::filesystem::copy_file(sample("Fujifilm_FinePix_E500.jpg"), copy);
     ASSERT_TRUE(captureOutput({"exiftool", "-q", "-overwrite_original", "-Artist=Jane Roe", "-Copyright=(c) Jane",
                                "-SerialNumber=A1234", "-LensSerialNumber=L99", "-OwnerName=Jane", "-Software=",
-                               copy}));
+                               "-OffsetTimeOriginal=+02:00", copy}));
     const Summary s = summarizeImage(propertiesOf(copy));
+    // The time zone the camera knew is said with the date.
+    EXPECT_EQ(line(s, "Taken"), "2006-08-17 09:24:48 +02:00");
     EXPECT_EQ(privacyLabels(s), (std::vector<std::string>{"camera serial number", "lens serial number", "owner",
                                                            "artist", "copyright"}));
 }
