@@ -20,6 +20,18 @@ namespace {
 
 // Deeper nesting than a maker note's decoded lists is shown as one row.
 constexpr int kMaxRowDepth = 4;
+// A tree of more rows than this is no longer read, and a list widget slows to
+// a crawl; the report's own budgets keep real files far below it.
+constexpr std::size_t kMaxRows = 20000;
+// A cell shows this much of a value; the report's fields keep all of it.
+constexpr std::size_t kMaxCellBytes = 4096;
+
+std::string cell(std::string text) {
+    if (text.size() <= kMaxCellBytes) return text;
+    const std::size_t cut = text.size() - kMaxCellBytes;
+    return pf::utf8::sanitize(std::string_view(text).substr(0, kMaxCellBytes)) + "… (" + std::to_string(cut) +
+           " more bytes)";
+}
 
 std::string trimmed(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\0'; };
@@ -108,7 +120,8 @@ std::vector<std::pair<std::string, const pf::Dictionary*>> makers(const pf::Dict
 std::optional<double> canonIso(const pf::Dictionary* canon) {
     if (!canon) return std::nullopt;
     if (auto base = number(find(canon, "CanonSi.ISOSpeed")); base && *base > 0 && *base < 1024) {
-        const double autoFactor = std::pow(2.0, number(find(canon, "AutoISO")).value_or(0) / 32);
+        const double autoCode = number(find(canon, "AutoISO")).value_or(0);
+        const double autoFactor = autoCode > -1024 && autoCode < 1024 ? std::pow(2.0, autoCode / 32) : 1;
         return std::round(std::pow(2.0, *base / 32) * 100 / 32 * autoFactor);
     }
     if (auto code = number(find(canon, "ISOSpeed")); code && *code >= 16 && *code <= 19)
@@ -296,6 +309,7 @@ std::string readableValue(const pf::Dictionary& properties, const std::string& g
 void addRows(const pf::Dictionary& properties, const std::string& group, const std::string& prefix,
              const pf::Dictionary& dict, int depth, std::vector<PropertyRow>& rows) {
     for (const auto& [key, value] : dict) {
+        if (rows.size() >= kMaxRows) return;
         const std::string path = prefix.empty() ? key : prefix + "." + key;
         if (const auto* nested = value.get<pf::Dictionary>(); nested && depth < kMaxRowDepth) {
             addRows(properties, group, path, *nested, depth + 1, rows);
@@ -307,8 +321,8 @@ void addRows(const pf::Dictionary& properties, const std::string& group, const s
         row.name = path;
         if (group == pf::kImagePropertyMakerAppleDictionary && prefix.empty())
             if (const char* name = appleTagName(key)) row.name = std::string(name) + " (" + key + ")";
-        row.readable = readableValue(properties, group, key, value);
-        row.raw = oneLine(value);
+        row.readable = cell(readableValue(properties, group, key, value));
+        row.raw = cell(oneLine(value));
         rows.push_back(std::move(row));
     }
 }
@@ -356,6 +370,7 @@ std::string flashText(std::int64_t flash) {
 }
 
 std::string dmsText(double degrees, bool latitude) {
+    if (!std::isfinite(degrees) || std::fabs(degrees) > 360) return decimal(degrees, 6) + "°";
     const char hemisphere = latitude ? (degrees < 0 ? 'S' : 'N') : (degrees < 0 ? 'W' : 'E');
     // Counted in hundredths of a second, so that 59.996″ carries into the minute.
     const auto hundredths = static_cast<long long>(std::llround(std::fabs(degrees) * 360000.0));
@@ -608,6 +623,8 @@ std::vector<PropertyRow> propertyRows(const pf::Dictionary& properties) {
     addRows(properties, "", "", top, kMaxRowDepth, rows);
     for (const auto& [key, value] : properties)
         if (const auto* d = value.get<pf::Dictionary>()) addRows(properties, key, "", *d, 1, rows);
+    if (rows.size() >= kMaxRows)
+        rows.push_back({rows.back().group, "…", "…", "more values than the tree shows", "see the Properties field"});
     return rows;
 }
 

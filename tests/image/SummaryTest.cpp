@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include "../TestSupport.h"
 #include "ImageTestSupport.h"
@@ -290,6 +291,57 @@ TEST(SummaryOther, ExivInterpretedTexts) {
         {"", pf::Value(1), std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(pf::image::interpretedText(c.key, c.value), c.text) << c.key;
+}
+
+}  // namespace
+}  // namespace vesk::test
+
+namespace vesk::test {
+namespace {
+
+// Values no camera writes: each gives a quiet, bounded reading.
+TEST(SummaryHostile, OutlandishValuesGiveQuietBoundedReadings) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char* what;
+        pf::Dictionary properties;
+        const char* label;
+        std::optional<std::string> text;  // nothing: the line is absent
+    } cases[] = {
+        {"infinite latitude", {{"{GPS}", pf::Dictionary{{"Latitude", inf}, {"Longitude", 1.0}}}}, "Position", std::nullopt},
+        {"latitude past the pole", {{"{GPS}", pf::Dictionary{{"Latitude", 1e300}, {"Longitude", 1.0}}}}, "Position",
+         std::nullopt},
+        {"latitude as text", {{"{GPS}", pf::Dictionary{{"Latitude", "north"}, {"Longitude", 1.0}}}}, "Position",
+         std::nullopt},
+        {"not-a-number exposure", {{"{Exif}", pf::Dictionary{{"ExposureTime", nan}}}}, "Exposure", std::nullopt},
+        {"huge automatic ISO factor",
+         {{"{MakerCanon}", pf::Dictionary{{"CanonSi.ISOSpeed", 128}, {"AutoISO", 1000000000}}}}, "Exposure", "ISO 50"},
+        {"blank camera names", {{"{TIFF}", pf::Dictionary{{"Make", "   "}, {"Model", std::string(3, '\0')}}}}, "Camera",
+         std::nullopt},
+        {"negative size", {{"PixelWidth", -5}, {"PixelHeight", 10}}, "Size", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const Summary s = summarizeImage(c.properties);
+        EXPECT_EQ(line(s, c.label).empty() ? std::nullopt : std::optional<std::string>(line(s, c.label)), c.text)
+            << c.what;
+        for (const auto& row : propertyRows(c.properties)) EXPECT_LE(row.readable.size(), 5000u) << c.what;
+    }
+}
+
+TEST(SummaryHostile, RowsAndCellsStayBounded) {
+    pf::Dictionary many;
+    for (int i = 0; i < 30000; ++i) many.emplace(std::to_string(i), i);
+    pf::Dictionary deep{{"leaf", 1}};
+    for (int i = 0; i < 50; ++i) deep = pf::Dictionary{{"d", pf::Value(std::move(deep))}};
+    const pf::Dictionary properties{{"{MakerX}", many}, {"{MakerDeep}", deep}, {"Long", std::string(100000, 'x')}};
+    const auto rows = propertyRows(properties);
+    EXPECT_LE(rows.size(), 20001u);
+    EXPECT_GE(rows.size(), 20000u);
+    const auto longRow = std::find_if(rows.begin(), rows.end(), [](const PropertyRow& r) { return r.key == "Long"; });
+    ASSERT_NE(longRow, rows.end());
+    EXPECT_LT(longRow->raw.size(), 5000u);
+    EXPECT_NE(longRow->raw.find("more bytes"), std::string::npos);
 }
 
 }  // namespace
