@@ -182,8 +182,10 @@ public:
         const auto snapshot = store_->snapshot();
         if (mode == Mode::SummaryText || mode == Mode::SummaryJson) {
             const auto field = snapshot.find(prefTextViewString1);
+            // The report above has logged this file already.
+            pf::DiscardLogSink quietSink;
             const Details details =
-                detailsFor(path, field == snapshot.end() ? std::string() : field->second, services_.log);
+                detailsFor(path, field == snapshot.end() ? std::string() : field->second, pf::Log(quietSink));
             r.out = mode == Mode::SummaryJson ? summaryJson(path, details.summary) : summaryText(path, details.summary);
             return r;
         }

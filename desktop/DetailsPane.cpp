@@ -113,6 +113,9 @@ DetailsPane::DetailsPane(MainWindow& window, const platform::Services& services,
     settleTimer_.setSingleShot(true);
     settleTimer_.setInterval(kSettleMillis);
     connect(&settleTimer_, &QTimer::timeout, this, &DetailsPane::checkFile);
+    // The status line is there from the start (made here when the window has
+    // none), so its first message does not shift the fields.
+    window_.statusBar();
     connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &DetailsPane::fileEvent);
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &DetailsPane::fileEvent);
 }

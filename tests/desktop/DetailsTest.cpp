@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -92,6 +94,25 @@ TEST(Details, TheFieldsStayTheDefaultAndTheDetailsAreOneKeystrokeAway) {
     EXPECT_TRUE(shown.shell.window().infoField(q(prefTextViewString1))->isVisible());
     EXPECT_EQ(shown.pane().detailsAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
     EXPECT_EQ(shown.pane().fieldsAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_1));
+
+    // The commands sit in the menus: View holds both views and Find, File the exports.
+    QMenu* fileMenu = nullptr;
+    QMenu* viewMenu = nullptr;
+    for (QAction* top : shown.shell.window().menuBar()->actions()) {
+        if (!top->menu()) continue;
+        if (top->menu()->actions().contains(shown.shell.window().openAction())) fileMenu = top->menu();
+        if (top->menu()->actions().contains(shown.pane().detailsAction())) viewMenu = top->menu();
+    }
+    ASSERT_NE(fileMenu, nullptr);
+    ASSERT_NE(viewMenu, nullptr);
+    EXPECT_TRUE(viewMenu->actions().contains(shown.pane().fieldsAction()));
+    EXPECT_TRUE(viewMenu->actions().contains(shown.pane().findAction()));
+    bool exportMenu = false;
+    for (QAction* a : fileMenu->actions())
+        if (a->menu() && a->menu()->actions().contains(shown.pane().exportJsonAction()) &&
+            a->menu()->actions().contains(shown.pane().exportTextAction()))
+            exportMenu = true;
+    EXPECT_TRUE(exportMenu);
 
     shown.showDetails();
     EXPECT_EQ(stack->currentWidget(), shown.pane().view());
