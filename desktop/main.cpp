@@ -53,7 +53,11 @@ int main(int argc, char** argv) {
 
     desktop::ApplicationShell shell(services);
     shell.launch(desktop::absoluteFilePaths(parser.positionalArguments()));
-    if (parser.value(view) == QLatin1String("details")) shell.details().detailsAction()->trigger();
+    // Given on the command line, the view wins over the one the last run left.
+    if (parser.isSet(view))
+        (parser.value(view) == QLatin1String("details") ? shell.details().detailsAction()
+                                                         : shell.details().fieldsAction())
+            ->trigger();
 
     int status = 0;
     if (parser.isSet(screenshot)) {

@@ -27,6 +27,7 @@
 #include "desktop/DetailsPane.h"
 #include "desktop/DetailsView.h"
 #include "desktop/MainWindow.h"
+#include "desktop/WindowState.h"
 #include "inspector/InfoKeys.h"
 #include "platform/UserDefaults.h"
 
@@ -231,4 +232,42 @@ TEST(Details, AFileChangedOnDiskIsReportedAgainAndAGoneOneIsSaid) {
         [&] { return shown.pane().statusText().contains(QStringLiteral("deleted or moved")); }, 3000));
     // What it held stays on show.
     EXPECT_TRUE(tiffField->toPlainText().contains(QStringLiteral("Vesk Tester")));
+}
+
+// What one run leaves in its settings file, the next one finds: the window's
+// size, the view chosen, and the last ten files shown, newest first, each once.
+TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
+    ScratchDir settings;
+    const vesk::test::ScopedEnv file("VESK_WINDOW_STATE_FILE", settings.file("window.ini"));
+    std::string firstPath;
+    {
+        Shown first;
+        firstPath = first.path;
+        EXPECT_EQ(first.pane().stack()->currentIndex(), 0);  // nothing saved yet: the fields
+        first.showDetails();
+        first.shell.window().resize(900, 640);
+        for (int i = 0; i < 12; ++i) first.shell.windowState().noteShown("/x/" + std::to_string(i) + ".jpg");
+        first.shell.windowState().noteShown("/x/3.jpg");
+        first.shell.windowState().save();
+    }
+    Shown next;
+    EXPECT_EQ(next.pane().stack()->currentIndex(), 1);
+    EXPECT_EQ(next.shell.window().size(), QSize(900, 640));
+    const QStringList recent = next.shell.windowState().recentFiles();
+    ASSERT_EQ(recent.size(), 10);
+    EXPECT_EQ(recent.at(0), q(next.path));  // shown at this launch
+    EXPECT_EQ(recent.at(1), QStringLiteral("/x/3.jpg"));
+    EXPECT_EQ(recent.at(2), QStringLiteral("/x/11.jpg"));
+    EXPECT_EQ(recent.count(QStringLiteral("/x/3.jpg")), 1);
+    EXPECT_FALSE(recent.contains(q(firstPath)));  // pushed out by the twelve after it
+
+    // Picking an entry shows that file.
+    const auto actions = next.shell.windowState().recentMenu()->actions();
+    ASSERT_EQ(actions.size(), 10);
+    std::filesystem::copy_file(kIphone, next.dir.file("again.jpg"));
+    next.shell.windowState().noteShown(next.dir.file("again.jpg"));
+    ASSERT_EQ(next.shell.windowState().recentMenu()->actions().at(0)->text(), q(next.dir.file("again.jpg")));
+    next.shell.windowState().recentMenu()->actions().at(0)->trigger();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return next.store->get(prefCurFilePath) == next.dir.file("again.jpg"); }, 5000));
 }
