@@ -154,7 +154,8 @@ if all(os.path.exists(p) for p in pair):
 
 vesk = os.path.join(build, "vesk")
 if os.path.exists(vesk):
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", VESK_DEFAULTS_FILE=os.path.join(corpus, "bench-defaults.plist"))
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", VESK_DEFAULTS_FILE=os.path.join(corpus, "bench-defaults.plist"),
+               VESK_WINDOW_STATE_FILE=os.path.join(corpus, "bench-window.ini"))
     shot = os.path.join(corpus, "window.png")
     wall, rss = measure([vesk, "--screenshot", shot, "--", os.path.join(corpus, "images", os.path.basename(images[0]))], env)
     print(f"\nWindow, offscreen: process start to the window painted with a photo's report and saved: "

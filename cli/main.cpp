@@ -27,6 +27,8 @@
 #include "app/AppDelegate.h"
 #include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
+#include "inspector/ReportText.h"
+#include "inspector/Summary.h"
 #include "inspector/ViewController.h"
 #include "platform/Dispatch.h"
 #include "platform/FileDescriptor.h"
@@ -43,7 +45,7 @@ namespace {
 using namespace vesk;
 namespace pf = vesk::platform;
 
-enum class Mode { Text, Json, Properties };
+enum class Mode { Text, Json, Properties, SummaryText, SummaryJson };
 
 // A path that could not be inspected and a failed write share status 1:
 // either way the caller did not get every report it asked for.
@@ -51,12 +53,14 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 const char* kUsage =
-    "Usage: vesk-info [--json | --properties] [-r] [--hidden] [--progress] [--verbose] PATH...\n"
+    "Usage: vesk-info [--json | --properties] [--summary] [-r] [--hidden] [--progress] [--verbose] PATH...\n"
     "Shows what Vesk shows for each file: image metadata, the CPU architectures\n"
     "of a bundle's executable, or the file tool's description of a library.\n"
     "\n"
     "  --json           one JSON object per path: {\"path\": ..., \"store\": {key: text}}\n"
     "  --properties     one JSON object per path: {\"path\": ..., \"properties\": dictionary or null}\n"
+    "  --summary        the window's summary and privacy line of each path, as text\n"
+    "                   (with --json: {\"path\", \"summary\", \"position\", \"reveals\"})\n"
     "  -r, --recursive  walk folders: every image, library and bundle in them, sorted per folder\n"
     "  --hidden         with -r, also enter hidden folders and take hidden files\n"
     "  --progress       show the progress line also when standard error is no terminal\n"
@@ -138,45 +142,10 @@ bool routedToBundle(const std::string& path) {
     return ext == "bundle";
 }
 
-std::string textReport(const std::string& path, const std::map<std::string, std::string>& store) {
-    std::string out = "==> " + shown(path) + " <==\n";
-    for (const auto& field : kInfoFields) {
-        auto it = store.find(field.key);
-        if (it == store.end()) continue;
-        const std::string value = shown(it->second);
-        out += std::string(field.label) + ":\n" + value;
-        if (!value.empty() && value.back() != '\n') out += '\n';
-        out += '\n';
-    }
-    return out;
-}
-
-std::string base64(const std::string& bytes) {
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t v = 0;
-        for (std::size_t k = 0; k < 3; ++k)
-            v = (v << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
-    }
-    return out;
-}
-
-// The path as given; a name that is not UTF-8 prints with U+FFFD in "path",
-// so its exact bytes follow, or two different files could print alike.
-std::string jsonPath(const std::string& given) {
-    std::string out = "\"path\": " + pf::jsonString(given);
-    if (!pf::utf8::isValid(given)) out += ", \"pathBytes\": \"" + base64(given) + "\"";
-    return out;
-}
-
 std::string jsonReport(const std::string& given, const std::map<std::string, std::string>& store) {
     // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "{" + text at -O3.
     std::string out = "{";
-    out += jsonPath(given);
+    out += jsonPathMembers(given);
     out += ", \"store\": {";
     bool first = true;
     for (const char* key : kReportKeys) {
@@ -187,16 +156,6 @@ std::string jsonReport(const std::string& given, const std::map<std::string, std
         out += pf::jsonString(key) + ": " + pf::jsonString(it->second);
     }
     out += "}}\n";
-    return out;
-}
-
-std::string propertiesReport(const std::string& given, const std::string& path, const pf::Log& log) {
-    const auto props = readImageProperties(path, log);
-    std::optional<pf::Value> value;
-    if (props) value = pf::Value(*props);
-    std::string out = "{";
-    out += jsonPath(given);
-    out += ", \"properties\": " + pf::toJson(value ? &*value : nullptr) + "}\n";
     return out;
 }
 
@@ -239,13 +198,22 @@ public:
             }
         }
         if (mode == Mode::Properties) {
-            r.out = propertiesReport(given, path, services_.log);
+            r.out = propertiesJson(path, services_.log, given);
             return r;
         }
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
         const auto snapshot = store_->snapshot();
-        r.out = mode == Mode::Json ? jsonReport(given, snapshot) : textReport(path, snapshot);
+        if (mode == Mode::SummaryText || mode == Mode::SummaryJson) {
+            const auto field = snapshot.find(prefTextViewString1);
+            // The report above has logged this file already.
+            pf::DiscardLogSink quietSink;
+            const Details details =
+                detailsFor(path, field == snapshot.end() ? std::string() : field->second, pf::Log(quietSink));
+            r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(path, details.summary);
+            return r;
+        }
+        r.out = mode == Mode::Json ? jsonReport(given, snapshot) : reportText(path, snapshot);
         return r;
     }
 
@@ -604,6 +572,7 @@ int inspectOne(const std::string& given, Mode mode, const pf::TypeService& types
 int main(int argc, char** argv) {
     Mode mode = Mode::Text;
     bool verbose = false, recursive = false, hidden = false, forceProgress = false;
+    bool summary = false;
     std::vector<std::string> paths;
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
@@ -622,6 +591,8 @@ int main(int argc, char** argv) {
             mode = Mode::Json;
         } else if (!endOfOptions && arg == "--properties") {
             mode = Mode::Properties;
+        } else if (!endOfOptions && arg == "--summary") {
+            summary = true;
         } else if (!endOfOptions && arg == "--verbose") {
             verbose = true;
         } else if (!endOfOptions && (arg == "-r" || arg == "--recursive")) {
@@ -637,10 +608,11 @@ int main(int argc, char** argv) {
             paths.push_back(arg);
         }
     }
-    if (paths.empty()) {
+    if (paths.empty() || (summary && mode == Mode::Properties)) {
         std::fputs(kUsage, stderr);
         return kExitUsage;
     }
+    if (summary) mode = mode == Mode::Json ? Mode::SummaryJson : Mode::SummaryText;
 
     pf::DiscardLogSink quiet;
     ShownStderrLogSink loud;

@@ -10,9 +10,11 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "desktop/DetailsPane.h"
 #include "desktop/DoubleClickButton.h"
 #include "desktop/FileDialogOpenPanel.h"
 #include "desktop/InfoBinder.h"
+#include "desktop/WindowState.h"
 #include "desktop/MainWindow.h"
 #include "desktop/DropArea.h"
 #include "inspector/InfoKeys.h"
@@ -41,7 +43,12 @@ ApplicationShell::ApplicationShell(const platform::Services& services, QObject* 
     storeChanges_ = std::make_unique<StoreRelay>(
         services_.store, std::move(keys),
         [this](StoreRelay::Task task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); },
-        [this](const std::string&) { idleSync_.start(); });
+        [this](const std::string& key) {
+            idleSync_.start();
+            if (details_) details_->storeChanged(key);
+            if (windowState_ && key == prefCurFilePath)
+                windowState_->noteShown(services_.store->get(prefCurFilePath).value_or(""));
+        });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         delegate_.applicationWillTerminate();
         idleSync_.stop();
@@ -55,6 +62,8 @@ ApplicationShell::~ApplicationShell() {
     // Reports still queued hold the inspector weakly; they find it gone.
     binder_.reset();
     viewController_.reset();
+    details_ = nullptr;
+    windowState_ = nullptr;
     window_.reset();
 }
 
@@ -62,6 +71,14 @@ void ApplicationShell::launch(const QStringList& files) {
     if (launched_) return;
     window_ = std::make_unique<MainWindow>();
     binder_ = std::make_unique<InfoBinder>(services_.store, window_.get());
+    // A file changed on disk, or picked from Open Recent, goes through the
+    // same file-add event as a drop.
+    const auto show = [this](const std::string& path) {
+        services_.center.post(platform::kAddFromFileNotification, platform::Value(platform::Array{platform::Value(path)}));
+    };
+    details_ = new DetailsPane(*window_, services_, show);
+    windowState_ = new WindowState(*window_, *details_, windowStateFilePath(), show);
+    windowState_->restore();
     window_->dropArea()->attach(services_);
     viewController_ = std::make_shared<ViewController>(services_);
     viewController_->setWindowHost(this);

@@ -17,8 +17,10 @@
 
 namespace vesk::desktop {
 
+class DetailsPane;
 class InfoBinder;
 class MainWindow;
+class WindowState;
 
 class ApplicationShell : public QObject, private WindowHost {
     Q_OBJECT
@@ -36,6 +38,10 @@ public:
     void openFiles(const QStringList& files);
 
     MainWindow& window() const { return *window_; }
+    // The details view and its commands; the window owns it.
+    DetailsPane& details() const { return *details_; }
+    // Size, splitters, view and recent files kept between runs; the window owns it.
+    WindowState& windowState() const { return *windowState_; }
     ViewController& viewController() const { return *viewController_; }
     AppDelegate& delegate() { return delegate_; }
 
@@ -52,6 +58,8 @@ private:
     std::unique_ptr<MainWindow> window_;
     std::shared_ptr<ViewController> viewController_;
     std::unique_ptr<InfoBinder> binder_;
+    DetailsPane* details_ = nullptr;
+    WindowState* windowState_ = nullptr;
     // Saves are not flushed to the disk as they happen; a few seconds after
     // the last change, and at quit, the store makes them durable.
     QTimer idleSync_;

@@ -5,7 +5,10 @@
 #include <cstdio>
 
 #include "app/AppDelegate.h"
+#include <QAction>
+
 #include "desktop/ApplicationShell.h"
+#include "desktop/DetailsPane.h"
 #include "desktop/MainWindow.h"
 #include "desktop/QtMainQueue.h"
 #include "platform/Dispatch.h"
@@ -31,6 +34,10 @@ int main(int argc, char** argv) {
                                   QStringLiteral("png"));
     screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshot);
+    // Which view the window opens on: "fields" (the default) or "details".
+    QCommandLineOption view(QStringLiteral("view"), QStringLiteral("Open on the <view>: fields or details."),
+                            QStringLiteral("view"), QStringLiteral("fields"));
+    parser.addOption(view);
     parser.process(app);
 
     // The services every part of the window is handed; they outlive the shell.
@@ -46,6 +53,11 @@ int main(int argc, char** argv) {
 
     desktop::ApplicationShell shell(services);
     shell.launch(desktop::absoluteFilePaths(parser.positionalArguments()));
+    // Given on the command line, the view wins over the one the last run left.
+    if (parser.isSet(view))
+        (parser.value(view) == QLatin1String("details") ? shell.details().detailsAction()
+                                                         : shell.details().fieldsAction())
+            ->trigger();
 
     int status = 0;
     if (parser.isSet(screenshot)) {
@@ -54,11 +66,15 @@ int main(int argc, char** argv) {
         // the grab is queued behind the report they started.
         QTimer::singleShot(0, &shell, [&] {
             mainQueue.async([&] {
-                if (!shell.window().grab().save(target, "PNG")) {
-                    std::fprintf(stderr, "vesk: cannot write %s\n", qPrintable(target));
-                    status = 1;
-                }
-                QCoreApplication::quit();
+                // The details view is filled from the store's changes, which
+                // reach the window through the event loop after the report.
+                QTimer::singleShot(parser.value(view) == QLatin1String("details") ? 100 : 0, &shell, [&] {
+                    if (!shell.window().grab().save(target, "PNG")) {
+                        std::fprintf(stderr, "vesk: cannot write %s\n", qPrintable(target));
+                        status = 1;
+                    }
+                    QCoreApplication::quit();
+                });
             });
         });
     }

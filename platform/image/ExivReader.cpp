@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -661,6 +663,72 @@ ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_
     // The TIFF here is only a carrier: its IFD0 says nothing of the image's pixels.
     out.pixelWidth = out.pixelHeight = 0;
     return out;
+}
+
+namespace {
+
+// A value as the text Exiv2's readers take for `type`: numbers separated by
+// blanks, rationals as "n/d". Nothing for a type the value cannot be.
+std::optional<std::string> exivText(Exiv2::TypeId type, const Value& value) {
+    const bool rational = type == Exiv2::unsignedRational || type == Exiv2::signedRational;
+    const bool integer = type == Exiv2::unsignedByte || type == Exiv2::unsignedShort || type == Exiv2::unsignedLong ||
+                         type == Exiv2::signedByte || type == Exiv2::signedShort || type == Exiv2::signedLong;
+    if (type == Exiv2::asciiString || type == Exiv2::string) {
+        if (const auto* s = value.get<std::string>()) return *s;
+        return std::nullopt;
+    }
+    if (!rational && !integer) return std::nullopt;
+    std::string out;
+    const auto number = [&](const Value& v) {
+        std::string text;
+        if (const auto* i = v.get<std::int64_t>()) {
+            text = std::to_string(*i) + (rational ? "/1" : "");
+        } else if (const auto* d = v.get<double>()) {
+            if (!std::isfinite(*d)) return false;
+            if (integer) {
+                if (*d != std::floor(*d)) return false;
+                text = std::to_string(static_cast<long long>(*d));
+            } else {
+                const Exiv2::Rational r = Exiv2::floatToRationalCast(static_cast<float>(*d));
+                if (type == Exiv2::unsignedRational && r.first < 0) return false;
+                text = std::to_string(r.first) + "/" + std::to_string(r.second);
+            }
+        } else {
+            return false;
+        }
+        out += (out.empty() ? "" : " ") + text;
+        return true;
+    };
+    if (const auto* list = value.get<Array>()) {
+        if (list->empty() || list->size() > 64) return std::nullopt;
+        for (const Value& v : *list)
+            if (!number(v)) return std::nullopt;
+    } else if (!number(value)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> interpretedText(const std::string& exivKey, const Value& value) {
+    prepareExiv2();
+    try {
+        const Exiv2::ExifKey key(exivKey);
+        const Exiv2::TypeId type = key.defaultTypeId();
+        const auto text = exivText(type, value);
+        if (!text) return std::nullopt;
+        auto exivValue = Exiv2::Value::create(type);
+        if (!exivValue.get() || exivValue->read(*text) != 0) return std::nullopt;
+        Exiv2::Exifdatum datum(key, exivValue.get());
+        std::string printed = utf8::sanitize(datum.print(nullptr));
+        while (!printed.empty() && (printed.back() == ' ' || printed.back() == '\0')) printed.pop_back();
+        // Exiv2 prints unknown codes as "(17)"; that says no more than the raw value.
+        if (printed.empty() || printed == *text || printed == "(" + *text + ")") return std::nullopt;
+        return printed;
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace vesk::platform::image

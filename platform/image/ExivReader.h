@@ -75,4 +75,10 @@ ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg
 inline constexpr std::size_t kMaxExifBlockBytes = 16 << 20;
 ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket = {});
 
+// Exiv2's own reading of a value of a tag it knows, as a photographer reads
+// it: ("Exif.Photo.Flash", 16) -> "No, compulsory", ("Exif.Photo.ExposureTime",
+// 0.025) -> "1/40 s". Nothing for a key Exiv2 does not know, a value that
+// does not fit the tag's type, or a reading that is the raw value again.
+std::optional<std::string> interpretedText(const std::string& exivKey, const Value& value);
+
 }  // namespace vesk::platform::image

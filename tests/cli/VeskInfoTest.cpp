@@ -11,6 +11,8 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "../TestSupport.h"
 
@@ -237,5 +239,32 @@ TEST(VeskInfoStatus, AWriteErrorOnStandardOutputExitsOne) {
         const auto r = runVeskInfo(args, ".", "/dev/full");
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "vesk-info: write error on standard output: No space left on device\n");
+    }
+}
+
+// The window's summary as text and JSON, from the same code; what each form
+// of a sample says, and the one combination that means nothing.
+TEST(VeskInfoSummary, SummaryTextAndJson) {
+    const std::string iphone = VESK_SOURCE_DIR "/samples/Apple_iPhone_6.jpg";
+    const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
+    const struct {
+        std::string args;
+        int status;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"--summary '" + iphone + "'", 0,
+         {"==> " + iphone + " <==", "Camera: Apple iPhone 6", "Exposure: 1/40 s · f/2.2 · ISO 32 · 4.2 mm (57 mm in 35 mm)",
+          "Position: 40°26′49.10″ N, 3°43′29.11″ W (40.446972, -3.724753)", "Reveals: GPS position, software"}},
+        {"--summary '" + canon + "'", 0, {"Exposure: 1/200 s · f/10 · ISO 50 · 15.4 mm", "Reveals: owner, software"}},
+        {"--summary --json '" + iphone + "'", 0,
+         {"{\"path\": \"" + iphone + "\", \"summary\": [{\"label\": \"Camera\", \"text\": \"Apple iPhone 6\"}",
+          "\"position\": {\"latitude\": 40.446972, \"longitude\": -3.724753}",
+          "\"reveals\": [{\"label\": \"GPS position\", \"group\": \"{GPS}\", \"key\": \"Latitude\"}"}},
+        {"--summary --properties '" + iphone + "'", 2, {}},
+    };
+    for (const auto& c : cases) {
+        const auto r = runVeskInfo(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        for (const auto& line : c.lines) EXPECT_NE(r.out.find(line), std::string::npos) << c.args << "\n" << r.out;
     }
 }

@@ -1,0 +1,237 @@
+#include "desktop/DetailsView.h"
+
+#include <QAction>
+#include <algorithm>
+#include <QApplication>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace vesk::desktop {
+
+namespace {
+
+// Where an item's row lives in details_.rows; groups have none.
+constexpr int kRowIndexRole = Qt::UserRole + 1;
+constexpr int kGroupRole = Qt::UserRole + 2;
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// How a group is named in the tree: top-level values under "Image".
+QString groupTitle(const std::string& group) { return group.empty() ? QStringLiteral("Image") : q(group); }
+
+}  // namespace
+
+DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("detailsView"));
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("summaryLabel"));
+    summary_->setTextFormat(Qt::RichText);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    summary_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    copyPosition_ = new QPushButton(tr("Copy Coordinates"), this);
+    copyPosition_->setObjectName(QStringLiteral("copyPositionButton"));
+    copyPosition_->setToolTip(tr("Copy the GPS position as signed decimal degrees"));
+    copyPosition_->setVisible(false);
+    connect(copyPosition_, &QPushButton::clicked, this, [this] {
+        if (details_.summary.position)
+            QApplication::clipboard()->setText(q(positionDecimalText(*details_.summary.position)));
+    });
+
+    privacy_ = new QLabel(this);
+    privacy_->setObjectName(QStringLiteral("privacyLabel"));
+    privacy_->setTextFormat(Qt::RichText);
+    privacy_->setWordWrap(true);
+    privacy_->setToolTip(tr("What this file tells about where it was made and who made it; click an item to see its row"));
+    connect(privacy_, &QLabel::linkActivated, this, [this](const QString& link) {
+        bool ok = false;
+        const auto i = link.mid(1).toULongLong(&ok);
+        if (!ok || i >= details_.summary.privacy.size()) return;
+        const auto& item = details_.summary.privacy[i];
+        filter_->clear();
+        revealRow(q(item.group), q(item.key));
+    });
+
+    filter_ = new QLineEdit(this);
+    filter_->setObjectName(QStringLiteral("filterField"));
+    filter_->setPlaceholderText(tr("Filter keys and values (Ctrl+F)"));
+    filter_->setClearButtonEnabled(true);
+    filter_->installEventFilter(this);
+    connect(filter_, &QLineEdit::textChanged, this, &DetailsView::setFilter);
+
+    tree_ = new QTreeWidget(this);
+    tree_->setObjectName(QStringLiteral("propertyTree"));
+    tree_->setColumnCount(3);
+    tree_->setHeaderLabels({tr("Key"), tr("Value"), tr("Raw value")});
+    tree_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    tree_->setUniformRowHeights(true);
+    tree_->setAlternatingRowColors(true);
+    tree_->header()->setStretchLastSection(true);
+    tree_->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    copyValue_ = new QAction(tr("Copy Value"), this);
+    copyValue_->setShortcut(QKeySequence::Copy);
+    copyRow_ = new QAction(tr("Copy Row"), this);
+    copyJson_ = new QAction(tr("Copy as JSON"), this);
+    copyJson_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    for (QAction* a : {copyValue_, copyRow_, copyJson_}) {
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        tree_->addAction(a);
+    }
+    connect(copyValue_, &QAction::triggered, this,
+            [this] { QApplication::clipboard()->setText(selectedValuesText()); });
+    connect(copyRow_, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedRowsText()); });
+    connect(copyJson_, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedRowsJson()); });
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(summary_, 1);
+    top->addWidget(copyPosition_, 0, Qt::AlignTop);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(privacy_);
+    layout->addWidget(filter_);
+    layout->addWidget(tree_, 1);
+    // Takes the room the tree leaves when it is hidden.
+    layout->addStretch(0);
+}
+
+void DetailsView::display(const Details& details) {
+    details_ = details;
+
+    QString html = QStringLiteral("<table cellspacing=\"2\">");
+    for (const auto& line : details_.summary.lines)
+        html += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
+                    .arg(q(line.label).toHtmlEscaped(), q(line.text).toHtmlEscaped());
+    html += QStringLiteral("</table>");
+    summary_->setText(details_.summary.lines.empty() ? QString() : html);
+    copyPosition_->setVisible(details_.summary.position.has_value());
+
+    if (details_.summary.privacy.empty()) {
+        privacy_->setText(details_.rows.empty() ? QString() : tr("Reveals: nothing about where or who"));
+    } else {
+        QStringList items;
+        for (std::size_t i = 0; i < details_.summary.privacy.size(); ++i)
+            items << QStringLiteral("<a href=\"#%1\">%2</a>")
+                         .arg(i)
+                         .arg(q(details_.summary.privacy[i].label).toHtmlEscaped());
+        privacy_->setText(tr("<b>Reveals:</b> %1").arg(items.join(QStringLiteral(" · "))));
+    }
+
+    // Bundles and libraries have a summary only.
+    filter_->setVisible(!details_.rows.empty());
+    tree_->setVisible(!details_.rows.empty());
+    tree_->clear();
+    QTreeWidgetItem* group = nullptr;
+    std::string groupName;
+    for (std::size_t i = 0; i < details_.rows.size(); ++i) {
+        const PropertyRow& row = details_.rows[i];
+        if (!group || row.group != groupName) {
+            groupName = row.group;
+            group = new QTreeWidgetItem(tree_, {groupTitle(row.group)});
+            group->setData(0, kGroupRole, q(row.group));
+            group->setFirstColumnSpanned(true);
+            QFont bold = group->font(0);
+            bold.setBold(true);
+            group->setFont(0, bold);
+        }
+        auto* item = new QTreeWidgetItem(group, {q(row.name), q(row.readable), q(row.raw)});
+        item->setData(0, kRowIndexRole, static_cast<qulonglong>(i));
+        item->setData(0, kGroupRole, q(row.group));
+        const QString tip = tr("%1\nraw: %2").arg(q(row.key), q(row.raw));
+        for (int c = 0; c < 3; ++c) item->setToolTip(c, tip);
+    }
+    tree_->expandAll();
+    // Keys and readable values in full where the window allows; raw values take the rest.
+    tree_->resizeColumnToContents(0);
+    tree_->resizeColumnToContents(1);
+    tree_->setColumnWidth(1, std::min(tree_->columnWidth(1), std::max(200, tree_->viewport()->width() / 2)));
+    setFilter(filter_->text());
+}
+
+void DetailsView::setFilter(const QString& text) {
+    const std::string needle = text.toStdString();
+    for (int g = 0; g < tree_->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = tree_->topLevelItem(g);
+        int shown = 0;
+        for (int c = 0; c < group->childCount(); ++c) {
+            QTreeWidgetItem* item = group->child(c);
+            const auto i = item->data(0, kRowIndexRole).toULongLong();
+            const bool match = i < details_.rows.size() && rowMatches(details_.rows[i], needle);
+            item->setHidden(!match);
+            shown += match;
+        }
+        group->setHidden(shown == 0);
+    }
+}
+
+bool DetailsView::revealRow(const QString& group, const QString& key) {
+    for (int g = 0; g < tree_->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* groupItem = tree_->topLevelItem(g);
+        if (groupItem->data(0, kGroupRole).toString() != group) continue;
+        for (int c = 0; c < groupItem->childCount(); ++c) {
+            QTreeWidgetItem* item = groupItem->child(c);
+            const auto i = item->data(0, kRowIndexRole).toULongLong();
+            if (i >= details_.rows.size() || q(details_.rows[i].key) != key) continue;
+            groupItem->setExpanded(true);
+            tree_->clearSelection();
+            tree_->setCurrentItem(item);
+            item->setSelected(true);
+            tree_->scrollToItem(item);
+            tree_->setFocus();
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<const PropertyRow*> DetailsView::selectedRows() const {
+    std::vector<const PropertyRow*> rows;
+    // In the tree's order, whatever order they were picked in.
+    for (int g = 0; g < tree_->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = tree_->topLevelItem(g);
+        for (int c = 0; c < group->childCount(); ++c) {
+            QTreeWidgetItem* item = group->child(c);
+            const auto i = item->data(0, kRowIndexRole).toULongLong();
+            if ((item->isSelected() || group->isSelected()) && !item->isHidden() && i < details_.rows.size())
+                rows.push_back(&details_.rows[i]);
+        }
+    }
+    return rows;
+}
+
+QString DetailsView::selectedValuesText() const {
+    QStringList out;
+    for (const auto* row : selectedRows()) out << q(row->readable);
+    return out.join(QLatin1Char('\n'));
+}
+
+QString DetailsView::selectedRowsText() const {
+    QStringList out;
+    for (const auto* row : selectedRows()) out << q(rowText(*row));
+    return out.join(QLatin1Char('\n'));
+}
+
+QString DetailsView::selectedRowsJson() const {
+    std::vector<PropertyRow> rows;
+    for (const auto* row : selectedRows()) rows.push_back(*row);
+    return q(rowsJson(rows));
+}
+
+bool DetailsView::eventFilter(QObject* watched, QEvent* event) {
+    // Esc in the filter box clears it and shows every row again.
+    if (watched == filter_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        filter_->clear();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace vesk::desktop

@@ -1,0 +1,57 @@
+// What the window remembers between runs, apart from the info store (whose
+// report fields start empty at every launch): its size, its splitters, the
+// view last chosen, and the last ten files shown (File > Open Recent). Kept in
+// the desktop's usual settings form, an INI file beside the store.
+#pragma once
+
+#include <QObject>
+#include <QSettings>
+#include <QStringList>
+#include <functional>
+#include <string>
+
+class QMenu;
+
+namespace vesk::desktop {
+
+class DetailsPane;
+class MainWindow;
+
+class WindowState : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxRecentFiles = 10;
+
+    // `open` shows a file again, as a drop would.
+    WindowState(MainWindow& window, DetailsPane& details, const QString& settingsFile,
+                std::function<void(const std::string&)> open);
+
+    // Puts back what the last run saved; nothing when it saved nothing.
+    void restore();
+    // Saves size, splitters, view and recent files; also done when the window closes.
+    void save();
+    // `path` is on show: first in the recent list, once.
+    void noteShown(const std::string& path);
+
+    QStringList recentFiles() const { return recent_; }
+    QMenu* recentMenu() const { return menu_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void rebuildMenu();
+
+    MainWindow& window_;
+    DetailsPane& details_;
+    QSettings settings_;
+    std::function<void(const std::string&)> open_;
+    QStringList recent_;
+    QMenu* menu_;
+};
+
+// VESK_WINDOW_STATE_FILE when set, else window.ini in $XDG_CONFIG_HOME/vesk
+// (~/.config/vesk).
+QString windowStateFilePath();
+
+}  // namespace vesk::desktop

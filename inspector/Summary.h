@@ -1,0 +1,102 @@
+// The details view's reading of a report, apart from the window: a summary a
+// photographer reads at a glance, what the file gives away about where and
+// who, and the property dictionary as rows of readable values.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Log.h"
+#include "platform/Value.h"
+
+namespace vesk {
+
+struct SummaryLine {
+    std::string label;  // "Camera", "Exposure", ...
+    std::string text;
+};
+
+// Something the file tells about where it was made or who made it, and the
+// tree row that shows it.
+struct PrivacyItem {
+    std::string label;  // "GPS position", "camera serial number", ...
+    std::string group;  // "{GPS}", "" for a top-level key
+    std::string key;
+};
+
+struct Position {
+    double latitude = 0, longitude = 0;  // signed: south and west negative
+};
+
+struct Summary {
+    std::vector<SummaryLine> lines;
+    std::vector<PrivacyItem> privacy;
+    std::optional<Position> position;
+};
+
+// The summary of an image's property dictionary.
+Summary summarizeImage(const platform::Dictionary& properties);
+// The summary of a bundle's report: its architecture lines in plain words.
+Summary summarizeBundle(std::string_view architectureLines);
+// The summary of a library's report: the file tool's description of `path`
+// in its parts, one line for each slice of a universal library.
+Summary summarizeLibrary(std::string_view fileDescription, std::string_view path = {});
+
+// One row of the tree: a key of the dictionary (or of one of its
+// sub-dictionaries), its value as a person reads it and as the report has it.
+struct PropertyRow {
+    std::string group;     // the sub-dictionary, "" for a top-level value
+    std::string key;       // as the dictionary has it ("Parent.child" inside nested dictionaries)
+    std::string name;      // as the tree shows it: a maker-note number may get its documented name
+    std::string readable;  // "1/40 s", "Off, did not fire", ...
+    std::string raw;       // the value's own text, on one line
+};
+
+// Every value of the dictionary, top-level values first, then each
+// sub-dictionary in the dictionary's order.
+std::vector<PropertyRow> propertyRows(const platform::Dictionary& properties);
+
+// Whether `needle` is in the row's key, name, readable or raw value, letter
+// case aside. An empty needle matches every row.
+bool rowMatches(const PropertyRow& row, std::string_view needle);
+
+// The rows as a JSON array of {"group", "key", "value", "raw"} objects.
+std::string rowsJson(const std::vector<PropertyRow>& rows);
+// One row as tab-separated text: name, readable value, raw value.
+std::string rowText(const PropertyRow& row);
+
+// What the details view shows of the file on show.
+struct Details {
+    Summary summary;
+    std::vector<PropertyRow> rows;  // an image's dictionary; none for bundles and libraries
+};
+
+// The details of the report on show: routed by the path's name as the
+// inspector routes it (a bundle's and a library's summary read
+// `propertiesField`, the first field's text; an image is read again from the
+// file). Nothing for an empty path.
+Details detailsFor(const std::string& path, const std::string& propertiesField, const platform::Log& log);
+
+// vesk-info --summary: "==> PATH <==", then "Label: text" a line and the
+// privacy line ("Reveals: GPS position, software"), control characters
+// escaped; and its JSON form, one object and a newline.
+std::string summaryText(const std::string& path, const Summary& summary);
+std::string summaryJson(const std::string& path, const Summary& summary);
+
+// Formatting, as photographers write it.
+std::string exposureTimeText(double seconds);   // 0.025 -> "1/40 s", 2 -> "2 s"
+std::string fNumberText(double f);               // 2.2 -> "f/2.2", 8 -> "f/8"
+std::string focalLengthText(double mm, std::optional<double> in35mm);  // "4.2 mm (57 mm in 35 mm)"
+std::string flashText(std::int64_t flash);       // 16 -> "Off, did not fire"
+// 40.4469722 as a latitude -> "40°26′49.10″ N"; negative values take S or W.
+std::string dmsText(double degrees, bool latitude);
+// "40°26′49.10″ N, 3°43′29.11″ W"
+std::string positionDmsText(const Position& position);
+// "40.446972, -3.724753"
+std::string positionDecimalText(const Position& position);
+std::string fileSizeText(std::uint64_t bytes);   // "1.9 MB", "312 KB", "900 bytes"
+
+}  // namespace vesk

@@ -1,0 +1,273 @@
+// The details view in the running window: one keystroke from the fields,
+// summary and privacy line on a real photo, the filter, copying, the exports
+// against vesk-info, and the report run again when the file changes on disk.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "DesktopSupport.h"
+#include "desktop/ApplicationShell.h"
+#include "desktop/DetailsPane.h"
+#include "desktop/DetailsView.h"
+#include "desktop/MainWindow.h"
+#include "desktop/WindowState.h"
+#include "inspector/InfoKeys.h"
+#include "platform/UserDefaults.h"
+
+using namespace vesk;
+using namespace vesk::desktop;
+using vesk::test::ScratchDir;
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+const std::string kIphone = std::string(VESK_SOURCE_DIR) + "/samples/Apple_iPhone_6.jpg";
+
+// Standard output of a program run without a shell; empty when it failed.
+QByteArray run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit) return {};
+    return p.readAllStandardOutput();
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The window showing a copy of `sample` (a copy, so a test may change it).
+struct Shown {
+    explicit Shown(const std::string& sample = kIphone) {
+        path = dir.file("photo.jpg");
+        std::filesystem::copy_file(sample, path);
+        shell.launch({q(path)});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == path; }, 5000));
+    }
+    DetailsPane& pane() { return shell.details(); }
+    DetailsView& view() { return *shell.details().view(); }
+    // The rows on show after the details view was chosen.
+    void showDetails() {
+        pane().detailsAction()->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view().tree()->topLevelItemCount() > 0; }, 5000));
+    }
+    std::vector<QTreeWidgetItem*> visibleRows() const {
+        std::vector<QTreeWidgetItem*> out;
+        QTreeWidget* tree = shell.details().view()->tree();
+        for (int g = 0; g < tree->topLevelItemCount(); ++g)
+            for (int c = 0; c < tree->topLevelItem(g)->childCount(); ++c)
+                if (!tree->topLevelItem(g)->child(c)->isHidden() && !tree->topLevelItem(g)->isHidden())
+                    out.push_back(tree->topLevelItem(g)->child(c));
+        return out;
+    }
+
+    ScratchDir dir;
+    std::string path;
+    std::shared_ptr<platform::MemoryUserDefaults> store = std::make_shared<platform::MemoryUserDefaults>();
+    vesk::test::DesktopServices services{store};
+    ApplicationShell shell{services};
+};
+
+}  // namespace
+
+TEST(Details, TheFieldsStayTheDefaultAndTheDetailsAreOneKeystrokeAway) {
+    Shown shown;
+    QStackedWidget* stack = shown.pane().stack();
+    EXPECT_EQ(stack->currentIndex(), 0);
+    EXPECT_TRUE(shown.shell.window().infoField(q(prefTextViewString1))->isVisible());
+    EXPECT_EQ(shown.pane().detailsAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
+    EXPECT_EQ(shown.pane().fieldsAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_1));
+
+    // The commands sit in the menus: View holds both views and Find, File the exports.
+    QMenu* fileMenu = nullptr;
+    QMenu* viewMenu = nullptr;
+    for (QAction* top : shown.shell.window().menuBar()->actions()) {
+        if (!top->menu()) continue;
+        if (top->menu()->actions().contains(shown.shell.window().openAction())) fileMenu = top->menu();
+        if (top->menu()->actions().contains(shown.pane().detailsAction())) viewMenu = top->menu();
+    }
+    ASSERT_NE(fileMenu, nullptr);
+    ASSERT_NE(viewMenu, nullptr);
+    EXPECT_TRUE(viewMenu->actions().contains(shown.pane().fieldsAction()));
+    EXPECT_TRUE(viewMenu->actions().contains(shown.pane().findAction()));
+    bool exportMenu = false;
+    for (QAction* a : fileMenu->actions())
+        if (a->menu() && a->menu()->actions().contains(shown.pane().exportJsonAction()) &&
+            a->menu()->actions().contains(shown.pane().exportTextAction()))
+            exportMenu = true;
+    EXPECT_TRUE(exportMenu);
+
+    shown.showDetails();
+    EXPECT_EQ(stack->currentWidget(), shown.pane().view());
+    const QString summary = shown.view().summaryLabel()->text();
+    for (const char* part : {"Apple iPhone 6", "1/40 s · f/2.2 · ISO 32 · 4.2 mm (57 mm in 35 mm)", "Off, did not fire",
+                             "40°26′49.10″ N, 3°43′29.11″ W"})
+        EXPECT_TRUE(summary.contains(QString::fromUtf8(part))) << part;
+    EXPECT_TRUE(shown.view().copyPositionButton()->isVisibleTo(&shown.shell.window()));
+    shown.view().copyPositionButton()->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("40.446972, -3.724753"));
+
+    shown.pane().fieldsAction()->trigger();
+    EXPECT_EQ(stack->currentIndex(), 0);
+}
+
+TEST(Details, APrivacyItemLeadsToItsRow) {
+    Shown shown;
+    shown.showDetails();
+    QLabel* privacy = shown.view().privacyLabel();
+    ASSERT_TRUE(privacy->text().contains(QStringLiteral("GPS position")));
+    emit privacy->linkActivated(QStringLiteral("#0"));
+    QTreeWidgetItem* current = shown.view().tree()->currentItem();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->text(0), QStringLiteral("Latitude"));
+    EXPECT_EQ(current->parent()->text(0), QStringLiteral("{GPS}"));
+    EXPECT_EQ(shown.view().selectedValuesText(), QString::fromUtf8("40°26′49.10″ N"));
+}
+
+TEST(Details, TheFilterKeepsMatchingRowsAndTheirGroupsAndEscClearsIt) {
+    Shown shown;
+    shown.showDetails();
+    const auto all = shown.visibleRows().size();
+    shown.pane().findAction()->trigger();
+    QLineEdit* filter = shown.view().filterField();
+    QTest::keyClicks(filter, QStringLiteral("ISO"));
+    const auto kept = shown.visibleRows();
+    ASSERT_FALSE(kept.empty());
+    EXPECT_LT(kept.size(), all);
+    for (QTreeWidgetItem* row : kept) {
+        const QString text = row->text(0) + row->text(1) + row->text(2) + row->toolTip(0);
+        EXPECT_TRUE(text.contains(QStringLiteral("iso"), Qt::CaseInsensitive)) << text.toStdString();
+    }
+    // A group with no matching row is hidden with its rows.
+    QTreeWidget* tree = shown.view().tree();
+    for (int g = 0; g < tree->topLevelItemCount(); ++g)
+        if (tree->topLevelItem(g)->text(0) == QStringLiteral("{GPS}")) {
+            EXPECT_TRUE(tree->topLevelItem(g)->isHidden());
+        }
+
+    QTest::keyClick(filter, Qt::Key_Escape);
+    EXPECT_TRUE(filter->text().isEmpty());
+    EXPECT_EQ(shown.visibleRows().size(), all);
+}
+
+TEST(Details, CopyAValueARowOrTheSelectionAsJson) {
+    Shown shown;
+    shown.showDetails();
+    ASSERT_TRUE(shown.view().revealRow(QStringLiteral("{Exif}"), QStringLiteral("Flash")));
+    shown.view().copyValueAction()->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Off, did not fire"));
+    shown.view().copyRowAction()->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Flash\tOff, did not fire\t16"));
+
+    // A whole group selected: every row of it, in the tree's order.
+    QTreeWidget* tree = shown.view().tree();
+    tree->clearSelection();
+    for (int g = 0; g < tree->topLevelItemCount(); ++g)
+        if (tree->topLevelItem(g)->text(0) == QStringLiteral("{TIFF}")) tree->topLevelItem(g)->setSelected(true);
+    shown.view().copyJsonAction()->trigger();
+    const QJsonDocument json = QJsonDocument::fromJson(QApplication::clipboard()->text().toUtf8());
+    ASSERT_TRUE(json.isArray());
+    EXPECT_EQ(json.array().size(), 9);
+    EXPECT_EQ(json.array().at(0).toObject().value(QStringLiteral("key")).toString(), QStringLiteral("DateTime"));
+    EXPECT_EQ(json.array().at(0).toObject().value(QStringLiteral("group")).toString(), QStringLiteral("{TIFF}"));
+}
+
+TEST(Details, ExportsWriteWhatVeskInfoPrints) {
+    Shown shown;
+    const QString veskInfo = QStringLiteral(VESK_BINARY_DIR "/vesk-info");
+    const QString json = q(shown.dir.file("out.json"));
+    const QString text = q(shown.dir.file("out.txt"));
+    // Enabled once the window has heard of the file on show.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.pane().exportJsonAction()->isEnabled(); }, 2000));
+    ASSERT_TRUE(shown.pane().exportJson(json));
+    const QByteArray expectedJson = run(veskInfo, {QStringLiteral("--properties"), q(shown.path)});
+    ASSERT_FALSE(expectedJson.isEmpty());
+    EXPECT_EQ(readAll(json), expectedJson);
+
+    ASSERT_TRUE(shown.pane().exportText(text));
+    const QByteArray expectedText = run(veskInfo, {q(shown.path)});
+    ASSERT_FALSE(expectedText.isEmpty());
+    EXPECT_EQ(readAll(text), expectedText);
+
+    // A target that cannot be written is said, not passed over.
+    EXPECT_FALSE(shown.pane().exportJson(q(shown.dir.file("no/such/folder/out.json"))));
+    EXPECT_TRUE(shown.pane().statusText().startsWith(QStringLiteral("Could not write")));
+}
+
+TEST(Details, AFileChangedOnDiskIsReportedAgainAndAGoneOneIsSaid) {
+    Shown shown;
+    shown.showDetails();
+    QPlainTextEdit* tiffField = shown.shell.window().infoField(q(prefTextViewString5));
+    ASSERT_FALSE(tiffField->toPlainText().contains(QStringLiteral("Vesk Tester")));
+
+    // exiftool writes a new file and renames it over the old one.
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                                            QStringLiteral("-Artist=Vesk Tester"), q(shown.path)}),
+              0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tiffField->toPlainText().contains(QStringLiteral("Vesk Tester")); }, 3000));
+    EXPECT_TRUE(shown.pane().statusText().contains(QStringLiteral("changed on disk"))) << shown.pane().statusText().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.view().privacyLabel()->text().contains(QStringLiteral("artist")); },
+                                3000));
+
+    std::filesystem::rename(shown.path, shown.dir.file("moved.jpg"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return shown.pane().statusText().contains(QStringLiteral("deleted or moved")); }, 3000));
+    // What it held stays on show.
+    EXPECT_TRUE(tiffField->toPlainText().contains(QStringLiteral("Vesk Tester")));
+}
+
+// What one run leaves in its settings file, the next one finds: the window's
+// size, the view chosen, and the last ten files shown, newest first, each once.
+TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
+    ScratchDir settings;
+    const vesk::test::ScopedEnv file("VESK_WINDOW_STATE_FILE", settings.file("window.ini"));
+    std::string firstPath;
+    {
+        Shown first;
+        firstPath = first.path;
+        EXPECT_EQ(first.pane().stack()->currentIndex(), 0);  // nothing saved yet: the fields
+        first.showDetails();
+        first.shell.window().resize(900, 640);
+        for (int i = 0; i < 12; ++i) first.shell.windowState().noteShown("/x/" + std::to_string(i) + ".jpg");
+        first.shell.windowState().noteShown("/x/3.jpg");
+        first.shell.windowState().save();
+    }
+    Shown next;
+    EXPECT_EQ(next.pane().stack()->currentIndex(), 1);
+    EXPECT_EQ(next.shell.window().size(), QSize(900, 640));
+    const QStringList recent = next.shell.windowState().recentFiles();
+    ASSERT_EQ(recent.size(), 10);
+    EXPECT_EQ(recent.at(0), q(next.path));  // shown at this launch
+    EXPECT_EQ(recent.at(1), QStringLiteral("/x/3.jpg"));
+    EXPECT_EQ(recent.at(2), QStringLiteral("/x/11.jpg"));
+    EXPECT_EQ(recent.count(QStringLiteral("/x/3.jpg")), 1);
+    EXPECT_FALSE(recent.contains(q(firstPath)));  // pushed out by the twelve after it
+
+    // Picking an entry shows that file.
+    const auto actions = next.shell.windowState().recentMenu()->actions();
+    ASSERT_EQ(actions.size(), 10);
+    std::filesystem::copy_file(kIphone, next.dir.file("again.jpg"));
+    next.shell.windowState().noteShown(next.dir.file("again.jpg"));
+    ASSERT_EQ(next.shell.windowState().recentMenu()->actions().at(0)->text(), q(next.dir.file("again.jpg")));
+    next.shell.windowState().recentMenu()->actions().at(0)->trigger();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return next.store->get(prefCurFilePath) == next.dir.file("again.jpg"); }, 5000));
+}
