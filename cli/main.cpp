@@ -60,9 +60,9 @@ const char* kUsage =
     "\n"
     "Exit status: 0 when every PATH was inspected and the output written; 1 when a\n"
     "PATH does not exist, the image or library report cannot read it as a regular\n"
-    "file (a folder not named .bundle, a pipe, a socket, a device, no permission;\n"
-    "its report is still printed), or standard output cannot be written; 2 on a\n"
-    "usage error.\n";
+    "file (a folder that is no .bundle, .app, .framework or .plugin, a pipe, a\n"
+    "socket, a device, no permission; its report is still printed), or standard\n"
+    "output cannot be written; 2 on a usage error.\n";
 
 // Text from files and their names reaches a terminal: nothing in it may
 // drive the terminal.
@@ -116,14 +116,6 @@ std::optional<std::string> unreadableReason(const std::string& path) {
     const pf::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) return std::strerror(errno);
     return std::nullopt;
-}
-
-// The bundle report reads folders; every other route reads one file. Its
-// name decides, as in the inspector's routing table.
-bool routedToBundle(const std::string& path) {
-    std::string ext = pf::pathExtension(path);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == "bundle";
 }
 
 std::string textReport(const std::string& path, const std::map<std::string, std::string>& store) {
@@ -184,7 +176,8 @@ public:
             return {"", "vesk-info: " + shown(given) + ": " + std::strerror(err) + "\n", true};
         }
         Result r;
-        if (!routedToBundle(path)) {
+        // The bundle report reads folders; every other report reads one file.
+        if (!inspector_->routesToBundleReport(path)) {
             if (auto reason = unreadableReason(path)) {
                 r.err = "vesk-info: " + shown(given) + ": " + *reason + "\n";
                 r.failed = true;

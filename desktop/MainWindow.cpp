@@ -2,7 +2,10 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QSizePolicy>
+#include <QStatusBar>
 
 #include "desktop/InfoBinder.h"
 #include "inspector/InfoKeys.h"
@@ -60,6 +63,16 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_uni
     // Keyboard scrolling starts in the first field rather than in the path line.
     ui_->propertiesField->setFocus();
 
+    // A label rather than the bar's own message: it stays until the next
+    // file, and a long text neither widens the window nor hides its end
+    // from the tooltip.
+    statusLabel_ = new QLabel(this);
+    statusLabel_->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusLabel_->setTextFormat(Qt::PlainText);
+    statusLabel_->setAccessibleName(QStringLiteral("Status"));
+    statusBar()->addWidget(statusLabel_, 1);
+
     // Six fields in two rows of three, sharing the space evenly at first.
     for (QSplitter* splitter : {ui_->rowsSplitter, ui_->topRow, ui_->bottomRow})
         for (int i = 0; i < splitter->count(); ++i) splitter->setStretchFactor(i, 1);
@@ -74,6 +87,11 @@ QAction* MainWindow::openAction() const { return ui_->actionOpen; }
 QAction* MainWindow::inspectTestFileAction() const { return ui_->actionInspectTestFile; }
 QAction* MainWindow::aboutAction() const { return ui_->actionAbout; }
 QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
+
+void MainWindow::showStatus(const QString& text) {
+    statusLabel_->setText(text);
+    statusLabel_->setToolTip(text);
+}
 
 QPlainTextEdit* MainWindow::infoField(const QString& key) const {
     for (QPlainTextEdit* field : findChildren<QPlainTextEdit*>())

@@ -6,6 +6,7 @@
 #include <memory>
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -34,8 +35,13 @@ public:
     QAction* aboutAction() const;
     QAction* quitAction() const;
 
+    // The status line: what became of the last file, in plain words.
+    QLabel* statusLabel() const { return statusLabel_; }
+    void showStatus(const QString& text);
+
 private:
     std::unique_ptr<Ui::MainWindow> ui_;
+    QLabel* statusLabel_ = nullptr;
 };
 
 }  // namespace vesk::desktop

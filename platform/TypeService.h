@@ -14,6 +14,7 @@ inline constexpr const char* kUTTypeJPEG = "public.jpeg";
 inline constexpr const char* kUTTypeJPEG2000 = "public.jpeg-2000";
 inline constexpr const char* kUTTypeTIFF = "public.tiff";
 inline constexpr const char* kUTTypeBundle = "com.apple.bundle";
+inline constexpr const char* kUTTypeMachODylib = "com.apple.mach-o-dylib";
 
 class TypeService {
 public:
@@ -30,6 +31,13 @@ public:
     std::optional<std::string> typeOfFile(const std::string& path) const override;
     bool conformsTo(const std::string& type, const std::string& parent) const override;
 };
+
+// The identifier a file-name extension (any letter case) stands for, as the
+// type service reads a file's name; nothing for an extension it does not know.
+std::optional<std::string> typeForFileExtension(std::string_view extension);
+// Every file-name extension that stands for `type`, lower case: "jpg",
+// "jpeg", "jpe", "jfif" for the JPEG type.
+std::vector<std::string> fileExtensionsForType(std::string_view type);
 
 // The direct parents of an identifier in the hierarchy; empty for unknown ones.
 std::vector<std::string_view> typeParents(std::string_view type);
