@@ -170,13 +170,14 @@ std::shared_ptr<OpenPanel> ApplicationShell::makeOpenPanel() {
 
 void ApplicationShell::showOutcome(const ReportOutcome& outcome) {
     const QString text = QString::fromStdString(statusText(outcome));
+    const bool failed = outcome.failed;
     if (QThread::currentThread() == thread()) {
-        if (window_) window_->showStatus(text);
+        if (window_) window_->showStatus(text, failed);
         return;
     }
     // Qt drops the call if the shell has gone by the time it would run.
     QMetaObject::invokeMethod(
-        this, [this, text] { if (window_) window_->showStatus(text); }, Qt::QueuedConnection);
+        this, [this, text, failed] { if (window_) window_->showStatus(text, failed); }, Qt::QueuedConnection);
 }
 
 void ApplicationShell::showAbout() {

@@ -17,7 +17,7 @@ namespace vesk::desktop {
 
 namespace {
 
-const char* const kIdleText = "Drop a photo, a .bundle or a .dylib here";
+const char* const kIdleText = "Drop a photo, a macOS bundle (.app, .bundle, .framework) or a library here";
 
 // The view's drawing operations on a QPainter.
 class PainterContext : public vesk::DrawingContext {

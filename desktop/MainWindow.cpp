@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QSizePolicy>
 #include <QStatusBar>
+#include <QStyle>
 
 #include "desktop/InfoBinder.h"
 #include "inspector/InfoKeys.h"
@@ -71,7 +72,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_uni
     statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusLabel_->setTextFormat(Qt::PlainText);
     statusLabel_->setAccessibleName(QStringLiteral("Status"));
+    statusLabel_->setContentsMargins(4, 0, 4, 0);
+    statusIcon_ = new QLabel(this);
+    statusIcon_->setObjectName(QStringLiteral("statusIcon"));
+    const int side = statusLabel_->fontMetrics().height();
+    statusIcon_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
+    statusIcon_->setContentsMargins(4, 0, 0, 0);
+    statusIcon_->hide();
+    statusBar()->addWidget(statusIcon_);
     statusBar()->addWidget(statusLabel_, 1);
+    // Some styles frame each item of the bar, which an empty line shows as stray marks.
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
 
     // Six fields in two rows of three, sharing the space evenly at first.
     for (QSplitter* splitter : {ui_->rowsSplitter, ui_->topRow, ui_->bottomRow})
@@ -88,9 +99,10 @@ QAction* MainWindow::inspectTestFileAction() const { return ui_->actionInspectTe
 QAction* MainWindow::aboutAction() const { return ui_->actionAbout; }
 QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
 
-void MainWindow::showStatus(const QString& text) {
+void MainWindow::showStatus(const QString& text, bool failed) {
     statusLabel_->setText(text);
     statusLabel_->setToolTip(text);
+    statusIcon_->setVisible(failed);
 }
 
 QPlainTextEdit* MainWindow::infoField(const QString& key) const {

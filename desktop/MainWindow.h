@@ -35,13 +35,16 @@ public:
     QAction* aboutAction() const;
     QAction* quitAction() const;
 
-    // The status line: what became of the last file, in plain words.
+    // The status line: what became of the last file, in plain words, with
+    // a warning sign when it could not be shown as asked.
     QLabel* statusLabel() const { return statusLabel_; }
-    void showStatus(const QString& text);
+    QLabel* statusIcon() const { return statusIcon_; }
+    void showStatus(const QString& text, bool failed = false);
 
 private:
     std::unique_ptr<Ui::MainWindow> ui_;
     QLabel* statusLabel_ = nullptr;
+    QLabel* statusIcon_ = nullptr;
 };
 
 }  // namespace vesk::desktop

@@ -103,6 +103,11 @@ TEST_F(AtADesktop, TheStatusLineSaysWhatBecameOfTheLastFile) {
         }
         EXPECT_EQ(status(), QString::fromUtf8(row.status));
         EXPECT_EQ(shell.window().statusLabel()->toolTip(), status());
+        // The warning sign marks a file that could not be shown as asked.
+        const bool shownAsAsked = std::string(row.status).find(": Image metadata shown") != std::string::npos ||
+                                  std::string(row.status).find("architectures") != std::string::npos ||
+                                  std::string(row.status).ends_with("Described by the file tool");
+        EXPECT_EQ(shell.window().statusIcon()->isVisibleTo(&shell.window()), !shownAsAsked);
         if (std::string(row.status).ends_with("No such file"))
             EXPECT_EQ(store->get(prefCurFilePath), pathBefore);
         else
