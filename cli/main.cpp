@@ -75,10 +75,11 @@ const char* kUsage =
     "\n"
     "Exit status: 0 when every PATH was inspected and the output written; 1 when a\n"
     "PATH does not exist, the image or library report cannot read it as a regular\n"
-    "file (a folder without -r, a pipe, a socket, a device, no permission; its\n"
-    "report is still printed), a folder could not be walked, or standard output\n"
-    "cannot be written; 2 on a usage error. A symbolic link back into the walk is\n"
-    "said once and skipped; it does not change the status.\n";
+    "file (a folder that is no .bundle, .app, .framework or .plugin, without -r;\n"
+    "a pipe, a socket, a device, no permission; its report is still printed), a\n"
+    "folder could not be walked, or standard output cannot be written; 2 on a\n"
+    "usage error. A symbolic link back into the walk is said once and skipped; it\n"
+    "does not change the status.\n";
 
 // Text from files and their names reaches a terminal: nothing in it may
 // drive the terminal.
@@ -134,14 +135,6 @@ std::optional<std::string> unreadableReason(const std::string& path) {
     return std::nullopt;
 }
 
-// The bundle report reads folders; every other route reads one file. Its
-// name decides, as in the inspector's routing table.
-bool routedToBundle(const std::string& path) {
-    std::string ext = pf::pathExtension(path);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == "bundle";
-}
-
 std::string jsonReport(const std::string& given, const std::map<std::string, std::string>& store) {
     // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "{" + text at -O3.
     std::string out = "{";
@@ -189,7 +182,8 @@ public:
             return {"", "vesk-info: " + shown(given) + ": " + std::strerror(err) + "\n", true};
         }
         Result r;
-        if (!routedToBundle(path)) {
+        // The bundle report reads folders; every other report reads one file.
+        if (!inspector_->routesToBundleReport(path)) {
             if (auto reason = unreadableReason(path)) {
                 // A plain folder is walked with -r; a bundle kind never is.
                 if (S_ISDIR(st.st_mode) && !isBundleFolder(path, services_.types)) *reason += " (-r walks folders)";

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFileOpenEvent>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -18,7 +19,10 @@
 #include "desktop/MainWindow.h"
 #include "desktop/DropArea.h"
 #include "inspector/InfoKeys.h"
+#include "inspector/ReportOutcome.h"
+#include "platform/FileSystem.h"
 #include "platform/Log.h"
+#include "views/DragText.h"
 
 namespace vesk::desktop {
 
@@ -27,6 +31,29 @@ namespace {
 constexpr int kIdleSyncMillis = 3000;
 
 std::string toPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// The path without "." steps, repeated slashes, and ".." steps after a name,
+// as QDir::cleanPath makes it, byte for byte.
+std::string cleanPath(const std::string& path) {
+    const bool absolute = path.starts_with('/');
+    std::vector<std::string> parts;
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', pos), path.size());
+        const std::string part = path.substr(pos, slash - pos);
+        pos = slash + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == ".." && !parts.empty() && parts.back() != "..") {
+            parts.pop_back();
+            continue;
+        }
+        if (part == ".." && absolute) continue;  // above the root is the root
+        parts.push_back(part);
+    }
+    std::string out = absolute ? "/" : "";
+    for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? "/" : "") + parts[i];
+    return out.empty() ? "." : out;
+}
 
 }  // namespace
 
@@ -58,6 +85,9 @@ ApplicationShell::ApplicationShell(const platform::Services& services, QObject* 
 
 ApplicationShell::~ApplicationShell() {
     qApp->removeEventFilter(this);
+    // A report on another thread may be telling its outcome now; once this
+    // returns none reaches the shell.
+    if (viewController_) viewController_->setOutcomeHandler({});
     storeChanges_.reset();
     // Reports still queued hold the inspector weakly; they find it gone.
     binder_.reset();
@@ -68,6 +98,12 @@ ApplicationShell::~ApplicationShell() {
 }
 
 void ApplicationShell::launch(const QStringList& files) {
+    std::vector<std::string> paths;
+    for (const QString& file : files) paths.push_back(toPath(file));
+    launch(paths);
+}
+
+void ApplicationShell::launch(const std::vector<std::string>& files) {
     if (launched_) return;
     window_ = std::make_unique<MainWindow>();
     binder_ = std::make_unique<InfoBinder>(services_.store, window_.get());
@@ -82,6 +118,7 @@ void ApplicationShell::launch(const QStringList& files) {
     window_->dropArea()->attach(services_);
     viewController_ = std::make_shared<ViewController>(services_);
     viewController_->setWindowHost(this);
+    viewController_->setOutcomeHandler([this](const ReportOutcome& outcome) { showOutcome(outcome); });
     DoubleClickButton* button = window_->doubleClickButton();
     button->attach(services_.log);
     button->setWindowDelegateDescription([this] { return delegate_.description(); });
@@ -103,8 +140,14 @@ void ApplicationShell::launch(const QStringList& files) {
 }
 
 void ApplicationShell::openFiles(const QStringList& files) {
-    pendingFiles_.append(files);
-    if (!launched_ || flushScheduled_ || pendingFiles_.isEmpty()) return;
+    std::vector<std::string> paths;
+    for (const QString& file : files) paths.push_back(toPath(file));
+    openFiles(paths);
+}
+
+void ApplicationShell::openFiles(const std::vector<std::string>& files) {
+    pendingFiles_.insert(pendingFiles_.end(), files.begin(), files.end());
+    if (!launched_ || flushScheduled_ || pendingFiles_.empty()) return;
     flushScheduled_ = true;
     QTimer::singleShot(0, this, &ApplicationShell::flushOpenFiles);
 }
@@ -112,8 +155,7 @@ void ApplicationShell::openFiles(const QStringList& files) {
 void ApplicationShell::flushOpenFiles() {
     flushScheduled_ = false;
     std::vector<std::string> list;
-    for (const QString& file : std::as_const(pendingFiles_)) list.push_back(toPath(file));
-    pendingFiles_.clear();
+    list.swap(pendingFiles_);
     if (!list.empty()) delegate_.application(list);
 }
 
@@ -135,25 +177,50 @@ std::string ApplicationShell::firstResponderDescription() const {
 
 std::shared_ptr<OpenPanel> ApplicationShell::makeOpenPanel() {
     if (!window_) return nullptr;
-    return std::make_shared<FileDialogOpenPanel>(window_.get());
+    auto panel = std::make_shared<FileDialogOpenPanel>(window_.get(), services_.store);
+    // The panel runs on this thread; it outlives neither the window nor the shell.
+    panel->setRefusalHandler([this](const std::string& path) {
+        showOutcome(ReportOutcome{path, kOutcomeNotJpegOrTiff, {}, true});
+    });
+    return panel;
+}
+
+void ApplicationShell::showOutcome(const ReportOutcome& outcome) {
+    const QString text = QString::fromStdString(statusText(outcome));
+    const bool failed = outcome.failed;
+    if (QThread::currentThread() == thread()) {
+        if (window_) window_->showStatus(text, failed);
+        return;
+    }
+    // Qt drops the call if the shell has gone by the time it would run.
+    QMetaObject::invokeMethod(
+        this, [this, text, failed] { if (window_) window_->showStatus(text, failed); }, Qt::QueuedConnection);
 }
 
 void ApplicationShell::showAbout() {
     QMessageBox::about(window_.get(), tr("About Vesk"), QString::fromStdString(getAppVersionString()));
 }
 
-QStringList absoluteFilePaths(const QStringList& arguments) {
-    QStringList out;
-    for (const QString& arg : arguments) {
-        if (arg.isEmpty()) continue;
-        QString path = arg;
-        if (arg.startsWith(QLatin1String("file://"))) {
-            const QUrl url(arg);
-            if (!url.isLocalFile()) continue;
-            path = url.toLocalFile();
+std::vector<std::string> absoluteFilePaths(const std::vector<std::string>& arguments) {
+    std::vector<std::string> out;
+    for (const std::string& arg : arguments) {
+        if (arg.empty()) continue;
+        std::string path = arg;
+        if (arg.starts_with("file://")) {
+            // Escapes that are not UTF-8 still name a file: decoded to bytes.
+            path = localPathOfFileUri(arg);
+            if (path.empty()) continue;
         }
-        out.append(QFileInfo(path).absoluteFilePath());
+        out.push_back(cleanPath(platform::absolutePath(path)));
     }
+    return out;
+}
+
+QStringList absoluteFilePaths(const QStringList& arguments) {
+    std::vector<std::string> raw;
+    for (const QString& arg : arguments) raw.push_back(toPath(arg));
+    QStringList out;
+    for (const auto& path : absoluteFilePaths(raw)) out.append(QFile::decodeName(QByteArray::fromStdString(path)));
     return out;
 }
 

@@ -30,11 +30,14 @@ public:
     explicit ApplicationShell(const platform::Services& services, QObject* parent = nullptr);
     ~ApplicationShell() override;
 
-    // Loads and shows the window, finishes launching, then opens `files`.
+    // Loads and shows the window, finishes launching, then opens `files`
+    // (paths as the file system's bytes, which need not be UTF-8).
+    void launch(const std::vector<std::string>& files);
     void launch(const QStringList& files = {});
     // Documents handed over by the desktop. Those arriving together (in the
     // same turn of the event loop, or before launch has finished) reach the
     // delegate as one list.
+    void openFiles(const std::vector<std::string>& files);
     void openFiles(const QStringList& files);
 
     MainWindow& window() const { return *window_; }
@@ -53,6 +56,8 @@ private:
     std::shared_ptr<OpenPanel> makeOpenPanel() override;
     void showAbout();
     void flushOpenFiles();
+    // The status line for `outcome`, from any thread.
+    void showOutcome(const ReportOutcome& outcome);
 
     platform::Services services_;
     std::unique_ptr<MainWindow> window_;
@@ -65,13 +70,15 @@ private:
     QTimer idleSync_;
     std::unique_ptr<StoreRelay> storeChanges_;
     AppDelegate delegate_;
-    QStringList pendingFiles_;
+    std::vector<std::string> pendingFiles_;
     bool launched_ = false;
     bool flushScheduled_ = false;
 };
 
 // Command-line file arguments as the delegate takes them: absolute paths,
-// file URLs turned into their paths.
+// cleaned of "." and ".." steps, file URLs turned into their paths. The byte
+// form keeps names that are not UTF-8 as they are.
+std::vector<std::string> absoluteFilePaths(const std::vector<std::string>& arguments);
 QStringList absoluteFilePaths(const QStringList& arguments);
 
 }  // namespace vesk::desktop

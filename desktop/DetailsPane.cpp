@@ -144,6 +144,8 @@ void DetailsPane::watch(const std::string& path) {
     if (!watcher_.files().isEmpty()) watcher_.removePaths(watcher_.files());
     if (!watcher_.directories().isEmpty()) watcher_.removePaths(watcher_.directories());
     watched_ = path;
+    // A note about the file before no longer applies: the new file's outcome shows.
+    window_.statusBar()->clearMessage();
     if (path.empty()) return;
     const QFileInfo info(fromPath(path));
     present_ = info.exists();
@@ -179,7 +181,9 @@ void DetailsPane::checkFile() {
             .arg(info.fileName(), QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
 }
 
-void DetailsPane::say(const QString& text) { window_.statusBar()->showMessage(text); }
+// A note over the status line's outcome for a while; the outcome of the
+// report (re)run meanwhile shows again after it.
+void DetailsPane::say(const QString& text) { window_.statusBar()->showMessage(text, kNoteMs); }
 
 QString DetailsPane::statusText() const { return window_.statusBar()->currentMessage(); }
 

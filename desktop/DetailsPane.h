@@ -49,6 +49,8 @@ public:
     QString statusText() const;
 
 private:
+    // How long a note (file changed, export written) covers the outcome.
+    static constexpr int kNoteMs = 10000;
     void scheduleRefresh();
     void refresh();
     void watch(const std::string& path);

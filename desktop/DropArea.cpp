@@ -11,11 +11,13 @@
 
 #include <algorithm>
 
+#include "views/DragText.h"
+
 namespace vesk::desktop {
 
 namespace {
 
-const char* const kIdleText = "Drop a photo, a .bundle or a .dylib here";
+const char* const kIdleText = "Drop a photo, a macOS bundle (.app, .bundle, .framework) or a library here";
 
 // The view's drawing operations on a QPainter.
 class PainterContext : public vesk::DrawingContext {
@@ -68,6 +70,39 @@ bool hasPlainText(const QMimeData& mime) {
                        [](const QString& f) { return f == QLatin1String("text/plain") || f.startsWith(QLatin1String("text/plain;")); });
 }
 
+// The file lists a drag may carry besides text/uri-list, in the URI-list
+// format or in GNOME's.
+constexpr const char* kKdeUriList = "application/x-kde4-urilist";
+constexpr const char* kGnomeCopiedFiles = "x-special/gnome-copied-files";
+constexpr const char* kGnomeIconList = "x-special/gnome-icon-list";
+
+// The URIs of every file list the drag carries, as written.
+std::vector<std::string> fileListUris(const QMimeData& mime) {
+    std::vector<std::string> uris;
+    const auto add = [&uris](std::vector<std::string> more) {
+        uris.insert(uris.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    };
+    for (const char* format : {"text/uri-list", kKdeUriList})
+        if (mime.hasFormat(QLatin1String(format))) add(vesk::urisOfUriList(mime.data(QLatin1String(format)).toStdString()));
+    for (const char* format : {kGnomeCopiedFiles, kGnomeIconList})
+        if (mime.hasFormat(QLatin1String(format))) add(vesk::urisOfGnomeList(mime.data(QLatin1String(format)).toStdString()));
+    return uris;
+}
+
+// The drag's URLs: text/uri-list, or else the first other file list it has.
+QList<QUrl> dragUrls(const QMimeData& mime) {
+    if (mime.hasUrls()) return mime.urls();
+    QList<QUrl> urls;
+    for (const char* format : {kKdeUriList, kGnomeCopiedFiles, kGnomeIconList}) {
+        if (!mime.hasFormat(QLatin1String(format))) continue;
+        const std::string data = mime.data(QLatin1String(format)).toStdString();
+        const auto uris = std::string_view(format) == kKdeUriList ? vesk::urisOfUriList(data) : vesk::urisOfGnomeList(data);
+        for (const auto& uri : uris) urls.append(QUrl::fromEncoded(QByteArray::fromStdString(uri)));
+        if (!urls.isEmpty()) break;
+    }
+    return urls;
+}
+
 }  // namespace
 
 DropArea::DropArea(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent, false); }
@@ -84,8 +119,8 @@ QSize DropArea::minimumSizeHint() const { return {200, 80}; }
 vesk::Pasteboard DropArea::pasteboardFromMimeData(const QMimeData* mime) {
     vesk::Pasteboard pb;
     if (!mime) return pb;
-    if (mime->hasUrls()) {
-        const QList<QUrl> urls = mime->urls();
+    const QList<QUrl> urls = dragUrls(*mime);
+    if (!urls.isEmpty()) {
         std::vector<std::string> files;
         std::vector<std::string> items;
         files.reserve(static_cast<std::size_t>(urls.size()));
@@ -99,10 +134,16 @@ vesk::Pasteboard DropArea::pasteboardFromMimeData(const QMimeData* mime) {
         }
         pb.itemsAsStrings = std::move(items);
     }
+    // A file manager's file drag carries the files' URIs or paths as text
+    // too; only text beyond the drag's own file list is a dragged text.
     if (hasPlainText(*mime)) {
-        pb.types.emplace_back(vesk::NSStringPboardType);
-        pb.string = mime->text().toStdString();
-        if (!pb.itemsAsStrings) pb.itemsAsStrings = std::vector<std::string>{*pb.string};
+        std::string text = mime->text().toStdString();
+        const auto listed = fileListUris(*mime);
+        if (listed.empty() || !vesk::textIsFileList(text, listed)) {
+            pb.types.emplace_back(vesk::NSStringPboardType);
+            pb.string = std::move(text);
+            if (!pb.itemsAsStrings) pb.itemsAsStrings = std::vector<std::string>{*pb.string};
+        }
     }
     return pb;
 }

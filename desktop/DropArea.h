@@ -23,8 +23,10 @@ public:
     // The attached view.
     vesk::MyDragDropView& dragDropView() { return *view_; }
 
-    // What the logic reads of a drag: local files of text/uri-list as the
-    // file-name list, text/plain as the text. Other URLs are left out.
+    // What the logic reads of a drag: local files of text/uri-list (or, when
+    // there is none, of KDE's or GNOME's own file list) as the file-name
+    // list, text/plain as the text unless it only names the drag's files.
+    // Other URLs are left out.
     static vesk::Pasteboard pasteboardFromMimeData(const QMimeData* mime);
 
     QSize sizeHint() const override;

@@ -6,36 +6,54 @@
 #include <QFileDialog>
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "inspector/ViewController.h"
+#include "platform/UserDefaults.h"
 
 namespace vesk::desktop {
 
 class FileDialogOpenPanel : public vesk::OpenPanel, public std::enable_shared_from_this<FileDialogOpenPanel> {
 public:
-    explicit FileDialogOpenPanel(QWidget* window);
+    // With a store, the panel starts in the folder of the last file chosen in
+    // it, kept there under kLastFolderKey as the platform's panel keeps it.
+    explicit FileDialogOpenPanel(QWidget* window, std::shared_ptr<platform::UserDefaults> store = nullptr);
     ~FileDialogOpenPanel() override;
 
     void setTitle(const std::string& title) override;
     void setAllowedFileTypes(const std::vector<std::string>& types) override;
     void beginSheetModal(Completion completion) override;
 
+    // Called, on the main thread, with each chosen file the panel refuses
+    // because its type is not allowed (a name typed in passes the dialog).
+    void setRefusalHandler(std::function<void(const std::string& path)> handler) { refused_ = std::move(handler); }
+
     // The dialog on show; nullptr before beginSheetModal and once it has closed.
     QFileDialog* dialog() const { return dialog_; }
 
-    // "Images (*.jpg *.tiff)" for {"jpg", "tiff"}.
+    // One filter for every extension of the types the given extensions stand
+    // for, in any letter case: {"jpg", "tiff"} gives "Images: jpg, jpeg, jpe,
+    // jfif, tif, tiff (*.[jJ][pP][gG] ... *.[tT][iI][fF][fF])".
     static QString nameFilter(const std::vector<std::string>& types);
-    // Whether `path` ends in one of `types`, letter case aside.
+    // Whether `path` ends in an extension of the types `types` stand for, letter case aside.
     static bool hasAllowedType(const QString& path, const std::vector<std::string>& types);
+
+    static constexpr const char* kLastFolderKey = "NSNavLastRootDirectory";
 
 private:
     QPointer<QWidget> window_;
     QPointer<QFileDialog> dialog_;
+    std::shared_ptr<platform::UserDefaults> store_;
     QString title_;
     std::vector<std::string> types_;
+    std::function<void(const std::string&)> refused_;
 };
+
+// Every extension the given extensions' types have, lower case, each once,
+// in order: {"jpg", "tiff"} gives jpg, jpeg, jpe, jfif, tif, tiff.
+std::vector<std::string> extensionsOfTypes(const std::vector<std::string>& extensions);
 
 }  // namespace vesk::desktop

@@ -2,7 +2,11 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QSizePolicy>
+#include <QStatusBar>
+#include <QStyle>
 
 #include "desktop/InfoBinder.h"
 #include "inspector/InfoKeys.h"
@@ -60,6 +64,26 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_uni
     // Keyboard scrolling starts in the first field rather than in the path line.
     ui_->propertiesField->setFocus();
 
+    // A label rather than the bar's own message: it stays until the next
+    // file, and a long text neither widens the window nor hides its end
+    // from the tooltip.
+    statusLabel_ = new QLabel(this);
+    statusLabel_->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusLabel_->setTextFormat(Qt::PlainText);
+    statusLabel_->setAccessibleName(QStringLiteral("Status"));
+    statusLabel_->setContentsMargins(4, 0, 4, 0);
+    statusIcon_ = new QLabel(this);
+    statusIcon_->setObjectName(QStringLiteral("statusIcon"));
+    const int side = statusLabel_->fontMetrics().height();
+    statusIcon_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
+    statusIcon_->setContentsMargins(4, 0, 0, 0);
+    statusIcon_->hide();
+    statusBar()->addWidget(statusIcon_);
+    statusBar()->addWidget(statusLabel_, 1);
+    // Some styles frame each item of the bar, which an empty line shows as stray marks.
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
+
     // Six fields in two rows of three, sharing the space evenly at first.
     for (QSplitter* splitter : {ui_->rowsSplitter, ui_->topRow, ui_->bottomRow})
         for (int i = 0; i < splitter->count(); ++i) splitter->setStretchFactor(i, 1);
@@ -74,6 +98,12 @@ QAction* MainWindow::openAction() const { return ui_->actionOpen; }
 QAction* MainWindow::inspectTestFileAction() const { return ui_->actionInspectTestFile; }
 QAction* MainWindow::aboutAction() const { return ui_->actionAbout; }
 QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
+
+void MainWindow::showStatus(const QString& text, bool failed) {
+    statusLabel_->setText(text);
+    statusLabel_->setToolTip(text);
+    statusIcon_->setVisible(failed);
+}
 
 QPlainTextEdit* MainWindow::infoField(const QString& key) const {
     for (QPlainTextEdit* field : findChildren<QPlainTextEdit*>())

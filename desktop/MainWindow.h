@@ -6,6 +6,7 @@
 #include <memory>
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -34,8 +35,16 @@ public:
     QAction* aboutAction() const;
     QAction* quitAction() const;
 
+    // The status line: what became of the last file, in plain words, with
+    // a warning sign when it could not be shown as asked.
+    QLabel* statusLabel() const { return statusLabel_; }
+    QLabel* statusIcon() const { return statusIcon_; }
+    void showStatus(const QString& text, bool failed = false);
+
 private:
     std::unique_ptr<Ui::MainWindow> ui_;
+    QLabel* statusLabel_ = nullptr;
+    QLabel* statusIcon_ = nullptr;
 };
 
 }  // namespace vesk::desktop

@@ -1,11 +1,14 @@
 // vesk: the inspector's window.
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/AppDelegate.h"
-#include <QAction>
 
 #include "desktop/ApplicationShell.h"
 #include "desktop/DetailsPane.h"
@@ -13,19 +16,62 @@
 #include "desktop/QtMainQueue.h"
 #include "platform/Dispatch.h"
 #include "platform/Services.h"
+#include "platform/Utf8.h"
 
 using namespace vesk;
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vesk"));
-    QApplication::setDesktopFileName(QStringLiteral("vesk"));
+namespace {
+
+void nameTheApplication() {
+    QCoreApplication::setApplicationName(QStringLiteral("Vesk"));
     const auto& info = mainBundleInfoDictionary();
     if (auto it = info.find("CFBundleShortVersionString"); it != info.end())
         if (const auto* version = it->second.get<std::string>())
-            QApplication::setApplicationVersion(QString::fromStdString(*version));
+            QCoreApplication::setApplicationVersion(QString::fromStdString(*version));
+}
 
+// The arguments as the parser reads them. Qt decodes arguments as UTF-8 and
+// turns bytes that are not into U+FFFD, which names no file; such an argument
+// is handed to the parser as a stand-in that remembers its index.
+QString placeholder(std::size_t index) { return QStringLiteral("\u0001vesk-argument-%1").arg(index); }
+
+QStringList parserArguments(const std::vector<std::string>& raw) {
+    QStringList out;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        // An option keeps its dash, so a misspelt one is still refused.
+        if (platform::utf8::isValid(raw[i]) || raw[i].starts_with('-'))
+            out.append(QString::fromUtf8(raw[i].data(), qsizetype(raw[i].size())));
+        else
+            out.append(placeholder(i));
+    }
+    return out;
+}
+
+// The files named, as the bytes they were given in.
+std::vector<std::string> positionalBytes(const QStringList& positional, const std::vector<std::string>& raw) {
+    std::vector<std::string> out;
+    for (const QString& arg : positional) {
+        bool stoodIn = false;
+        for (std::size_t i = 0; i < raw.size() && !stoodIn; ++i) {
+            if (arg == placeholder(i)) {
+                out.push_back(raw[i]);
+                stoodIn = true;
+            }
+        }
+        if (!stoodIn) out.push_back(arg.toUtf8().toStdString());
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Shows what is inside a file: a photo's metadata, the architectures of a macOS bundle's "
+                       "executable, what the file tool says of a library."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to open; the first one is shown."),
                                  QStringLiteral("[files...]"));
     // For documentation and checks: saves the window as an image once the
@@ -38,7 +84,28 @@ int main(int argc, char** argv) {
     QCommandLineOption view(QStringLiteral("view"), QStringLiteral("Open on the <view>: fields or details."),
                             QStringLiteral("view"), QStringLiteral("fields"));
     parser.addOption(view);
-    parser.process(app);
+
+    // Help and the version are answered before any window system is opened,
+    // so they work without a display. (Other options are checked once
+    // QApplication has taken its own, such as -platform, out of argv.)
+    {
+        const std::vector<std::string> raw(argv, argv + argc);
+        parser.parse(parserArguments(raw));
+        if (parser.isSet(help) || parser.isSet(version) || parser.isSet(QStringLiteral("help-all"))) {
+            QCoreApplication core(argc, argv);
+            nameTheApplication();
+            parser.process(core);  // prints, then exits
+            return 0;
+        }
+    }
+
+    QApplication app(argc, argv);
+    nameTheApplication();
+    QApplication::setDesktopFileName(QStringLiteral("vesk"));
+    // QApplication has taken its own options (-platform, -style...) out of argv.
+    const std::vector<std::string> raw(argv, argv + argc);
+    parser.process(parserArguments(raw));
+    const std::vector<std::string> files = positionalBytes(parser.positionalArguments(), raw);
 
     // The services every part of the window is handed; they outlive the shell.
     platform::StderrLogSink logSink;
@@ -52,7 +119,7 @@ int main(int argc, char** argv) {
         center, mainQueue, globalQueue, types, log};
 
     desktop::ApplicationShell shell(services);
-    shell.launch(desktop::absoluteFilePaths(parser.positionalArguments()));
+    shell.launch(desktop::absoluteFilePaths(files));
     // Given on the command line, the view wins over the one the last run left.
     if (parser.isSet(view))
         (parser.value(view) == QLatin1String("details") ? shell.details().detailsAction()

@@ -10,6 +10,7 @@
 #include "platform/Process.h"
 #include "platform/macho/Bundle.h"
 #include "platform/macho/MachOConstants.h"
+#include "platform/macho/MachOReader.h"
 
 namespace vesk {
 
@@ -30,26 +31,64 @@ enum class RouteQueue {
     Main,     // later, on the main queue
 };
 
-// The routing table: the first row whose extension matches the path's (in any
-// letter case) decides; a row without one takes every path.
+// The routing table: the first row that matches decides. A row matches by
+// the path's extension (in any letter case), or by the type the type service
+// finds for the path (asked once, only when no extension row matched); a row
+// with neither takes every path. The type rows add what the drop area
+// accepts besides the two names: bundle-type folders (.app, .framework,
+// .plugin) and Mach-O libraries known by their first bytes.
 struct Route {
     const char* extension;
+    const char* type;
     void (ViewController::*report)(const ViewController::Path&);
     RouteQueue queue;
 };
 
 constexpr Route kRoutes[] = {
-    {"bundle", &ViewController::performGetBundleInfo, RouteQueue::Posting},
-    {"dylib", &ViewController::performGetDylibInfo, RouteQueue::Posting},
-    {nullptr, &ViewController::performGetImageInfo, RouteQueue::Main},
+    {"bundle", nullptr, &ViewController::performGetBundleInfo, RouteQueue::Posting},
+    {"dylib", nullptr, &ViewController::performGetDylibInfo, RouteQueue::Posting},
+    {nullptr, platform::kUTTypeBundle, &ViewController::performGetBundleInfo, RouteQueue::Posting},
+    {nullptr, platform::kUTTypeMachODylib, &ViewController::performGetDylibInfo, RouteQueue::Posting},
+    {nullptr, nullptr, &ViewController::performGetImageInfo, RouteQueue::Main},
 };
 
-const Route& routeFor(const std::string& path) {
+const Route& routeFor(const std::string& path, const platform::TypeService& types) {
     const std::string ext = platform::pathExtension(path);
-    for (const auto& route : kRoutes)
-        if (!route.extension || equalsIgnoringCase(ext, route.extension)) return route;
+    std::optional<std::optional<std::string>> type;  // asked at most once
+    for (const auto& route : kRoutes) {
+        if (route.extension) {
+            if (equalsIgnoringCase(ext, route.extension)) return route;
+            continue;
+        }
+        if (route.type) {
+            if (!type) type = types.typeOfFile(path);
+            if (*type && types.conformsTo(**type, route.type)) return route;
+            continue;
+        }
+        return route;
+    }
     return kRoutes[std::size(kRoutes) - 1];
 }
+
+// A log that also keeps the budget notes written through it, so the outcome
+// can tell what a budget cut short.
+class NoteTakingSink : public platform::LogSink {
+public:
+    NoteTakingSink(const platform::Log& next, std::string path) : next_(next), path_(std::move(path)) {}
+    void write(const std::string& message) override {
+        next_.write(message);
+        take(message);
+    }
+    void take(const std::string& line) {
+        if (auto note = budgetNote(line, path_)) notes_.push_back(std::move(*note));
+    }
+    std::vector<std::string> notes() const { return notes_; }
+
+private:
+    platform::Log next_;
+    std::string path_;
+    std::vector<std::string> notes_;
+};
 
 // The architecture table: a code matches a row by equality only.
 struct ArchitectureRow {
@@ -89,11 +128,31 @@ std::optional<std::vector<std::int32_t>> loggedArchitectures(const std::string& 
 
 }  // namespace
 
-ViewController::ViewController(const platform::Services& services) : services_(services) {}
+ViewController::ViewController(const platform::Services& services)
+    : services_(services), revealLog_(std::make_shared<RevealLog>()) {
+    revealLog_->log = services_.log;
+}
 
 ViewController::~ViewController() {
     services_.log.nslog("%@->%@...", {description(), "dealloc"});
     services_.center.removeObserver(this);
+    std::lock_guard lock(revealLog_->mutex);
+    revealLog_->log.reset();
+}
+
+void ViewController::setOutcomeHandler(OutcomeHandler handler) {
+    std::lock_guard lock(outcomeMutex_);
+    outcomeHandler_ = std::move(handler);
+}
+
+void ViewController::publish(ReportOutcome outcome) const {
+    // Called under the lock, so that clearing the handler waits for this call.
+    std::lock_guard lock(outcomeMutex_);
+    if (outcomeHandler_) outcomeHandler_(outcome);
+}
+
+bool ViewController::routesToBundleReport(const std::string& path) const {
+    return routeFor(path, services_.types).report == &ViewController::performGetBundleInfo;
 }
 
 std::string ViewController::description() const { return platform::objectDescription("ViewController", this); }
@@ -134,7 +193,7 @@ void ViewController::handleAddFromFileNotification(const platform::Notification&
         path = *text;
     if (!path) return;
 
-    const Route& route = routeFor(*path);
+    const Route& route = routeFor(*path, services_.types);
     if (route.queue == RouteQueue::Posting) {
         (this->*route.report)(path);
         return;
@@ -181,8 +240,14 @@ void ViewController::ibRevealInFinder(const std::string& path) {
         folder = platform::deletingLastPathComponent(folder);
         if (!platform::isDirectory(folder)) return;
     }
-    const auto output = platform::runCommand({openToolPath_, platform::asToolOperand(folder)});
-    services_.log.nslog("returnstring = %@", {output ? *output : std::string("(null)")});
+    // The opener may wait for the file manager it starts until that closes
+    // (xdg-open does without a desktop session), so it never runs here.
+    const auto logResult = [state = revealLog_](const std::optional<std::string>& output) {
+        std::lock_guard lock(state->mutex);
+        if (state->log) state->log->nslog("returnstring = %@", {output ? *output : std::string("(null)")});
+    };
+    if (!platform::runCommandInBackground({openToolPath_, platform::asToolOperand(folder)}, logResult))
+        logResult(std::nullopt);
 }
 
 void ViewController::ibHandleDoubleClick(MyDoubleClickButton* sender) {
@@ -208,21 +273,44 @@ bool ViewController::beginReport(const Path& path, std::vector<Change>& changes)
 
 void ViewController::performGetDylibInfo(const Path& path) {
     std::vector<Change> changes;
-    if (!beginReport(path, changes)) return;
+    if (!beginReport(path, changes)) {
+        if (path && !path->empty()) publish({*path, kOutcomeNoSuchFile, {}, true});
+        return;
+    }
     changes.push_back({prefTextViewString1, ""});
     // Saved before the tool runs, so the window shows which file is being read.
     services_.store->apply(changes);
     const auto description = platform::runCommand({"/usr/bin/file", platform::asToolOperand(*path)});
     services_.store->set(prefTextViewString1,
                          description ? *description : std::string("Unable to get info from this camera..."));
+
+    ReportOutcome outcome{*path, kOutcomeLibraryDescribed, {}, false};
+    if (auto reason = unreadableReason(*path)) {
+        outcome = {*path, std::string(kOutcomeCannotRead) + ": " + *reason, {}, true};
+    } else {
+        std::optional<macho::Identity> identity;
+        if (auto file = macho::FileSource::open(*path)) identity = macho::identify(file.value());
+        if (!identity)
+            outcome = {*path, kOutcomeNotMachO, {}, true};
+        else if (!description)
+            outcome = {*path, kOutcomeNoDescription, {}, true};
+        else if (identity->filetype != macho::MH_DYLIB)
+            outcome.text = kOutcomeMachONotLibrary;
+    }
+    publish(std::move(outcome));
 }
 
 void ViewController::performGetBundleInfo(const Path& path) {
     std::vector<Change> changes;
-    if (!beginReport(path, changes)) return;
+    if (!beginReport(path, changes)) {
+        if (path && !path->empty()) publish({*path, kOutcomeNoSuchFile, {}, true});
+        return;
+    }
     changes.push_back({prefTextViewString1, ""});
     std::string report;
-    if (const auto codes = loggedArchitectures(*path, services_.log)) {
+    NoteTakingSink notes(services_.log, *path);
+    const auto codes = loggedArchitectures(*path, platform::Log(notes));
+    if (codes) {
         for (const std::int32_t code : *codes) {
             const std::string text = architectureLogText(code);
             services_.log.nslog("%@", {text});
@@ -232,6 +320,23 @@ void ViewController::performGetBundleInfo(const Path& path) {
     }
     changes.push_back({prefTextViewString1, std::move(report)});
     services_.store->apply(changes);
+
+    ReportOutcome outcome{*path, "", notes.notes(), true};
+    if (codes) {
+        outcome.text = architecturesShownText(codes->size());
+        outcome.failed = codes->empty();
+    } else if (!platform::isDirectory(*path)) {
+        outcome.text = kOutcomeNotABundle;
+    } else if (auto reason = unreadableFolderReason(*path)) {
+        outcome.text = std::string(kOutcomeCannotRead) + ": " + *reason;
+    } else if (const auto bundle = platform::Bundle::bundleWithPath(*path); !bundle || !bundle->executablePath()) {
+        outcome.text = kOutcomeNoExecutable;
+    } else {
+        std::optional<macho::Identity> identity;
+        if (auto file = macho::FileSource::open(*bundle->executablePath())) identity = macho::identify(file.value());
+        outcome.text = identity ? kOutcomeExecutableMalformed : kOutcomeExecutableNotMachO;
+    }
+    publish(std::move(outcome));
 }
 
 bool ViewController::isModuleAtPath(const Path& path, std::int32_t type) {
@@ -248,13 +353,28 @@ bool ViewController::isModuleAtPath(const Path& path, std::int32_t type) {
 
 void ViewController::performGetImageInfo(const Path& path) {
     std::vector<Change> changes;
-    if (!beginReport(path, changes)) return;
-    ImageReport report =
-        buildImageReport(readImageProperties(*path, services_.log), platform::temporaryDirectory());
-    for (const auto& line : report.logLines) services_.log.write(line);
+    if (!beginReport(path, changes)) {
+        if (path && !path->empty()) publish({*path, kOutcomeNoSuchFile, {}, true});
+        return;
+    }
+    NoteTakingSink notes(services_.log, *path);
+    auto properties = readImageProperties(*path, platform::Log(notes));
+    const bool found = properties.has_value();
+    ImageReport report = buildImageReport(std::move(properties), platform::temporaryDirectory());
+    for (const auto& line : report.logLines) {
+        services_.log.write(line);
+        notes.take(line);
+    }
     for (std::size_t i = 0; i < report.fields.size(); ++i)
         if (report.fields[i]) changes.push_back({kInfoFields[i].key, std::move(*report.fields[i])});
     services_.store->apply(changes);
+
+    ReportOutcome outcome{*path, kOutcomeImageShown, notes.notes(), false};
+    if (auto reason = unreadableReason(*path))
+        outcome = {*path, std::string(kOutcomeCannotRead) + ": " + *reason, {}, true};
+    else if (!found)
+        outcome = {*path, kOutcomeNoImageMetadata, notes.notes(), true};
+    publish(std::move(outcome));
 }
 
 }  // namespace vesk

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 #include "platform/UserDefaults.h"
+#include "inspector/ReportOutcome.h"
 #include "platform/Value.h"
 #include "views/MyDoubleClickButton.h"
 
@@ -63,6 +65,16 @@ public:
 
     // Routing of the file-add event; may run on any thread, the posting one.
     void handleAddFromFileNotification(const platform::Notification& notification);
+    // Whether routing hands `path` to the bundle report, which reads folders
+    // (every other report reads one file).
+    bool routesToBundleReport(const std::string& path) const;
+
+    // What became of each file a report was handed, told once per report on
+    // the report's thread, after its last store change. Replacing or clearing
+    // the handler waits until a call in progress has returned, so once
+    // setOutcomeHandler({}) returns the old handler is never called again.
+    using OutcomeHandler = std::function<void(const ReportOutcome&)>;
+    void setOutcomeHandler(OutcomeHandler handler);
 
     // Window actions.
     void openDocument();
@@ -74,7 +86,10 @@ public:
     bool respondsToHandleDoubleClick() const override { return true; }
 
     // The tool that shows a folder in the file manager: /usr/bin/open on
-    // macOS, xdg-open elsewhere (Debian's /usr/bin/open is openvt).
+    // macOS, xdg-open elsewhere (Debian's /usr/bin/open is openvt). It runs on
+    // a thread of its own, so an opener that stays in the foreground until
+    // the file manager closes holds up nothing; "returnstring = %@" is logged
+    // when it ends, unless the controller has gone by then.
     static std::string defaultOpenToolPath();
     void setOpenToolPath(std::string path) { openToolPath_ = std::move(path); }
 
@@ -103,11 +118,23 @@ private:
     // The steps every report shares: nothing at the path -> false and no change;
     // otherwise the changes that clear the store and record the path.
     bool beginReport(const Path& path, std::vector<platform::UserDefaults::Change>& changes) const;
+    // Tells the outcome handler, if any.
+    void publish(ReportOutcome outcome) const;
+
+    // What a reveal still running logs through: its opener may end after the
+    // controller, and the services it was handed, have gone.
+    struct RevealLog {
+        std::mutex mutex;
+        std::optional<platform::Log> log;  // reset by dealloc
+    };
 
     platform::Services services_;
     MyDoubleClickButton* ibDoubleClickButton_ = nullptr;
     WindowHost* windowHost_ = nullptr;
     std::string openToolPath_ = defaultOpenToolPath();
+    std::shared_ptr<RevealLog> revealLog_;
+    mutable std::mutex outcomeMutex_;
+    OutcomeHandler outcomeHandler_;
 };
 
 }  // namespace vesk

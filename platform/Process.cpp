@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <csignal>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "platform/FileDescriptor.h"
 #include "platform/Utf8.h"
@@ -205,6 +207,17 @@ std::optional<std::string> runCommand(const std::vector<std::string>& command) {
     readEnd.reset();
     if (!reaped) waitForChild(pid);
     return text;
+}
+
+bool runCommandInBackground(std::vector<std::string> command,
+                            std::function<void(std::optional<std::string>)> done) {
+    try {
+        std::thread([command = std::move(command), done = std::move(done)] { done(runCommand(command)); })
+            .detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 std::string asToolOperand(const std::string& path) { return path.starts_with('-') ? "./" + path : path; }

@@ -68,7 +68,8 @@ struct ExtensionEntry {
 
 constexpr ExtensionEntry kExtensions[] = {
     {"jpg", "public.jpeg", false},       {"jpeg", "public.jpeg", false},
-    {"jpe", "public.jpeg", false},       {"jp2", "public.jpeg-2000", false},
+    {"jpe", "public.jpeg", false},       {"jfif", "public.jpeg", false},
+    {"jp2", "public.jpeg-2000", false},
     {"jpf", "public.jpeg-2000", false},  {"jpx", "public.jpeg-2000", false},
     {"j2k", "public.jpeg-2000", false},  {"j2c", "public.jpeg-2000", false},
     {"tif", "public.tiff", false},       {"tiff", "public.tiff", false},
@@ -86,13 +87,17 @@ constexpr ExtensionEntry kExtensions[] = {
     {"plugin", "com.apple.plugin", true},
 };
 
-std::optional<std::string> typeFromExtension(const std::string& path, bool directory) {
-    std::string ext = pathExtension(path);
+std::optional<std::string> typeFromExtensionText(std::string_view extension, bool directory) {
+    std::string ext(extension);
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     for (const auto& e : kExtensions)
         if (e.directory == directory && e.extension == ext) return std::string(e.type);
     return std::nullopt;
+}
+
+std::optional<std::string> typeFromExtension(const std::string& path, bool directory) {
+    return typeFromExtensionText(pathExtension(path), directory);
 }
 
 std::string machOType(const macho::Identity& identity) {
@@ -126,6 +131,17 @@ bool startsWith(ByteSpan head, std::string_view sig) {
 }
 
 }  // namespace
+
+std::optional<std::string> typeForFileExtension(std::string_view extension) {
+    return typeFromExtensionText(extension, false);
+}
+
+std::vector<std::string> fileExtensionsForType(std::string_view type) {
+    std::vector<std::string> out;
+    for (const auto& e : kExtensions)
+        if (!e.directory && e.type == type) out.emplace_back(e.extension);
+    return out;
+}
 
 std::vector<std::string_view> typeParents(std::string_view type) {
     for (const auto& node : kHierarchy) {

@@ -19,6 +19,7 @@ inline constexpr const char* kUTTypeHEIF = "public.heif";
 inline constexpr const char* kUTTypeAVIF = "public.avif";
 inline constexpr const char* kUTTypeJPEGXL = "public.jpeg-xl";
 inline constexpr const char* kUTTypeCanonCR3 = "com.canon.cr3-raw-image";
+inline constexpr const char* kUTTypeMachODylib = "com.apple.mach-o-dylib";
 
 class TypeService {
 public:
@@ -35,6 +36,13 @@ public:
     std::optional<std::string> typeOfFile(const std::string& path) const override;
     bool conformsTo(const std::string& type, const std::string& parent) const override;
 };
+
+// The identifier a file-name extension (any letter case) stands for, as the
+// type service reads a file's name; nothing for an extension it does not know.
+std::optional<std::string> typeForFileExtension(std::string_view extension);
+// Every file-name extension that stands for `type`, lower case: "jpg",
+// "jpeg", "jpe", "jfif" for the JPEG type.
+std::vector<std::string> fileExtensionsForType(std::string_view type);
 
 // The direct parents of an identifier in the hierarchy; empty for unknown ones.
 std::vector<std::string_view> typeParents(std::string_view type);

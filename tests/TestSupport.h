@@ -3,6 +3,10 @@
 #pragma once
 
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -72,6 +76,37 @@ private:
     }
     std::string name_;
     std::optional<std::string> previous_;
+};
+
+// While it lives, file permissions bind this thread even when the tests run
+// as root (as CI does): the thread's effective capabilities lose
+// CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH, and get them back when it goes.
+// Linux keeps capabilities per thread, so other threads are untouched.
+class PermissionsBind {
+public:
+    PermissionsBind() {
+#if defined(__linux__)
+        if (::geteuid() != 0) return;
+        if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        dropped_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+#endif
+    }
+    ~PermissionsBind() {
+#if defined(__linux__)
+        if (dropped_) ::syscall(SYS_capset, &header_, saved_);
+#endif
+    }
+    PermissionsBind(const PermissionsBind&) = delete;
+    PermissionsBind& operator=(const PermissionsBind&) = delete;
+
+private:
+#if defined(__linux__)
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool dropped_ = false;
+#endif
 };
 
 inline std::string readFile(const std::string& path) {

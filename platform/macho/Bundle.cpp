@@ -62,14 +62,8 @@ std::optional<std::string> Bundle::executablePath() const {
     return executablePath(Log(quiet));
 }
 
-std::optional<std::string> Bundle::executablePath(const Log& log) const {
-    const std::string contents = appendingPathComponent(root_, "Contents");
-    // A link named Contents could lead anywhere; only a real folder makes a
-    // deep bundle.
-    const bool deep = isDirectoryNoFollow(contents);
-    const std::string infoPlist = appendingPathComponent(deep ? contents : root_, "Info.plist");
-    const std::string folder = deep ? appendingPathComponent(contents, "MacOS") : root_;
-
+std::optional<std::string> Bundle::executableIn(const std::string& folder, const std::string& infoPlist,
+                                               const Log& log) const {
     std::optional<std::string> name;
     if (auto plistPath = resolvedPath(infoPlist); plistPath && isInside(*plistPath, root_)) {
         if (auto bytes = readFileBounded(*plistPath, kMaxInfoPlistSize)) {
@@ -93,6 +87,27 @@ std::optional<std::string> Bundle::executablePath(const Log& log) const {
     struct stat st{};
     if (::stat(executable->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return executable;
+}
+
+std::optional<std::string> Bundle::executablePath(const Log& log) const {
+    const std::string contents = appendingPathComponent(root_, "Contents");
+    // A link named Contents could lead anywhere; only a real folder makes a
+    // deep bundle.
+    if (isDirectoryNoFollow(contents))
+        return executableIn(appendingPathComponent(contents, "MacOS"), appendingPathComponent(contents, "Info.plist"),
+                            log);
+    // A flat bundle, or a framework: its executable and Resources/Info.plist
+    // are links into Versions/Current, itself a link to Versions/A. A copy
+    // that lost the links still has the versioned folders.
+    for (const std::string& folder :
+         {root_, appendingPathComponent(root_, "Versions/Current"), appendingPathComponent(root_, "Versions/A")}) {
+        std::string info = appendingPathComponent(folder, "Info.plist");
+        if (const std::string resources = appendingPathComponent(folder, "Resources/Info.plist");
+            !fileExists(info) && fileExists(resources))
+            info = resources;
+        if (auto found = executableIn(folder, info, log)) return found;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures(const Log& log) const {

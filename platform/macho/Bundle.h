@@ -24,7 +24,9 @@ public:
     //   Contents/MacOS/<CFBundleExecutable of Contents/Info.plist>,
     //   <CFBundleExecutable of Info.plist> at the root of a flat bundle
     //   (one without Contents/), and, when no Info.plist names it,
-    //   the bundle's own name without extension in the same folder.
+    //   the bundle's own name without extension in the same folder;
+    //   a flat bundle's Info.plist may also be Resources/Info.plist, and
+    //   both may lie in Versions/Current or Versions/A (a framework).
     // Nothing when the name is unsafe (a '/', "..", "."), when the file or a
     // link on the way leads out of the bundle, or when it is not a regular file.
     // An Info.plist over a property-list budget is read as none; `log` gets
@@ -39,6 +41,9 @@ public:
     std::optional<std::vector<std::int32_t>> executableArchitectures(const Log& log) const;
 
 private:
+    // The executable in `folder`, named by `infoPlist` or the bundle's own name.
+    std::optional<std::string> executableIn(const std::string& folder, const std::string& infoPlist,
+                                            const Log& log) const;
     Bundle(std::string path, std::string root) : path_(std::move(path)), root_(std::move(root)) {}
     std::string path_;
     std::string root_;  // the bundle folder, links resolved

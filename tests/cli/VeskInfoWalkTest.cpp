@@ -87,13 +87,13 @@ TEST(VeskInfoWalk, TakesTheFilesVeskReadsInSortedOrderAndSaysEachProblemOnce) {
                                               "tree/sub/c.tif", "tree/sub/deeper/d.jpg"};
     std::vector<std::string> all = {"tree/.hidden.jpg", "tree/.secret/e.jpg"};
     all.insert(all.end(), visible.begin(), visible.end());
-    // Tool.app is a bundle kind, not walked, but not routed to the bundle
-    // report either: said, as a drop on the window would.
-    const std::string walked = "vesk-info: tree/Tool.app: Is a directory\n" + selfLoop + loop;
+    // Tool.app is a bundle kind: one item for the bundle report, not walked.
+    // A link loop is said but inspects every file once: the status stays 0.
+    const std::string walked = selfLoop + loop;
     const std::vector<Case> cases = {
-        {"walk", "-r --json tree", visible, walked, 1},
-        {"long option, trailing slash", "--recursive --json tree/", visible, walked, 1},
-        {"hidden", "-r --hidden --json tree", all, walked, 1},
+        {"walk", "-r --json tree", visible, walked, 0},
+        {"long option, trailing slash", "--recursive --json tree/", visible, walked, 0},
+        {"hidden", "-r --hidden --json tree", all, walked, 0},
         {"files beside folders, in the order given", "-r --json tree/sub tree/b.jpg",
          {"tree/sub/c.tif", "tree/sub/deeper/d.jpg", "tree/b.jpg"}, loop, 0},
         {"a hidden folder given is walked", "-r --json tree/.secret", {"tree/.secret/e.jpg"}, "", 0},

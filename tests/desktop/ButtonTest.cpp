@@ -200,6 +200,8 @@ TEST(ButtonInWindow, IsTheInspectorsOutletAndRevealsTheFolderOfTheFileOnShow) {
     clicker.click();
     Clicker::pause();
 
+    // The opener runs on a thread of its own; its line comes when it ends.
+    ASSERT_TRUE(test::waitForReveals(log));
     const auto calls = test::readRecord(record);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0], std::vector<std::string>{(dir.path() / "a b $(x)").string()});

@@ -9,6 +9,10 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QRegularExpression>
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -84,8 +88,10 @@ TEST_F(OpenDialog, IsAWindowModalSheetForOneExistingJpgOrTiffThatReturnsAtOnce) 
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Select JPEG or TIFF File"));
     EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(dialog->nameFilters(),
-              QStringList{QStringLiteral("Images (*.jpg *.tiff *.heic *.heif *.hif *.avif *.jxl *.cr3)")});
+    // JPEG and TIFF first, as the window always offered, then today's photo formats.
+    EXPECT_EQ(dialog->nameFilters(), QStringList{FileDialogOpenPanel::nameFilter(
+                                         {"jpg", "tiff", "heic", "heif", "hif", "avif", "jxl", "cr3"})});
+    EXPECT_TRUE(dialog->testOption(QFileDialog::HideNameFilterDetails));
     dialog->reject();
 }
 
@@ -133,14 +139,115 @@ TEST_F(OpenDialog, ATypedInFileOfAnotherTypePostsNothing) {
     EXPECT_TRUE(seen().empty());
 }
 
-TEST(OpenPanelTypes, MatchTheExtensionsGivenInAnyLetterCase) {
+// "jpg" and "tiff" stand for the JPEG and TIFF types, as on the platform
+// the spec describes: every extension of those types, in any letter case.
+TEST(OpenPanelTypes, MatchEveryExtensionOfTheTypesGivenInAnyLetterCase) {
     const std::vector<std::string> types{"jpg", "tiff"};
-    EXPECT_TRUE(FileDialogOpenPanel::hasAllowedType("/a/b.jpg", types));
-    EXPECT_TRUE(FileDialogOpenPanel::hasAllowedType("/a/b.JPG", types));
-    EXPECT_TRUE(FileDialogOpenPanel::hasAllowedType("/a/b.c.Tiff", types));
-    EXPECT_FALSE(FileDialogOpenPanel::hasAllowedType("/a/b.tif", types));
-    EXPECT_FALSE(FileDialogOpenPanel::hasAllowedType("/a/jpg", types));
-    EXPECT_FALSE(FileDialogOpenPanel::hasAllowedType("/a/b.jpg.txt", types));
+    EXPECT_EQ(extensionsOfTypes(types), (std::vector<std::string>{"jpg", "jpeg", "jpe", "jfif", "tif", "tiff"}));
+    for (const char* name : {"/a/b.jpg", "/a/b.JPG", "/a/b.c.Tiff", "/a/b.tif", "/a/photo.JPEG", "/a/b.Jpe",
+                             "/a/b.jfif", "/a/b.TIF"})
+        EXPECT_TRUE(FileDialogOpenPanel::hasAllowedType(name, types)) << name;
+    for (const char* name : {"/a/jpg", "/a/b.jpg.txt", "/a/b.png", "/a/b.dylib", "/a/b.jp2"})
+        EXPECT_FALSE(FileDialogOpenPanel::hasAllowedType(name, types)) << name;
+}
+
+TEST(OpenPanelTypes, TheFilterHoldsEveryExtensionAsAPatternOfAnyLetterCase) {
+    const QString filter = FileDialogOpenPanel::nameFilter({"jpg", "tiff"});
+    EXPECT_EQ(filter, QStringLiteral("Images: jpg, jpeg, jpe, jfif, tif, tiff (*.[jJ][pP][gG] *.[jJ][pP][eE][gG] "
+                                     "*.[jJ][pP][eE] *.[jJ][fF][iI][fF] *.[tT][iI][fF] *.[tT][iI][fF][fF])"));
+    // Each pattern, read as the dialogs read it, takes the name in any case.
+    const QStringList patterns = filter.section(QLatin1Char('('), 1).chopped(1).split(QLatin1Char(' '));
+    ASSERT_EQ(patterns.size(), 6);
+    for (const QString name : {"a.jpg", "A.JPG", "b.Jpeg", "c.jpe", "d.JFIF", "e.tif", "f.TIFF", "photo.JPEG"}) {
+        const bool matched = std::any_of(patterns.begin(), patterns.end(), [&](const QString& p) {
+            return QRegularExpression::fromWildcard(p, Qt::CaseSensitive).match(name).hasMatch();
+        });
+        EXPECT_TRUE(matched) << name.toStdString();
+    }
+    EXPECT_FALSE(QRegularExpression::fromWildcard(patterns[0], Qt::CaseSensitive).match("a.png").hasMatch());
+}
+
+// Choosing photo.JPEG: the dialog lists it and its report is shown.
+TEST_F(OpenDialog, OffersPhotoDotJPEGAndChoosingItShowsItsReport) {
+    ScratchDir dir;
+    const std::string photo = dir.file("photo.JPEG");
+    std::filesystem::copy_file(kSample, photo);
+    dir.write("notes.txt", "words");
+    dir.write("scan.TIF", "not really a tiff");
+
+    QFileDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(QString::fromStdString(dir.path().string()));
+    // What the dialog's own list shows of the folder, its filter applied.
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    const QModelIndex folder = model->index(QString::fromStdString(dir.path().string()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(folder) > 0; }, 5000));
+    QTest::qWait(100);
+    QStringList listed;
+    for (int row = 0; row < model->rowCount(folder); ++row) {
+        const QModelIndex index = model->index(row, 0, folder);
+        // Names the filter refuses stay in the model, disabled, or are left out.
+        if (model->flags(index) & Qt::ItemIsEnabled) listed.append(model->fileName(index));
+    }
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{"photo.JPEG", "scan.TIF"}));
+
+    dialog->reject();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // Chosen in a dialog of its own, before the dialog takes the keyboard focus
+    // (selectFile leaves a focused name field alone).
+    dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(QString::fromStdString(photo));
+    static_cast<QDialog*>(dialog)->accept();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefTextViewString1).has_value(); }, 10000));
+    EXPECT_EQ(store->get(prefCurFilePath), photo);
+    EXPECT_NE(store->get(prefTextViewString5)->find("Canon"), std::string::npos);
+    EXPECT_EQ(shell.window().statusLabel()->text(), QStringLiteral("photo.JPEG: Image metadata shown"));
+}
+
+TEST_F(OpenDialog, StartsInTheFolderOfTheLastFileChosen) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.path() / "holiday");
+    const std::string photo = (dir.path() / "holiday" / "beach.jpg").string();
+    std::filesystem::copy_file(kSample, photo);
+
+    QFileDialog* first = openDialog();
+    ASSERT_NE(first, nullptr);
+    first->selectFile(QString::fromStdString(photo));
+    static_cast<QDialog*>(first)->accept();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath).has_value(); }, 10000));
+    EXPECT_EQ(store->get(FileDialogOpenPanel::kLastFolderKey), (dir.path() / "holiday").string());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    QFileDialog* second = openDialog();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->directory().absolutePath(), QString::fromStdString((dir.path() / "holiday").string()));
+    // The title and the single selection stay.
+    EXPECT_EQ(second->windowTitle(), QStringLiteral("Select JPEG or TIFF File"));
+    EXPECT_EQ(second->fileMode(), QFileDialog::ExistingFile);
+    second->reject();
+
+    // A folder that has gone since is passed over.
+    std::filesystem::remove_all(dir.path() / "holiday");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QFileDialog* third = openDialog();
+    ASSERT_NE(third, nullptr);
+    EXPECT_NE(third->directory().absolutePath(), QString::fromStdString((dir.path() / "holiday").string()));
+    third->reject();
+}
+
+TEST_F(OpenDialog, ATypedInFileOfAnotherTypeIsNamedInTheStatusLine) {
+    ScratchDir dir;
+    const std::string other = dir.write("libthing.dylib", "not a library");
+    QFileDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(QString::fromStdString(other));
+    static_cast<QDialog*>(dialog)->accept();
+    EXPECT_EQ(shell.window().statusLabel()->text(), QStringLiteral("libthing.dylib: Not a JPEG or TIFF file"));
+    EXPECT_FALSE(store->get(prefCurFilePath));
 }
 
 TEST(Menus, OpenInspectAboutAndQuitAreThere) {

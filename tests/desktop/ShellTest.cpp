@@ -118,7 +118,7 @@ TEST(Launch, TwoFilesPostOneEventAfterLaunchAndTheFirstIsShown) {
     std::filesystem::copy_file(kSample, dir.file("b.jpg"));
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(q(dir.path().string()));
-    const QStringList files = absoluteFilePaths({"a.jpg", "b.jpg"});
+    const QStringList files = absoluteFilePaths(QStringList{"a.jpg", "b.jpg"});
     QDir::setCurrent(oldCwd);
 
     auto store = std::make_shared<platform::MemoryUserDefaults>();
@@ -163,7 +163,7 @@ TEST(Launch, DocumentsHandedOverTogetherArriveAsOneList) {
 
 TEST(Launch, FileArgumentsBecomeAbsolutePaths) {
     const QString cwd = QDir::currentPath();
-    EXPECT_EQ(absoluteFilePaths({"x.jpg", "/abs/y.tif", "file:///tmp/z%20z.jpg", "", "dir/../w.jpg"}),
+    EXPECT_EQ(absoluteFilePaths(QStringList{"x.jpg", "/abs/y.tif", "file:///tmp/z%20z.jpg", "", "dir/../w.jpg"}),
               (QStringList{cwd + "/x.jpg", "/abs/y.tif", "/tmp/z z.jpg", cwd + "/w.jpg"}));
 }
 

@@ -1,6 +1,7 @@
 // The reveal for real on an X display (run under xvfb-run): the real
 // xdg-open, on a desktop with no file manager and no browser, fails; the
-// window takes no notice and goes on working.
+// window takes no notice and goes on working. With a file manager that stays
+// in the foreground (xdg-open then waits for it), the window keeps serving.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "../runner/RunnerSupport.h"
 #include "DesktopSupport.h"
 #include "desktop/ApplicationShell.h"
 #include "desktop/DoubleClickButton.h"
@@ -52,7 +54,7 @@ TEST(RevealOnX, WithNoFileManagerXdgOpenFailsQuietlyAndTheWindowCarriesOn) {
     vesk::test::DesktopServices s(store);
     auto& log = s.startLog();
     ApplicationShell shell(s);
-    shell.launch({QString::fromStdString(photo)});
+    shell.launch(QStringList{QString::fromStdString(photo)});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&shell.window()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == photo; }, 10000));
     EXPECT_EQ(shell.viewController().ibDoubleClickButton(), &shell.window().doubleClickButton()->button());
@@ -63,6 +65,8 @@ TEST(RevealOnX, WithNoFileManagerXdgOpenFailsQuietlyAndTheWindowCarriesOn) {
         const auto start = std::chrono::steady_clock::now();
         doubleClick(shell.window().doubleClickButton());
         // xdg-open tries its fallbacks and gives up within seconds.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return vesk::test::waitForReveals(log, 1, std::chrono::milliseconds(0)); },
+                                    30000));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
         const auto lines = log.lines();
         EXPECT_EQ(std::count(lines.begin(), lines.end(), "Double click!"), 1);
@@ -80,6 +84,68 @@ TEST(RevealOnX, WithNoFileManagerXdgOpenFailsQuietlyAndTheWindowCarriesOn) {
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+// A file manager that stays in the foreground for 5 s, the desktop's choice
+// for folders: xdg-open, finding no desktop session, runs it and waits.
+TEST(RevealOnX, WithAFileManagerThatBlocksTheWindowStaysResponsive) {
+    const auto home = scratch().path();
+    const std::string record = (home / "fm-record").string();
+    const std::string fm = vesk::test::writeTool(scratch(), "standin-file-manager",
+                                                 "printf '%s\\n' \"$1\" > " + vesk::test::quoted(record) +
+                                                     "\nsleep 5\necho closed >> " + vesk::test::quoted(record) + "\n");
+    const std::string entry = scratch().write("data/applications/standin-fm.desktop",
+                                              "[Desktop Entry]\nType=Application\nName=Stand-in file manager\nExec=" +
+                                                  fm + " %U\nMimeType=inode/directory;\n");
+    const std::string defaults =
+        scratch().write("config/mimeapps.list", "[Default Applications]\ninode/directory=standin-fm.desktop\n");
+
+    std::filesystem::create_directories(home / "album");
+    const std::string photo = (home / "album" / "photo.jpg").string();
+    std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", photo,
+                               std::filesystem::copy_options::overwrite_existing);
+
+    auto store = std::make_shared<platform::MemoryUserDefaults>();
+    vesk::test::DesktopServices s(store);
+    auto& log = s.startLog();
+    ApplicationShell shell(s);
+    shell.launch(QStringList{QString::fromStdString(photo)});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shell.window()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == photo; }, 10000));
+    log.clear();
+
+    const auto start = std::chrono::steady_clock::now();
+    doubleClick(shell.window().doubleClickButton());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    bool fired = false;
+    QTimer::singleShot(0, [&] { fired = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired; }, 1000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+
+    // The file manager is up with the photo's folder, and the window serves on.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !vesk::test::readFile(record).empty(); }, 10000));
+    EXPECT_EQ(vesk::test::readFile(record), (home / "album").string() + "\n");
+    for (int i = 0; i < 3; ++i) {
+        const auto asked = std::chrono::steady_clock::now();
+        bool turned = false;
+        QTimer::singleShot(10, [&] { turned = true; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return turned; }, 1000));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(100));
+        QTest::qWait(300);
+    }
+    EXPECT_FALSE(vesk::test::waitForReveals(log, 1, std::chrono::milliseconds(0)));
+
+    // The log line comes when xdg-open returns, after the file manager closed.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return vesk::test::waitForReveals(log, 1, std::chrono::milliseconds(0)); }, 30000));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
+    EXPECT_EQ(vesk::test::readFile(record), (home / "album").string() + "\nclosed\n");
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "returnstring = (null)"), 1);
+    EXPECT_TRUE(vesk::test::waitForNoChildren());
+
+    std::filesystem::remove(entry);
+    std::filesystem::remove(defaults);
 }
 
 int main(int argc, char** argv) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -273,4 +274,107 @@ TEST_F(DropAreaTest, HugeDragsDoNotHang) {
     text.setText(QString(1 << 20, QLatin1Char('x')));
     EXPECT_TRUE(within([&] { EXPECT_TRUE(enter(text)); }));
     EXPECT_TRUE(within([&] { EXPECT_TRUE(drop(text)); }));
+}
+
+// File managers put the dragged files beside their file lists as text too
+// (for programs that only take text). Each shape below is how one of them
+// offers a drag of one file; such a drag highlights only for a file the drop
+// area accepts, and posts no string-add event.
+namespace {
+
+struct FileManagerShape {
+    const char* name;
+    // The MIME data it offers for a drag of `path`.
+    std::function<std::unique_ptr<QMimeData>(const std::string& path)> make;
+};
+
+QByteArray uriOf(const std::string& path) { return fileUrl(path).toEncoded(); }
+
+const FileManagerShape kShapes[] = {
+    {"GNOME Files",
+     [](const std::string& path) {
+         auto mime = std::make_unique<QMimeData>();
+         mime->setData("text/uri-list", uriOf(path) + "\r\n");
+         mime->setData("x-special/gnome-icon-list", uriOf(path) + "\r10:20:64:64\r\n");
+         mime->setData("x-special/gnome-copied-files", "copy\n" + uriOf(path));
+         mime->setData("text/plain;charset=utf-8", uriOf(path) + "\r\n");
+         mime->setData("text/plain", uriOf(path) + "\r\n");
+         return mime;
+     }},
+    {"Dolphin",
+     [](const std::string& path) {
+         auto mime = std::make_unique<QMimeData>();
+         mime->setData("text/uri-list", uriOf(path) + "\r\n");
+         mime->setData("application/x-kde4-urilist", uriOf(path) + "\r\n");
+         // KDE writes the URL for people to read: not escaped.
+         mime->setData("text/plain", QByteArray("file://") + QByteArray::fromStdString(path));
+         return mime;
+     }},
+    {"Thunar and PCManFM",
+     [](const std::string& path) {
+         auto mime = std::make_unique<QMimeData>();
+         mime->setData("text/uri-list", uriOf(path) + "\r\n");
+         mime->setData("application/x-fmlist-ptr", QByteArray(8, '\0'));
+         mime->setData("text/plain", QByteArray::fromStdString(path) + "\n");
+         return mime;
+     }},
+};
+
+}  // namespace
+
+TEST_F(DropAreaTest, FileDragsShapedAsFileManagersShapeThemHighlightOnlyForAcceptedFiles) {
+    const auto notes = dir.write("My Notes (draft).txt", "plain words, long enough to be a sentence");
+    const auto photo = dir.write("Holiday photo.jpg", "\xFF\xD8\xFF");
+    for (const auto& shape : kShapes) {
+        SCOPED_TRACE(shape.name);
+        for (const auto& [path, accepted] : {std::pair{notes, false}, std::pair{photo, true}}) {
+            SCOPED_TRACE(path);
+            const auto mime = shape.make(path);
+            // What the drop logic is offered: the file, not a text.
+            const auto pb = DropArea::pasteboardFromMimeData(mime.get());
+            EXPECT_EQ(pb.types, std::vector<std::string>{NSFilenamesPboardType});
+            ASSERT_TRUE(pb.fileNames);
+            EXPECT_EQ(*pb.fileNames, std::vector<std::string>{path});
+
+            leave();
+            EXPECT_TRUE(enter(*mime));
+            EXPECT_EQ(area.dragDropView().isHighlighted(), accepted);
+
+            std::optional<Dictionary> text;
+            t.center.addObserver(&text, kAddFromStringNotification, [&](const Notification& n) { text = n.userInfo; });
+            fileEvents.clear();
+            EXPECT_TRUE(drop(*mime));
+            t.center.removeObserver(&text);
+            EXPECT_FALSE(text);
+            ASSERT_EQ(fileEvents.size(), 1u);
+            EXPECT_EQ(fileEvents[0], accepted ? Value(Array{Value(path)}) : Value(Array{}));
+        }
+    }
+}
+
+// A dragged sentence is still a dragged text, even from a file manager's
+// window and beside a file list: the text rule highlights it and posts it.
+TEST_F(DropAreaTest, ADraggedSentenceBesideAFileListStillFollowsTheTextRule) {
+    const auto notes = dir.write("notes.txt", "x");
+    QMimeData mime;
+    mime.setData("text/uri-list", uriOf(notes) + "\r\n");
+    mime.setData("text/plain", "a dragged sentence of some length");
+    const auto pb = DropArea::pasteboardFromMimeData(&mime);
+    EXPECT_EQ(pb.types, (std::vector<std::string>{NSFilenamesPboardType, NSStringPboardType}));
+    EXPECT_TRUE(enter(mime));
+    EXPECT_TRUE(area.dragDropView().isHighlighted());
+
+    // Text that names the dragged file and more is more than the file list.
+    QMimeData more;
+    more.setData("text/uri-list", uriOf(notes) + "\r\n");
+    more.setData("text/plain", QByteArray::fromStdString(notes) + "\n/somewhere/else.txt\n");
+    EXPECT_TRUE(DropArea::pasteboardFromMimeData(&more).containsType(NSStringPboardType));
+
+    // GNOME's own list alone still brings the file.
+    QMimeData gnomeOnly;
+    gnomeOnly.setData("x-special/gnome-copied-files", "copy\n" + uriOf(notes));
+    gnomeOnly.setData("text/plain", "x-special/nautilus-clipboard\ncopy\n" + uriOf(notes) + "\n");
+    const auto fromGnome = DropArea::pasteboardFromMimeData(&gnomeOnly);
+    EXPECT_EQ(fromGnome.types, std::vector<std::string>{NSFilenamesPboardType});
+    EXPECT_EQ(fromGnome.fileNames, std::vector<std::string>{notes});
 }

@@ -279,3 +279,44 @@ TEST(VeskInfoProperties, PrintsTheDictionaryAsJson) {
     EXPECT_NE(first.find("\"Latitude\": 40.44697222222222"), std::string::npos);
     EXPECT_EQ(second, "{\"path\": \"" + fixture("text.jpg") + "\", \"properties\": null}\n");
 }
+
+// What the status line is told of each image report: one outcome per file,
+// after the store has the report; a table of every kind of ending.
+TEST_F(ImageReports, EachOutcomeIsToldInPlainWords) {
+    std::vector<ReportOutcome> told;
+    inspector->setOutcomeHandler([&](const ReportOutcome& o) { told.push_back(o); });
+    const std::string locked = scratch.write("locked.jpg", readFile(sample("Canon_DIGITAL_IXUS_400.jpg")));
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    std::filesystem::create_directory(scratch.path() / "Folder");
+    const struct {
+        std::string path;
+        std::string text;
+        std::vector<std::string> notes;
+        bool failed;
+    } cases[] = {
+        {sample("Canon_DIGITAL_IXUS_400.jpg"), "Image metadata shown", {}, false},
+        {scratch.write("notes.txt", "plain words"), "No image metadata found", {}, true},
+        {scratch.file("gone.jpg"), "No such file", {}, true},
+        {locked, "Cannot read: permission denied", {}, true},
+        {(scratch.path() / "Folder").string(), "Cannot read: is a directory", {}, true},
+        {fixture("big-comment.tif"), "Image metadata shown", {"1 tag texts cut to 64 KB"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        told.clear();
+        store->set(prefCurFilePath, "/before");
+        {
+            const PermissionsBind asAUser;
+            inspector->performGetImageInfo(c.path);
+        }
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_EQ(told[0], (ReportOutcome{c.path, c.text, c.notes, c.failed}));
+        // The store follows the spec: a missing file changes nothing.
+        EXPECT_EQ(store->get(prefCurFilePath), c.text == "No such file" ? "/before" : c.path);
+    }
+    EXPECT_EQ(statusText(ReportOutcome{fixture("big-comment.tif"), "Image metadata shown", {"1 tag texts cut to 64 KB"}}),
+              "big-comment.tif: Image metadata shown (cut short: 1 tag texts cut to 64 KB)");
+    told.clear();
+    inspector->performGetImageInfo(std::nullopt);
+    EXPECT_TRUE(told.empty());
+}

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "../TestSupport.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ViewController.h"
 #include "platform/Log.h"
+#include "platform/macho/Bundle.h"
 
 using namespace vesk;
 namespace test = vesk::test;
@@ -158,4 +161,73 @@ TEST_F(BundleReport, RoutedBundlesAreReportedOnThePostingThread) {
     inspector->viewDidLoad();
     center.post(kAddFromFileNotification, Value(Array{Value(fixture("UPPER.BUNDLE"))}));
     EXPECT_EQ(store->get(prefTextViewString1), "NSBundleExecutableArchitectureX86_64 \n");
+}
+
+// Everything the drop area takes as a bundle gets the bundle report: the
+// bundle types whose names routing did not list (.app, .framework, .plugin),
+// in their own layouts. Routed at once, on the posting thread, as .bundle is.
+TEST_F(BundleReport, EveryBundleTypeTheDropAreaTakesIsRoutedToTheBundleReport) {
+    const std::string universal = "NSBundleExecutableArchitectureX86_64 \nNSBundleExecutableArchitectureARM64 \n";
+    const struct {
+        const char* name;
+        std::string field1;
+    } cases[] = {
+        {"Viewer.app", universal},                                        // Contents/MacOS
+        {"Filter.plugin", "NSBundleExecutableArchitectureX86_64 \n"},     // binary Info.plist
+        {"Kit.framework", universal},                                     // Versions/Current, linked
+        {"Unlinked.framework", "NSBundleExecutableArchitectureARM64 \n"},  // Versions/A, no links
+    };
+    inspector->viewDidLoad();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(t.types.conformsTo(t.types.typeOfFile(fixture(c.name)).value_or(""), kUTTypeBundle));
+        EXPECT_TRUE(inspector->routesToBundleReport(fixture(c.name)));
+        center.post(kAddFromFileNotification, Value(Array{Value(fixture(c.name))}));
+        EXPECT_EQ(t.mainQueue.pending(), 0u);
+        EXPECT_EQ(store->get(prefCurFilePath), fixture(c.name));
+        EXPECT_EQ(store->get(prefTextViewString1), c.field1);
+    }
+    // A plain folder is no bundle: the image report, as before.
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.path() / "Photos");
+    EXPECT_FALSE(inspector->routesToBundleReport((dir.path() / "Photos").string()));
+}
+
+TEST_F(BundleReport, FrameworksFindTheirVersionedExecutable) {
+    const auto kit = Bundle::bundleWithPath(fixture("Kit.framework"));
+    ASSERT_TRUE(kit);
+    EXPECT_EQ(kit->executablePath(), fixture("Kit.framework/Versions/A/Kit"));
+    const auto unlinked = Bundle::bundleWithPath(fixture("Unlinked.framework"));
+    ASSERT_TRUE(unlinked);
+    EXPECT_EQ(unlinked->executablePath(), fixture("Unlinked.framework/Versions/A/Unlinked"));
+}
+
+// What the status line is told of each bundle report.
+TEST_F(BundleReport, EachOutcomeIsToldInPlainWords) {
+    std::vector<ReportOutcome> told;
+    inspector->setOutcomeHandler([&](const ReportOutcome& o) { told.push_back(o); });
+    const struct {
+        std::string path;
+        std::string text;
+        bool failed;
+    } cases[] = {
+        {fixture("Universal.bundle"), "2 architectures in the bundle's executable", false},
+        {fixture("Thin64.bundle"), "1 architecture in the bundle's executable", false},
+        {fixture("NoExecutable.bundle"), "No executable in this bundle", true},
+        {fixture("Script.app"), "The bundle's executable is not a Mach-O file", true},
+        {fixture("x.bundle"), "Not a bundle: not a folder", true},
+        {fixture("gone.bundle"), "No such file", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        told.clear();
+        inspector->performGetBundleInfo(c.path);
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_EQ(told[0].path, c.path);
+        EXPECT_EQ(told[0].text, c.text);
+        EXPECT_EQ(told[0].failed, c.failed);
+    }
+    told.clear();
+    inspector->performGetBundleInfo(std::nullopt);
+    EXPECT_TRUE(told.empty());
 }

@@ -159,3 +159,53 @@ TEST_F(LibraryReport, TheFileAddEventRoutesALibraryToTheReport) {
     center.post(kAddFromFileNotification, Value(Array{Value(Url{lib})}));
     EXPECT_TRUE(field1().starts_with(lib + ": Mach-O")) << field1();
 }
+
+// A Mach-O library the drop area takes by its first bytes, whatever its name
+// (none, or a version number after .so), gets the library report too.
+TEST_F(LibraryReport, ALibraryKnownByItsContentIsRoutedToTheReport) {
+    inspector->viewDidLoad();
+    for (const char* name : {"libvesk", "libvesk.so.1", "Vesk Library"}) {
+        SCOPED_TRACE(name);
+        const auto lib = copyFixture("libvesk-universal.dylib", name);
+        EXPECT_EQ(t.types.typeOfFile(lib), kUTTypeMachODylib);
+        center.post(kAddFromFileNotification, Value(Array{Value(lib)}));
+        EXPECT_EQ(t.mainQueue.pending(), 0u);  // at once, like .dylib
+        EXPECT_EQ(store->get(prefCurFilePath), lib);
+        EXPECT_TRUE(field1().starts_with(lib + ": Mach-O universal binary")) << field1();
+        expectOnlyPathAndField1();
+    }
+    // Other content under no name still goes to the image report.
+    const auto text = dir.write("README", "words");
+    center.post(kAddFromFileNotification, Value(Array{Value(text)}));
+    EXPECT_EQ(t.mainQueue.pending(), 1u);
+    t.drainMainQueue();
+}
+
+TEST_F(LibraryReport, EachOutcomeIsToldInPlainWords) {
+    std::vector<ReportOutcome> told;
+    inspector->setOutcomeHandler([&](const ReportOutcome& o) { told.push_back(o); });
+    const auto lib = copyFixture("libvesk-x86_64.dylib", "good.dylib");
+    const auto notMachO = dir.write("fake.dylib", "just some words, no Mach-O header here");
+    const auto unreadable = copyFixture("libvesk-arm64.dylib", "locked.dylib");
+    std::filesystem::permissions(unreadable, std::filesystem::perms::none);
+    const struct {
+        std::string path;
+        std::string text;
+        bool failed;
+    } cases[] = {
+        {lib, "Described by the file tool", false},
+        {notMachO, "Not a Mach-O file", true},
+        {unreadable, "Cannot read: permission denied", true},
+        {dir.file("gone.dylib"), "No such file", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        told.clear();
+        {
+            const test::PermissionsBind asAUser;
+            inspector->performGetDylibInfo(c.path);
+        }
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_EQ(told[0], (ReportOutcome{c.path, c.text, {}, c.failed}));
+    }
+}

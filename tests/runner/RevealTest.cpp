@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "RunnerSupport.h"
 #include "inspector/InfoKeys.h"
@@ -23,7 +26,11 @@ protected:
         inspector = std::make_shared<ViewController>(t.services());
         inspector->setOpenToolPath(writeRecordingTool(tools, "open-tool", record));
     }
-    Calls calls() const { return readRecord(record); }
+    // The calls the recording opener saw, once `reveals` reveals have ended.
+    Calls calls(std::size_t reveals = 1) const {
+        EXPECT_TRUE(waitForReveals(log, reveals));
+        return readRecord(record);
+    }
     std::string folder(const std::string& name) const {
         const auto path = dir.path() / name;
         std::filesystem::create_directories(path);
@@ -86,8 +93,9 @@ TEST_F(Reveal, AHostileFolderNameReachesTheToolAsOneArgument) {
     const auto file = hostile + "/photo.jpg";
     dir.write(std::filesystem::path(file).lexically_relative(dir.path()).string(), "x");
     inspector->ibRevealInFinder(file);
+    ASSERT_TRUE(waitForReveals(log, 1));
     inspector->ibRevealInFinder(hostile);
-    EXPECT_EQ(calls(), (Calls{{hostile}, {hostile}}));
+    EXPECT_EQ(calls(2), (Calls{{hostile}, {hostile}}));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "injected"));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "injected"));
 }
@@ -97,22 +105,25 @@ TEST_F(Reveal, ALeadingTildeIsTheHomeFolder) {
     {
         vesk::test::ScopedEnv home("HOME", dir.path().string());
         inspector->ibRevealInFinder("~/Desktop/testexif.jpg");
+        ASSERT_TRUE(waitForReveals(log, 1));
         inspector->ibRevealInFinder("~");
     }
-    EXPECT_EQ(calls(), (Calls{{desktop}, {dir.path().string()}}));
+    EXPECT_EQ(calls(2), (Calls{{desktop}, {dir.path().string()}}));
 }
 
 TEST_F(Reveal, ASilentToolLogsNull) {
     inspector->setOpenToolPath(writeTool(tools, "quiet", "exit 3\n"));
     inspector->ibRevealInFinder(folder("f"));
+    ASSERT_TRUE(waitForReveals(log));
     EXPECT_EQ(log.lines(), std::vector<std::string>{"returnstring = (null)"});
 }
 
 TEST_F(Reveal, AMissingToolIsOnlyLogged) {
     inspector->setOpenToolPath(tools.file("no-such-opener"));
     inspector->ibRevealInFinder(folder("f"));
+    ASSERT_TRUE(waitForReveals(log));
     EXPECT_EQ(log.lines(), std::vector<std::string>{"returnstring = (null)"});
-    EXPECT_TRUE(hasNoChildren());
+    EXPECT_TRUE(waitForNoChildren());
 }
 
 TEST_F(Reveal, ADoubleClickRevealsTheFolderOfTheFileOnShow) {
@@ -139,4 +150,57 @@ TEST_F(Reveal, ABundleOnShowRevealsTheBundleItself) {
     ASSERT_EQ(store->get(prefCurFilePath), bundle);
     inspector->ibHandleDoubleClick(nullptr);
     EXPECT_EQ(calls(), (Calls{{bundle}}));
+}
+
+// An opener that stays in the foreground (xdg-open waiting for the file
+// manager it started, 5 s here) holds up neither the caller nor any queue;
+// its result is logged when it ends.
+TEST_F(Reveal, AnOpenerThatStaysInTheForegroundHoldsUpNothingAndIsLoggedWhenItEnds) {
+    const std::string started = tools.file("started");
+    inspector->setOpenToolPath(
+        writeTool(tools, "slow-opener", "touch " + quoted(started) + "\nsleep 5\nprintf 'opened %s\\n' \"$1\"\n"));
+    const auto photos = folder("photos");
+    const auto start = std::chrono::steady_clock::now();
+    inspector->ibRevealInFinder(photos);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_TRUE(log.lines().empty());
+
+    // The global queue still serves while the opener runs.
+    std::atomic<bool> served{false};
+    t.globalQueue.async([&] { served = true; });
+    t.globalQueue.waitIdle();
+    EXPECT_TRUE(served);
+
+    ASSERT_TRUE(waitForReveals(log));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
+    EXPECT_TRUE(std::filesystem::exists(started));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"returnstring = opened " + photos + "\n"});
+    EXPECT_TRUE(waitForNoChildren());
+}
+
+TEST_F(Reveal, TwoRevealsRunSideBySide) {
+    inspector->setOpenToolPath(writeTool(tools, "slow-opener", "sleep 1\nprintf 'done\\n'\n"));
+    const auto start = std::chrono::steady_clock::now();
+    inspector->ibRevealInFinder(folder("a"));
+    inspector->ibRevealInFinder(folder("b"));
+    ASSERT_TRUE(waitForReveals(log, 2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"returnstring = done\n", "returnstring = done\n"}));
+    EXPECT_TRUE(waitForNoChildren());
+}
+
+TEST_F(Reveal, AnOpenerThatEndsAfterTheInspectorHasGoneLogsNothing) {
+    const std::string ended = tools.file("ended");
+    inspector->setOpenToolPath(writeTool(tools, "slow-opener", "sleep 1\nprintf 'late\\n'\ntouch " + quoted(ended) + "\n"));
+    inspector->ibRevealInFinder(folder("f"));
+    const std::string dealloc = inspector->description() + "->dealloc...";
+    inspector.reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!std::filesystem::exists(ended) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(std::filesystem::exists(ended));
+    EXPECT_TRUE(waitForNoChildren());
+    // The thread that waited for the opener has had its turn.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{dealloc});
 }

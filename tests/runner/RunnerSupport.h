@@ -9,11 +9,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../TestSupport.h"
+#include "platform/Log.h"
 
 namespace vesk::test {
 
@@ -76,6 +79,32 @@ inline std::vector<int> openDescriptors() {
 inline bool hasNoChildren() {
     int status = 0;
     return ::waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
+}
+
+// The reveal runs its opener on a thread of its own and logs
+// "returnstring = ..." when the opener ends: waits until `count` such lines
+// are in `log`, for at most `limit`. False when they did not come.
+inline bool waitForReveals(const platform::CaptureLogSink& log, std::size_t count = 1,
+                           std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto lines = log.lines();
+        const auto seen = std::count_if(lines.begin(), lines.end(),
+                                        [](const std::string& l) { return l.starts_with("returnstring = "); });
+        if (static_cast<std::size_t>(seen) >= count) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// Waits, for at most `limit`, until this process has no child left.
+inline bool waitForNoChildren(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!hasNoChildren()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 }  // namespace vesk::test

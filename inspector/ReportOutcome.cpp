@@ -1,0 +1,82 @@
+#include "inspector/ReportOutcome.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/FileDescriptor.h"
+
+namespace vesk {
+
+namespace {
+
+std::string lastComponent(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos || path.size() == 1 ? path : path.substr(slash + 1);
+}
+
+std::string lowerFirst(std::string text) {
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
+std::string reasonFor(int err) { return lowerFirst(std::strerror(err)); }
+
+}  // namespace
+
+std::string statusText(const ReportOutcome& outcome) {
+    std::string text = lastComponent(outcome.path) + ": " + outcome.text;
+    if (!outcome.notes.empty()) {
+        text += " (cut short: ";
+        for (std::size_t i = 0; i < outcome.notes.size(); ++i) text += (i ? "; " : "") + outcome.notes[i];
+        text += ")";
+    }
+    return text;
+}
+
+std::string architecturesShownText(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " architecture" : " architectures") +
+           " in the bundle's executable";
+}
+
+std::optional<std::string> unreadableReason(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return reasonFor(errno);
+    if (S_ISDIR(st.st_mode)) return reasonFor(EISDIR);
+    if (!S_ISREG(st.st_mode)) return std::string("not a regular file");
+    // The open is what permission bits, ACLs and the mount allow.
+    const platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) return reasonFor(errno);
+    return std::nullopt;
+}
+
+std::optional<std::string> unreadableFolderReason(const std::string& path) {
+    const platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return reasonFor(errno);
+    return std::nullopt;
+}
+
+std::optional<std::string> budgetNote(const std::string& line, const std::string& path) {
+    static constexpr std::string_view kImageBudget = "Image budget: ";
+    static constexpr std::string_view kBudgetCut = "budget cut ";
+    if (line.starts_with(kImageBudget)) {
+        std::string rest = line.substr(kImageBudget.size());
+        if (const std::string prefix = path + ": "; rest.starts_with(prefix)) rest.erase(0, prefix.size());
+        return rest;
+    }
+    if (line.starts_with(kBudgetCut)) {
+        std::string rest = line.substr(kBudgetCut.size());
+        // A file named by its whole path is named by its own name.
+        if (rest.starts_with('/')) {
+            const auto colon = rest.find(": ");
+            if (colon != std::string::npos) rest = lastComponent(rest.substr(0, colon)) + rest.substr(colon);
+        }
+        return rest;
+    }
+    return std::nullopt;
+}
+
+}  // namespace vesk

@@ -1,0 +1,311 @@
+// The window as a user at a desktop meets it (issue 16): the reveal never
+// holds the window up, every failure is told in the status line, every
+// bundle and library the drop area takes fills field 1, the path field keeps
+// the file's name in view, and the program answers --help and --version
+// without a display and takes file names that are not UTF-8.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <chrono>
+#include <filesystem>
+
+#include "../runner/RunnerSupport.h"
+#include "DesktopSupport.h"
+#include "desktop/ApplicationShell.h"
+#include "desktop/DoubleClickButton.h"
+#include "desktop/DropArea.h"
+#include "desktop/MainWindow.h"
+#include "desktop/PathField.h"
+#include "inspector/InfoKeys.h"
+#include "platform/UserDefaults.h"
+
+extern char** environ;
+
+using namespace vesk;
+using namespace vesk::desktop;
+using vesk::test::ScratchDir;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const std::string kSample = std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg";
+const std::string kFixtures = VESK_FIXTURE_DIR;
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+class AtADesktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shell.launch();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&shell.window()));
+    }
+    QString status() const { return shell.window().statusLabel()->text(); }
+    QString field1() const { return shell.window().infoField(q(prefTextViewString1))->toPlainText(); }
+    // Hands `path` over as the desktop would and waits for its outcome.
+    void open(const std::string& path) {
+        const QString before = status();
+        shell.window().statusLabel()->clear();
+        shell.openFiles(std::vector<std::string>{path});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !status().isEmpty(); }, 10000)) << path << " (was " << before.toStdString() << ")";
+    }
+
+    std::shared_ptr<platform::MemoryUserDefaults> store = std::make_shared<platform::MemoryUserDefaults>();
+    vesk::test::DesktopServices t{store};
+    ApplicationShell shell{t};
+    ScratchDir dir;
+};
+
+}  // namespace
+
+// One row per way a file can end; the fields and the store keep the spec's
+// behaviour (a missing file leaves the last report on show), the status line
+// says what happened.
+TEST_F(AtADesktop, TheStatusLineSaysWhatBecameOfTheLastFile) {
+    const std::string locked = dir.write("locked.jpg", vesk::test::readFile(kSample));
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    std::filesystem::copy_file(kFixtures + "/dylib/libvesk-arm64.dylib", dir.file("libvesk"));
+    const struct {
+        std::string path;
+        const char* status;
+        bool field1Filled;
+    } rows[] = {
+        {kSample, "Canon_DIGITAL_IXUS_400.jpg: Image metadata shown", true},
+        {dir.file("gone.jpg"), "gone.jpg: No such file", true},  // the last report stays
+        {locked, "locked.jpg: Cannot read: permission denied", false},
+        {dir.write("notes.txt", "plain words"), "notes.txt: No image metadata found", false},
+        {kFixtures + "/macho/NoExecutable.bundle", "NoExecutable.bundle: No executable in this bundle", false},
+        {kFixtures + "/macho/Script.app", "Script.app: The bundle's executable is not a Mach-O file", false},
+        {dir.write("fake.dylib", "no Mach-O header in here"), "fake.dylib: Not a Mach-O file", true},
+        {kFixtures + "/macho/Viewer.app", "Viewer.app: 2 architectures in the bundle's executable", true},
+        {dir.file("libvesk"), "libvesk: Described by the file tool", true},
+        {kFixtures + "/image/big-comment.tif",
+         "big-comment.tif: Image metadata shown (cut short: 1 tag texts cut to 64 KB)", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        const auto pathBefore = store->get(prefCurFilePath);
+        {
+            // File permissions bind even when the tests run as root.
+            const vesk::test::PermissionsBind asAUser;
+            open(row.path);
+        }
+        EXPECT_EQ(status(), QString::fromUtf8(row.status));
+        EXPECT_EQ(shell.window().statusLabel()->toolTip(), status());
+        // The warning sign marks a file that could not be shown as asked.
+        const bool shownAsAsked = std::string(row.status).find(": Image metadata shown") != std::string::npos ||
+                                  std::string(row.status).find("architectures") != std::string::npos ||
+                                  std::string(row.status).ends_with("Described by the file tool");
+        EXPECT_EQ(shell.window().statusIcon()->isVisibleTo(&shell.window()), !shownAsAsked);
+        if (std::string(row.status).ends_with("No such file"))
+            EXPECT_EQ(store->get(prefCurFilePath), pathBefore);
+        else
+            EXPECT_EQ(store->get(prefCurFilePath), row.path);
+        EXPECT_EQ(!field1().isEmpty(), row.field1Filled) << field1().toStdString();
+    }
+}
+
+// Dropping or opening an .app, a .framework and a Mach-O library with no
+// .dylib name each fill field 1.
+TEST_F(AtADesktop, DroppedOrOpenedAppsFrameworksAndUnnamedLibrariesFillField1) {
+    std::filesystem::copy_file(kFixtures + "/dylib/libvesk-universal.dylib", dir.file("libvesk"));
+    const std::string files[] = {kFixtures + "/macho/Viewer.app", kFixtures + "/macho/Kit.framework",
+                                 dir.file("libvesk")};
+    DropArea* area = shell.window().dropArea();
+    for (const auto& file : files) {
+        SCOPED_TRACE(file);
+        // Dropped, as a file manager drags it.
+        shell.viewController().clearInfo();
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(q(file))});
+        mime.setText(q(file));
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(area, &enter);
+        EXPECT_TRUE(area->dragDropView().isHighlighted());
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(area, &drop);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !field1().isEmpty(); }, 10000));
+        EXPECT_EQ(store->get(prefCurFilePath), file);
+        EXPECT_TRUE(field1().contains(QStringLiteral("ARM64")) || field1().contains(QStringLiteral("arm64")))
+            << field1().toStdString();
+
+        // Opened, as the desktop hands it over.
+        shell.viewController().clearInfo();
+        open(file);
+        EXPECT_FALSE(field1().isEmpty());
+    }
+}
+
+// The reveal with an opener that stays 5 s in the foreground, as xdg-open
+// does without a desktop session: the window keeps serving its event loop,
+// and the opener's result is logged when it ends.
+TEST_F(AtADesktop, AnOpenerThatStaysInTheForegroundLeavesTheWindowResponsive) {
+    std::filesystem::create_directory(dir.path() / "photos");
+    const std::string photo = (dir.path() / "photos" / "photo.jpg").string();
+    std::filesystem::copy_file(kSample, photo);
+    shell.viewController().setOpenToolPath(
+        vesk::test::writeTool(dir, "slow-opener", "sleep 5\nprintf 'file manager closed\\n'\n"));
+    open(photo);
+    auto& log = t.startLog();
+
+    DoubleClickButton* button = shell.window().doubleClickButton();
+    QTest::lastMouseTimestamp += 10 * QTest::mouseDoubleClickInterval;
+    const auto start = Clock::now();
+    QTest::mouseDClick(shell.window().windowHandle(), Qt::LeftButton, {},
+                       button->mapTo(&shell.window(), button->rect().center()));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+
+    // A timer fires within 100 ms, and again while the opener still runs.
+    Clock::time_point fired;
+    QTimer::singleShot(0, [&] { fired = Clock::now(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired != Clock::time_point(); }, 1000));
+    EXPECT_LT(fired - start, std::chrono::milliseconds(100));
+    QTest::qWait(2000);
+    bool again = false;
+    const auto second = Clock::now();
+    QTimer::singleShot(10, [&] { again = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return again; }, 1000));
+    EXPECT_LT(Clock::now() - second, std::chrono::milliseconds(100));
+    EXPECT_FALSE(vesk::test::waitForReveals(log, 1, std::chrono::milliseconds(0)));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vesk::test::waitForReveals(log, 1, std::chrono::milliseconds(0)); }, 30000));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(4900));
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "returnstring = file manager closed\n"), 1);
+    EXPECT_TRUE(vesk::test::waitForNoChildren());
+}
+
+TEST_F(AtADesktop, ABundleThatCannotBeLookedIntoIsSaidSo) {
+    // A folder named like a bundle that cannot be looked into.
+    std::filesystem::create_directory(dir.path() / "Closed.app");
+    std::filesystem::permissions(dir.path() / "Closed.app", std::filesystem::perms::none);
+    const vesk::test::PermissionsBind asAUser;
+    shell.viewController().performGetBundleInfo((dir.path() / "Closed.app").string());
+    EXPECT_EQ(status(), QStringLiteral("Closed.app: Cannot read: permission denied"));
+}
+
+// The path field cuts a long path in the middle, so the name stays in view,
+// and shows the whole path in its tooltip; its text stays the whole path.
+TEST_F(AtADesktop, ALongPathIsCutInTheMiddleAndWholeInTheTooltip) {
+    std::string folder = dir.path().string();
+    for (int i = 0; i < 12; ++i) folder += "/a folder with a long name " + std::to_string(i);
+    std::filesystem::create_directories(folder);
+    const std::string photo = folder + "/the photo I want to see.jpg";
+    std::filesystem::copy_file(kSample, photo);
+    open(photo);
+
+    auto* field = static_cast<PathField*>(shell.window().currentFileField());
+    shell.window().doubleClickButton()->setFocus();
+    EXPECT_EQ(field->text(), q(photo));
+    EXPECT_EQ(field->toolTip(), q(photo));
+    const QString shown = field->displayedText();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("the photo I want to see.jpg"))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(q(dir.path().string().substr(0, 4)))) << shown.toStdString();
+    EXPECT_LE(field->fontMetrics().horizontalAdvance(shown), field->width());
+
+    // A short path is shown whole.
+    open(kSample);
+    EXPECT_EQ(field->displayedText(), q(kSample).right(field->displayedText().size()));
+    field->resize(4000, field->height());
+    EXPECT_EQ(field->displayedText(), q(kSample));
+}
+
+namespace {
+
+struct VeskRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs vesk with arguments and environment given as bytes (QProcess takes
+// only text), standard output and error to files; ends it after 30 s.
+VeskRun runVesk(const std::vector<std::string>& args, const std::vector<std::string>& env, const ScratchDir& dir) {
+    std::vector<std::string> argvText{VESK_BIN};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv, envp;
+    for (auto& a : argvText) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envText(env);
+    for (auto& e : envText) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string out = dir.file("out"), err = dir.file("err");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    VeskRun run;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return run;
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        QTest::qWait(10);
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = vesk::test::readFile(out);
+    run.err = vesk::test::readFile(err);
+    return run;
+}
+
+// No display of any kind, and a platform that needs one: creating the
+// window system's connection here would abort.
+std::vector<std::string> noDisplay(const ScratchDir& dir) {
+    return {"PATH=/usr/bin:/bin", "HOME=" + dir.path().string(), "QT_QPA_PLATFORM=xcb",
+            "XDG_RUNTIME_DIR=" + dir.path().string(), "VESK_DEFAULTS_FILE=" + dir.file("store.plist")};
+}
+
+}  // namespace
+
+TEST(VeskOptions, HelpAndVersionPrintAndExitWithoutADisplay) {
+    ScratchDir dir;
+    const VeskRun help = runVesk({"--help"}, noDisplay(dir), dir);
+    EXPECT_EQ(help.status, 0) << help.err;
+    EXPECT_NE(help.out.find("Usage: "), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("--version"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("[files...]"), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.find("screenshot"), std::string::npos) << "a hidden option stays hidden";
+
+    for (const char* option : {"--version", "-v"}) {
+        const VeskRun version = runVesk({option}, noDisplay(dir), dir);
+        EXPECT_EQ(version.status, 0) << version.err;
+        EXPECT_EQ(version.out, "Vesk " VESK_VERSION "\n");
+    }
+    const VeskRun shortHelp = runVesk({"-h"}, noDisplay(dir), dir);
+    EXPECT_EQ(shortHelp.status, 0);
+    EXPECT_EQ(shortHelp.out, help.out);
+    // Nothing was shown, so nothing was stored.
+    EXPECT_FALSE(std::filesystem::exists(dir.file("store.plist")));
+}
+
+TEST(VeskOptions, AFileNameThatIsNotUtf8ReachesTheReportAsItsBytes) {
+    ScratchDir dir;
+    const std::string name = dir.path().string() + "/caf\xE9 \xFF.jpg";
+    std::filesystem::copy_file(kSample, name);
+    std::vector<std::string> env = noDisplay(dir);
+    env[2] = "QT_QPA_PLATFORM=offscreen";
+    const VeskRun run = runVesk({"--screenshot", dir.file("shot.png"), name}, env, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    platform::FileUserDefaults saved(dir.file("store.plist"), vesk::test::quietLog());
+    EXPECT_EQ(saved.get(prefCurFilePath), name);
+    EXPECT_NE(saved.get(prefTextViewString5).value_or("").find("Canon"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("shot.png")));
+}
