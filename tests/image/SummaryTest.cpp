@@ -128,6 +128,13 @@ TEST(SummarySamples, WhatAPhotographerReads) {
         {"Apple_iPhone_6.jpg", "Size", "3264 × 2448 (8.0 MP)"},
         {"Apple_iPhone_6.jpg", "File size", "1.9 MB"},
         {"Apple_iPhone_6.jpg", "Position", "40°26′49.10″ N, 3°43′29.11″ W (40.446972, -3.724753)"},
+        // A HEIC reads as a JPEG does (values checked against exiftool).
+        {"Apple_iPhone_11_Pro_Max.heic", "Camera", "Apple iPhone 11 Pro Max"},
+        {"Apple_iPhone_11_Pro_Max.heic", "Lens", "iPhone 11 Pro Max back triple camera 4.25mm f/1.8"},
+        {"Apple_iPhone_11_Pro_Max.heic", "Exposure", "1/391 s · f/1.8 · ISO 32 · 4.2 mm (26 mm in 35 mm)"},
+        {"Apple_iPhone_11_Pro_Max.heic", "Taken", "2021-04-11 15:47:53 -05:00"},
+        {"Apple_iPhone_11_Pro_Max.heic", "Size", "2566 × 3313 (8.5 MP)"},
+        {"Apple_iPhone_11_Pro_Max.heic", "Position", "39°3′4.84″ N, 94°17′19.58″ W (39.051344, -94.288772)"},
         {"Canon_DIGITAL_IXUS_400.jpg", "Camera", "Canon DIGITAL IXUS 400"},
         {"Canon_DIGITAL_IXUS_400.jpg", "Flash", "Auto, did not fire"},
         {"Canon_DIGITAL_IXUS_400.jpg", "Lens", "7.4–22.2 mm"},  // its maker note's range; no model is written
@@ -157,6 +164,7 @@ TEST(SummarySamples, PrivacyLineNamesWhatIsThereAndNothingElse) {
         {"Apple_iPhone_6.jpg", {"GPS position", "software"}},
         {"Fujifilm_FinePix_E500.jpg", {"software"}},
         {"Canon_DIGITAL_IXUS_400.jpg", {"owner", "software"}},
+        {"Apple_iPhone_11_Pro_Max.heic", {"GPS position", "software", "computer"}},
     };
     for (const auto& c : cases) {
         const auto props = propertiesOf(sample(c.sample));
@@ -222,20 +230,23 @@ TEST(SummaryRows, ReadableAndRawValues) {
     EXPECT_TRUE(named);
 }
 
-TEST(SummaryRows, FilterIsoOnTheIphone) {
-    const auto rows = propertyRows(propertiesOf(sample("Apple_iPhone_6.jpg")));
-    std::vector<PropertyRow> kept;
-    for (const auto& r : rows)
-        if (rowMatches(r, "iso")) kept.push_back(r);
-    ASSERT_FALSE(kept.empty());
-    EXPECT_LT(kept.size(), rows.size());
-    EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [](const PropertyRow& r) { return r.key == "ISOSpeedRatings"; }));
-    for (const auto& r : kept) {
-        std::string all = r.key + "\n" + r.name + "\n" + r.readable + "\n" + r.raw;
-        std::transform(all.begin(), all.end(), all.begin(), [](unsigned char ch) { return std::tolower(ch); });
-        EXPECT_NE(all.find("iso"), std::string::npos) << r.key;
+TEST(SummaryRows, FilterIsoOnTheIphones) {
+    for (const char* photo : {"Apple_iPhone_6.jpg", "Apple_iPhone_11_Pro_Max.heic"}) {
+        SCOPED_TRACE(photo);
+        const auto rows = propertyRows(propertiesOf(sample(photo)));
+        std::vector<PropertyRow> kept;
+        for (const auto& r : rows)
+            if (rowMatches(r, "iso")) kept.push_back(r);
+        ASSERT_FALSE(kept.empty());
+        EXPECT_LT(kept.size(), rows.size());
+        EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [](const PropertyRow& r) { return r.key == "ISOSpeedRatings"; }));
+        for (const auto& r : kept) {
+            std::string all = r.key + "\n" + r.name + "\n" + r.readable + "\n" + r.raw;
+            std::transform(all.begin(), all.end(), all.begin(), [](unsigned char ch) { return std::tolower(ch); });
+            EXPECT_NE(all.find("iso"), std::string::npos) << r.key;
+        }
+        EXPECT_TRUE(rowMatches(rows.front(), ""));
     }
-    EXPECT_TRUE(rowMatches(rows.front(), ""));
 }
 
 TEST(SummaryRows, JsonOfRowsEscapesText) {
