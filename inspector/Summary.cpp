@@ -632,7 +632,8 @@ std::vector<PropertyRow> propertyRows(const pf::Dictionary& properties) {
 bool rowMatches(const PropertyRow& row, std::string_view needle) {
     if (needle.empty()) return true;
     const std::string n = lowered(needle);
-    for (const std::string* field : {&row.key, &row.name, &row.readable, &row.raw})
+    // The group too: "gps" is how a user asks for the {GPS} rows, none of whose keys say GPS.
+    for (const std::string* field : {&row.group, &row.key, &row.name, &row.readable, &row.raw})
         if (lowered(*field).find(n) != std::string::npos) return true;
     return false;
 }

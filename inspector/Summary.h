@@ -59,8 +59,8 @@ struct PropertyRow {
 // sub-dictionary in the dictionary's order.
 std::vector<PropertyRow> propertyRows(const platform::Dictionary& properties);
 
-// Whether `needle` is in the row's key, name, readable or raw value, letter
-// case aside. An empty needle matches every row.
+// Whether `needle` is in the row's group, key, name, readable or raw value,
+// letter case aside. An empty needle matches every row.
 bool rowMatches(const PropertyRow& row, std::string_view needle);
 
 // The rows as a JSON array of {"group", "key", "value", "raw"} objects.

@@ -241,11 +241,17 @@ TEST(SummaryRows, FilterIsoOnTheIphones) {
         EXPECT_LT(kept.size(), rows.size());
         EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [](const PropertyRow& r) { return r.key == "ISOSpeedRatings"; }));
         for (const auto& r : kept) {
-            std::string all = r.key + "\n" + r.name + "\n" + r.readable + "\n" + r.raw;
+            std::string all = r.group + "\n" + r.key + "\n" + r.name + "\n" + r.readable + "\n" + r.raw;
             std::transform(all.begin(), all.end(), all.begin(), [](unsigned char ch) { return std::tolower(ch); });
             EXPECT_NE(all.find("iso"), std::string::npos) << r.key;
         }
         EXPECT_TRUE(rowMatches(rows.front(), ""));
+        // A group's name keeps the whole group: no key of {GPS} says GPS.
+        const auto gps = std::count_if(rows.begin(), rows.end(), [](const PropertyRow& r) { return r.group == "{GPS}"; });
+        const auto gpsKept = std::count_if(rows.begin(), rows.end(),
+                                           [](const PropertyRow& r) { return r.group == "{GPS}" && rowMatches(r, "gPs"); });
+        EXPECT_GT(gps, 3);
+        EXPECT_EQ(gpsKept, gps);
     }
 }
 
