@@ -39,24 +39,37 @@ void doubleClick(QWidget* target) {
                        target->mapTo(target->window(), target->rect().center()));
 }
 
+// The window up on X, showing a copy of a sample photo in `folder`.
+struct ShownPhoto {
+    explicit ShownPhoto(const std::filesystem::path& folder) : photo((folder / "photo.jpg").string()) {
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", photo,
+                                   std::filesystem::copy_options::overwrite_existing);
+        shell.launch(QStringList{QString::fromStdString(photo)});
+    }
+    bool shown() {
+        return QTest::qWaitForWindowExposed(&shell.window()) &&
+               QTest::qWaitFor([&] { return store->get(prefCurFilePath) == photo; }, 10000);
+    }
+
+    const std::string photo;
+    std::shared_ptr<platform::MemoryUserDefaults> store = std::make_shared<platform::MemoryUserDefaults>();
+    vesk::test::DesktopServices services{store};
+    platform::CaptureLogSink& log = services.startLog();
+    ApplicationShell shell{services};
+};
+
 }  // namespace
 
 TEST(RevealOnX, WithNoFileManagerXdgOpenFailsQuietlyAndTheWindowCarriesOn) {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
     ASSERT_TRUE(std::filesystem::exists(ViewController::defaultOpenToolPath()));
-    std::filesystem::create_directory(scratch().path() / "photos");
-    const std::string photo = (scratch().path() / "photos" / "photo.jpg").string();
-    std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", photo,
-                               std::filesystem::copy_options::overwrite_existing);
-
-    auto store = std::make_shared<platform::MemoryUserDefaults>();
-
-    vesk::test::DesktopServices s(store);
-    auto& log = s.startLog();
-    ApplicationShell shell(s);
-    shell.launch(QStringList{QString::fromStdString(photo)});
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shell.window()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == photo; }, 10000));
+    ShownPhoto shown(scratch().path() / "photos");
+    ASSERT_TRUE(shown.shown());
+    const std::string& photo = shown.photo;
+    auto& store = shown.store;
+    auto& log = shown.log;
+    auto& shell = shown.shell;
     EXPECT_EQ(shell.viewController().ibDoubleClickButton(), &shell.window().doubleClickButton()->button());
 
     for (int round = 1; round <= 2; ++round) {
@@ -100,18 +113,10 @@ TEST(RevealOnX, WithAFileManagerThatBlocksTheWindowStaysResponsive) {
     const std::string defaults =
         scratch().write("config/mimeapps.list", "[Default Applications]\ninode/directory=standin-fm.desktop\n");
 
-    std::filesystem::create_directories(home / "album");
-    const std::string photo = (home / "album" / "photo.jpg").string();
-    std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", photo,
-                               std::filesystem::copy_options::overwrite_existing);
-
-    auto store = std::make_shared<platform::MemoryUserDefaults>();
-    vesk::test::DesktopServices s(store);
-    auto& log = s.startLog();
-    ApplicationShell shell(s);
-    shell.launch(QStringList{QString::fromStdString(photo)});
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shell.window()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == photo; }, 10000));
+    ShownPhoto shown(home / "album");
+    ASSERT_TRUE(shown.shown());
+    auto& log = shown.log;
+    auto& shell = shown.shell;
     log.clear();
 
     const auto start = std::chrono::steady_clock::now();

@@ -23,12 +23,6 @@ using namespace vesk::test;
 
 namespace {
 
-std::optional<Dictionary> properties(const std::string& path) {
-    const auto source = ImageSource::createWithPath(path);
-    if (!source) return std::nullopt;
-    return source->copyPropertiesAtIndex(0);
-}
-
 std::vector<std::uint8_t> fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -22,12 +22,6 @@ using namespace vesk::test;
 
 namespace {
 
-std::optional<Dictionary> properties(const std::string& path) {
-    const auto source = ImageSource::createWithPath(path);
-    if (!source) return std::nullopt;
-    return source->copyPropertiesAtIndex(0);
-}
-
 Dictionary mustRead(const std::string& path) {
     auto props = properties(path);
     EXPECT_TRUE(props) << path;

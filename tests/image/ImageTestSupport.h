@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Value.h"
+#include "platform/image/ImageSource.h"
 
 extern char** environ;
 
@@ -70,6 +71,13 @@ inline void putBE32(std::vector<std::uint8_t>& b, std::uint32_t v) {
 inline void putText(std::vector<std::uint8_t>& b, std::string_view s) { b.insert(b.end(), s.begin(), s.end()); }
 
 inline std::string asString(const std::vector<std::uint8_t>& b) { return std::string(b.begin(), b.end()); }
+
+// The image property dictionary of a file's first image, as the reader gives it.
+inline std::optional<platform::Dictionary> properties(const std::string& path) {
+    const auto source = platform::ImageSource::createWithPath(path);
+    if (!source) return std::nullopt;
+    return source->copyPropertiesAtIndex(0);
+}
 
 inline const platform::Dictionary* sub(const platform::Dictionary& d, const std::string& key) {
     auto it = d.find(key);
