@@ -1,6 +1,6 @@
 // What became of the last file a report was handed, in plain words, for the
 // window's status line. The info store holds what a report shows and keeps
-// the spec's rules (a missing file changes nothing, an unreadable one leaves
+// its own rules (a missing file changes nothing, an unreadable one leaves
 // fields empty); the outcome says why, failures included.
 #pragma once
 

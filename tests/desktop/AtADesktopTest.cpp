@@ -1,4 +1,4 @@
-// The window as a user at a desktop meets it (issue 16): the reveal never
+// The window as a user at a desktop meets it: the reveal never
 // holds the window up, every failure is told in the status line, every
 // bundle and library the drop area takes fills field 1, the path field keeps
 // the file's name in view, and the program answers --help and --version
@@ -69,7 +69,7 @@ protected:
 
 }  // namespace
 
-// One row per way a file can end; the fields and the store keep the spec's
+// One row per way a file can end; the fields and the store keep their
 // behaviour (a missing file leaves the last report on show), the status line
 // says what happened.
 TEST_F(AtADesktop, TheStatusLineSaysWhatBecameOfTheLastFile) {

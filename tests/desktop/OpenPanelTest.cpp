@@ -139,8 +139,8 @@ TEST_F(OpenDialog, ATypedInFileOfAnotherTypePostsNothing) {
     EXPECT_TRUE(seen().empty());
 }
 
-// "jpg" and "tiff" stand for the JPEG and TIFF types, as on the platform
-// the spec describes: every extension of those types, in any letter case.
+// "jpg" and "tiff" stand for the JPEG and TIFF types, as on macOS: every
+// extension of those types, in any letter case.
 TEST(OpenPanelTypes, MatchEveryExtensionOfTheTypesGivenInAnyLetterCase) {
     const std::vector<std::string> types{"jpg", "tiff"};
     EXPECT_EQ(extensionsOfTypes(types), (std::vector<std::string>{"jpg", "jpeg", "jpe", "jfif", "tif", "tiff"}));

@@ -311,7 +311,7 @@ TEST_F(ImageReports, EachOutcomeIsToldInPlainWords) {
         }
         ASSERT_EQ(told.size(), 1u);
         EXPECT_EQ(told[0], (ReportOutcome{c.path, c.text, c.notes, c.failed}));
-        // The store follows the spec: a missing file changes nothing.
+        // The store is left as it was: a missing file changes nothing.
         EXPECT_EQ(store->get(prefCurFilePath), c.text == "No such file" ? "/before" : c.path);
     }
     EXPECT_EQ(statusText(ReportOutcome{fixture("big-comment.tif"), "Image metadata shown", {"1 tag texts cut to 64 KB"}}),
