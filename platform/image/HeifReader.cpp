@@ -1,96 +1,267 @@
-// The libheif adapter. libheif reads through a bounded reader over the
-// descriptor the image source holds; every error it reports ends the read
-// with what was taken so far.
+// The HEIF family's reader. Vesk reads the item tables of the 'meta' box
+// itself, which answers for the photos cameras and phones write; libheif,
+// loaded on first use, reads what those tables alone do not settle (crops,
+// derived items, compressed or referenced data). It reads through a bounded
+// reader over the descriptor the image source holds; every error it reports
+// ends the read with what was taken so far.
 #include "platform/image/HeifReader.h"
 
+#include <dlfcn.h>
 #include <libheif/heif.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
+#include "platform/image/HeifItems.h"
 #include "platform/image/IsoBox.h"
 
 namespace vesk::platform::image {
 namespace {
 
 constexpr std::size_t kMaxTopLevelBoxes = 64;
-constexpr std::size_t kMaxMetaChildren = 256;
-constexpr std::uint64_t kMaxItems = 65536;
+// libheif lists a handle's metadata blocks into an array of this many.
+constexpr std::size_t kMaxMetadataBlocks = 16;
 
-struct Extent {
-    std::uint64_t offset = 0, length = 0;
+// An 'Exif' item starts with the offset of the TIFF header past its first 4 bytes.
+std::vector<std::uint8_t> tiffOfExifItem(const std::vector<std::uint8_t>& item) {
+    if (item.size() <= 4) return {};
+    const std::uint64_t skip = 4 + std::uint64_t{*readU32(item, 0, true)};
+    if (skip >= item.size()) return {};
+    return {item.begin() + static_cast<std::ptrdiff_t>(skip), item.end()};
+}
+
+bool isCodedImage(std::uint32_t type) { return type == fourcc("hvc1") || type == fourcc("av01"); }
+
+// The top-level boxes must all fit the file, begin with 'ftyp' and hold one
+// 'meta' box of a sane size before anything reads further; answers that box.
+std::optional<IsoBox> plausibleLayout(const FileBytes& file, std::string& cut) {
+    const auto boxes = listIsoBoxes(file, 0, file.size(), kMaxTopLevelBoxes);
+    if (boxes.empty() || boxes.front().type != fourcc("ftyp")) return std::nullopt;
+    for (const IsoBox& box : boxes) {
+        if (box.type != fourcc("meta")) continue;
+        if (box.contentLength > kMaxHeifMetaBoxBytes) {
+            cut = "a HEIF 'meta' box of " + std::to_string(box.contentLength >> 20) + " MB not read";
+            return std::nullopt;
+        }
+        return box;
+    }
+    return std::nullopt;
+}
+
+// ---- Vesk's own reading of the item tables ----
+
+// A property's fields after its version and flags.
+ByteSpan fullBoxFields(ByteSpan meta, const IsoBox& box) {
+    if (box.contentLength < 4) return {};
+    return meta.subspan(box.contentOffset + 4, box.contentLength - 4);
+}
+
+const IsoBox* firstProperty(const std::vector<const IsoBox*>& properties, std::uint32_t type) {
+    auto it = std::find_if(properties.begin(), properties.end(), [type](const IsoBox* p) { return p->type == type; });
+    return it == properties.end() ? nullptr : *it;
+}
+
+// The ICC profile a 'colr' property carries ('prof' or 'rICC'); libheif
+// keeps the last of several.
+std::optional<ByteSpan> iccProfileOf(ByteSpan meta, const std::vector<const IsoBox*>& properties) {
+    std::optional<ByteSpan> icc;
+    for (const IsoBox* p : properties) {
+        if (p->type != fourcc("colr") || p->contentLength < 4) continue;
+        const std::uint32_t kind = *readU32(meta, p->contentOffset, true);
+        if (kind == fourcc("prof") || kind == fourcc("rICC")) icc = meta.subspan(p->contentOffset + 4, p->contentLength - 4);
+    }
+    return icc;
+}
+
+struct BitDepths {
+    int luma = 0, chroma = 0;
 };
 
-// The file extents of the coded image items ('hvc1' and 'av01' tiles and
-// images), read from the 'meta' box's 'iinf' and 'iloc'. libheif 1.15
-// reads every item's data while it opens a file; these are only ever needed
-// to decode pixels, which Vesk never does, so they are handed over as zeros
-// instead of being read. Anything not understood here is read as usual.
-std::vector<Extent> codedImageExtents(ByteSpan meta) {
-    std::vector<Extent> out;
-    const SpanSource source(meta);
-    if (meta.size() < 4) return out;
-    std::vector<std::uint32_t> coded;  // item IDs
-    std::optional<IsoBox> iloc;
-    for (const IsoBox& child : listIsoBoxes(source, 4, meta.size(), kMaxMetaChildren)) {
-        if (child.type == fourcc("iloc")) iloc = child;
-        if (child.type != fourcc("iinf")) continue;
-        const auto version = readU8(meta, child.contentOffset);
-        if (!version) continue;
-        const std::uint64_t entriesAt = child.contentOffset + 4 + (*version == 0 ? 2 : 4);
-        for (const IsoBox& infe : listIsoBoxes(source, entriesAt, child.end(), kMaxItems)) {
-            if (infe.type != fourcc("infe")) continue;
-            const auto v = readU8(meta, infe.contentOffset);
-            if (!v || *v < 2) continue;
-            const std::uint64_t at = infe.contentOffset + 4;
-            const auto id = *v == 2 ? readUnsigned(meta, at, 2, true) : readUnsigned(meta, at, 4, true);
-            const auto type = readU32(meta, at + (*v == 2 ? 2 : 4) + 2, true);
-            if (id && type && (*type == fourcc("hvc1") || *type == fourcc("av01")))
-                coded.push_back(static_cast<std::uint32_t>(*id));
+// From the decoder configuration of a coded image: 'hvcC' (whose fixed part
+// is 23 bytes) or 'av1C'.
+std::optional<BitDepths> bitDepthsOf(ByteSpan meta, const HeifItem& coded, const std::vector<const IsoBox*>& properties) {
+    if (coded.type == fourcc("hvc1")) {
+        const IsoBox* hvcC = firstProperty(properties, fourcc("hvcC"));
+        if (!hvcC || hvcC->contentLength < 23) return std::nullopt;
+        return BitDepths{8 + (meta[hvcC->contentOffset + 17] & 7), 8 + (meta[hvcC->contentOffset + 18] & 7)};
+    }
+    const IsoBox* av1C = firstProperty(properties, fourcc("av1C"));
+    if (!av1C || av1C->contentLength < 4) return std::nullopt;
+    const std::uint8_t flags = meta[av1C->contentOffset + 2];
+    const int bits = (flags & 0x40) ? ((flags & 0x20) ? 12 : 10) : 8;
+    return BitDepths{bits, bits};
+}
+
+// An auxiliary image of the primary one is its alpha when its 'auxC'
+// property names one of the alpha types.
+bool hasAlphaImage(ByteSpan meta, const HeifItemTables& tables, std::uint32_t primary) {
+    for (const HeifReference& ref : tables.references) {
+        if (ref.type != fourcc("auxl") || std::find(ref.to.begin(), ref.to.end(), primary) == ref.to.end()) continue;
+        const HeifItem* aux = tables.item(ref.from);
+        if (!aux || (!isCodedImage(aux->type) && aux->type != fourcc("grid"))) continue;
+        const IsoBox* auxC = firstProperty(tables.propertiesOf(aux->id), fourcc("auxC"));
+        if (!auxC) continue;
+        const ByteSpan fields = fullBoxFields(meta, *auxC);
+        const std::string type(fields.begin(), std::find(fields.begin(), fields.end(), std::uint8_t{0}));
+        if (type == "urn:mpeg:avc:2015:auxid:1" || type == "urn:mpeg:hevc:2015:auxid:1" ||
+            type == "urn:mpeg:mpegB:cicp:systems:auxiliary:alpha")
+            return true;
+    }
+    return false;
+}
+
+// The bytes of a metadata item, within the file or the 'idat' box; nothing
+// when they are not all there.
+std::optional<std::vector<std::uint8_t>> itemData(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables,
+                                                  const HeifItem& item, std::uint64_t size) {
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
+    std::uint64_t at = 0;
+    for (const HeifExtent& e : item.extents) {
+        const std::span<std::uint8_t> piece(data.data() + at, static_cast<std::size_t>(e.length));
+        if (item.construction == 0) {
+            if (!file.read(e.offset, piece)) return std::nullopt;
+        } else {
+            if (!tables.idat || e.offset > tables.idat->contentLength || tables.idat->contentLength - e.offset < e.length)
+                return std::nullopt;
+            std::copy_n(meta.begin() + static_cast<std::ptrdiff_t>(tables.idat->contentOffset + e.offset), e.length,
+                        piece.begin());
+        }
+        at += e.length;
+    }
+    return data;
+}
+
+enum class Read { Done, NotSettled };
+
+// The first of the primary image's metadata items of `type` (and content
+// type) that is there and within the budget, by item ID as libheif lists them.
+Read metadataItem(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables, std::uint32_t primary,
+                  std::uint32_t type, const char* contentType, std::vector<std::uint8_t>& out, std::string& cut) {
+    std::vector<const HeifItem*> candidates;
+    for (const HeifItem& item : tables.items) {
+        if (item.type != type || (contentType && item.contentType != contentType)) continue;
+        const auto described = tables.referencedBy(item.id, fourcc("cdsc"));
+        if (std::find(described.begin(), described.end(), primary) != described.end()) candidates.push_back(&item);
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const HeifItem* a, const HeifItem* b) { return a->id < b->id; });
+    if (candidates.size() > kMaxMetadataBlocks) candidates.resize(kMaxMetadataBlocks);
+    for (const HeifItem* item : candidates) {
+        // Compressed blocks, data in other files or other items: libheif's.
+        if (!item->contentEncoding.empty() || !item->inThisFile || item->construction > 1) return Read::NotSettled;
+        if (!item->located) continue;
+        std::uint64_t size = 0;
+        for (const HeifExtent& e : item->extents) {
+            // A length of 0 runs to the end of the file.
+            if (e.length == 0) return Read::NotSettled;
+            size = e.length > UINT64_MAX - size ? UINT64_MAX : size + e.length;
+        }
+        if (size == 0) continue;
+        if (size > kMaxHeifMetadataBytes) {
+            char name[5] = {char(type >> 24), char(type >> 16), char(type >> 8), char(type), 0};
+            cut = std::string("a HEIF ") + name + " block of " + std::to_string(size >> 20) + " MB not read";
+            continue;
+        }
+        if (auto data = itemData(file, meta, tables, *item, size)) {
+            out = std::move(*data);
+            return Read::Done;
         }
     }
-    if (!iloc || coded.empty()) return out;
-    std::uint64_t at = iloc->contentOffset;
-    const auto version = readU8(meta, at);
-    const auto sizes = readU8(meta, at + 4), sizes2 = readU8(meta, at + 5);
-    if (!version || !sizes || !sizes2 || *version > 2) return out;
-    const std::size_t offsetSize = *sizes >> 4, lengthSize = *sizes & 15, baseSize = *sizes2 >> 4;
-    const std::size_t indexSize = *version >= 1 ? (*sizes2 & 15) : 0;
-    const auto field = [&](std::size_t width) -> std::optional<std::uint64_t> {
-        if (width == 0) return 0;
-        auto v = readUnsigned(meta, at, width, true);
-        at += width;
-        return v;
-    };
-    at += 6;
-    const auto count = field(*version < 2 ? 2 : 4);
-    if (!count) return out;
-    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(*count, kMaxItems) && at < iloc->end(); ++i) {
-        const auto id = field(*version < 2 ? 2 : 4);
-        const auto method = *version >= 1 ? field(2) : std::optional<std::uint64_t>(0);
-        const auto reference = field(2);
-        const auto base = field(baseSize);
-        const auto extents = field(2);
-        if (!id || !method || !reference || !base || !extents) return out;
-        const bool wanted = (*method & 15) == 0 && *reference == 0 &&
-                            std::find(coded.begin(), coded.end(), static_cast<std::uint32_t>(*id)) != coded.end();
-        for (std::uint64_t e = 0; e < *extents; ++e) {
-            const auto index = field(indexSize);
-            const auto offset = field(offsetSize);
-            const auto length = field(lengthSize);
-            if (!index || !offset || !length) return out;
-            if (wanted && *length > 0 && *offset <= UINT64_MAX - *base) out.push_back({*base + *offset, *length});
-        }
+    return Read::Done;
+}
+
+// The primary image as the item tables describe it; nothing when they leave
+// something to libheif.
+std::optional<HeifImage> readFromItemTables(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables) {
+    if (!tables.complete) return std::nullopt;
+    std::vector<std::uint32_t> ids;
+    for (const HeifItem& item : tables.items) ids.push_back(item.id);
+    std::sort(ids.begin(), ids.end());
+    if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) return std::nullopt;
+
+    const HeifItem* primary = tables.item(*tables.primary);
+    if (!primary || (!isCodedImage(primary->type) && primary->type != fourcc("grid"))) return std::nullopt;
+    const auto properties = tables.propertiesOf(primary->id);
+    // A grid's depth is its first tile's.
+    const HeifItem* coded = primary;
+    if (primary->type == fourcc("grid")) {
+        const auto tiles = tables.referencedBy(primary->id, fourcc("dimg"));
+        coded = tiles.empty() ? nullptr : tables.item(tiles.front());
+        if (!coded || !isCodedImage(coded->type)) return std::nullopt;
     }
+    const auto codedProperties = coded == primary ? properties : tables.propertiesOf(coded->id);
+
+    HeifImage out;
+    // The size as shown: 'ispe' turned by each 'irot'. A crop is libheif's.
+    const IsoBox* ispe = firstProperty(properties, fourcc("ispe"));
+    if (!ispe || firstProperty(properties, fourcc("clap"))) return std::nullopt;
+    const ByteSpan extent = fullBoxFields(meta, *ispe);
+    if (extent.size() < 8) return std::nullopt;
+    out.width = *readU32(extent, 0, true);
+    out.height = *readU32(extent, 4, true);
+    for (const IsoBox* p : properties) {
+        const bool quarterTurn = p->type == fourcc("irot") && p->contentLength >= 1 && (meta[p->contentOffset] & 1);
+        if (quarterTurn) std::swap(out.width, out.height);
+    }
+    if (out.width > INT32_MAX || out.height > INT32_MAX) return std::nullopt;
+
+    const auto depths = bitDepthsOf(meta, *coded, codedProperties);
+    if (!depths) return std::nullopt;
+    out.depth = static_cast<std::uint8_t>(depths->luma);
+    out.monochrome = depths->chroma <= 0;
+    out.hasAlpha = hasAlphaImage(meta, tables, primary->id);
+
+    const auto icc = iccProfileOf(meta, properties);
+    // Whether a grid without a profile of its own shows its tiles' is libheif's to say.
+    if (!icc && coded != primary && iccProfileOf(meta, codedProperties)) return std::nullopt;
+    if (icc) out.iccProfile.assign(icc->begin(), icc->end());
+
+    std::vector<std::uint8_t> exif, xmp;
+    if (metadataItem(file, meta, tables, primary->id, fourcc("Exif"), nullptr, exif, out.budgetCut) != Read::Done ||
+        metadataItem(file, meta, tables, primary->id, fourcc("mime"), "application/rdf+xml", xmp, out.budgetCut) !=
+            Read::Done)
+        return std::nullopt;
+    out.exifTiff = tiffOfExifItem(exif);
+    out.xmp.assign(xmp.begin(), xmp.end());
     return out;
 }
 
-void prepareLibheif() {
-    static std::once_flag once;
-    // Loads the codec plugins once; never undone, as readers run on any thread.
-    std::call_once(once, [] { heif_init(nullptr); });
+// ---- libheif, for what the tables leave open ----
+
+// Loaded on first use rather than linked: its codec libraries run their
+// initialisers (milliseconds) in every process that links them, and most
+// processes never need it.
+#define VESK_LIBHEIF_FUNCTIONS(X)                                                                         \
+    X(heif_init) X(heif_context_alloc) X(heif_context_free) X(heif_context_read_from_reader)              \
+    X(heif_context_get_primary_image_handle) X(heif_image_handle_release) X(heif_image_handle_get_width) \
+    X(heif_image_handle_get_height) X(heif_image_handle_get_luma_bits_per_pixel)                         \
+    X(heif_image_handle_get_chroma_bits_per_pixel) X(heif_image_handle_has_alpha_channel)                \
+    X(heif_image_handle_get_list_of_metadata_block_IDs) X(heif_image_handle_get_metadata_content_type)   \
+    X(heif_image_handle_get_metadata_size) X(heif_image_handle_get_metadata)                             \
+    X(heif_image_handle_get_raw_color_profile_size) X(heif_image_handle_get_raw_color_profile)
+
+struct Libheif {
+#define VESK_DECLARE(name) decltype(&::name) name = nullptr;
+    VESK_LIBHEIF_FUNCTIONS(VESK_DECLARE)
+#undef VESK_DECLARE
+};
+
+// Nothing when the library is not installed. Never unloaded, as readers run
+// on any thread.
+const Libheif* libheif() {
+    static const Libheif* const loaded = []() -> const Libheif* {
+        void* library = ::dlopen("libheif.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!library) return nullptr;
+        static Libheif functions;
+#define VESK_RESOLVE(name)                                                               \
+    functions.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name)); \
+    if (!functions.name) return nullptr;
+        VESK_LIBHEIF_FUNCTIONS(VESK_RESOLVE)
+#undef VESK_RESOLVE
+        functions.heif_init(nullptr);
+        return &functions;
+    }();
+    return loaded;
 }
 
 // libheif's reader over a file: reads go through the byte toolkit, and the
@@ -99,7 +270,7 @@ void prepareLibheif() {
 // past the budget reads succeed with zeros and the whole result is dropped.
 struct BoundedReader {
     const FileBytes& file;
-    std::vector<Extent> notNeeded;  // handed over as zeros, never read
+    std::vector<HeifExtent> notNeeded;  // handed over as zeros, never read
     std::uint64_t position = 0;
     std::uint64_t handedOver = 0;
     bool overBudget = false;
@@ -113,7 +284,7 @@ struct BoundedReader {
         const std::span out(static_cast<std::uint8_t*>(data), size);
         if (r.position > r.file.size() || r.file.size() - r.position < size) return -1;
         // Box fields come a few bytes at a time; coded data in large reads.
-        const bool notNeeded = size >= 64 && std::any_of(r.notNeeded.begin(), r.notNeeded.end(), [&](const Extent& e) {
+        const bool notNeeded = size >= 64 && std::any_of(r.notNeeded.begin(), r.notNeeded.end(), [&](const HeifExtent& e) {
             return r.position >= e.offset && r.position - e.offset <= e.length && e.length - (r.position - e.offset) >= size;
         });
         if (notNeeded) {
@@ -147,56 +318,93 @@ struct BoundedReader {
 constexpr heif_reader kReader{1, BoundedReader::getPosition, BoundedReader::read, BoundedReader::seek,
                               BoundedReader::waitForFileSize};
 
-// The top-level boxes must all fit the file, begin with 'ftyp' and hold one
-// 'meta' box of a sane size before libheif is given anything; answers that box.
-std::optional<IsoBox> plausibleLayout(const FileBytes& file, std::string& cut) {
-    const auto boxes = listIsoBoxes(file, 0, file.size(), kMaxTopLevelBoxes);
-    if (boxes.empty() || boxes.front().type != fourcc("ftyp")) return std::nullopt;
-    for (const IsoBox& box : boxes) {
-        if (box.type != fourcc("meta")) continue;
-        if (box.contentLength > kMaxHeifMetaBoxBytes) {
-            cut = "a HEIF 'meta' box of " + std::to_string(box.contentLength >> 20) + " MB not read";
-            return std::nullopt;
-        }
-        return box;
-    }
-    return std::nullopt;
-}
-
-struct ContextFree {
-    void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HandleRelease {
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-};
-
 // The metadata blocks of `type` (and, when given, content type), the first
 // that libheif hands over within the size budget.
-std::optional<std::vector<std::uint8_t>> metadataBlock(const heif_image_handle* handle, const char* type,
-                                                       const char* contentType, std::string& cut) {
-    heif_item_id ids[16];
-    const int n = heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids, 16);
+std::optional<std::vector<std::uint8_t>> metadataBlock(const Libheif& lib, const heif_image_handle* handle,
+                                                       const char* type, const char* contentType, std::string& cut) {
+    heif_item_id ids[kMaxMetadataBlocks];
+    const int n = lib.heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids, kMaxMetadataBlocks);
     for (int i = 0; i < n; ++i) {
         if (contentType) {
-            const char* ct = heif_image_handle_get_metadata_content_type(handle, ids[i]);
+            const char* ct = lib.heif_image_handle_get_metadata_content_type(handle, ids[i]);
             if (!ct || std::strcmp(ct, contentType) != 0) continue;
         }
-        const std::size_t size = heif_image_handle_get_metadata_size(handle, ids[i]);
+        const std::size_t size = lib.heif_image_handle_get_metadata_size(handle, ids[i]);
         if (size == 0) continue;
         if (size > kMaxHeifMetadataBytes) {
             cut = std::string("a HEIF ") + type + " block of " + std::to_string(size >> 20) + " MB not read";
             continue;
         }
         std::vector<std::uint8_t> data(size);
-        if (heif_image_handle_get_metadata(handle, ids[i], data.data()).code != heif_error_Ok) continue;
+        if (lib.heif_image_handle_get_metadata(handle, ids[i], data.data()).code != heif_error_Ok) continue;
         return data;
     }
     return std::nullopt;
 }
 
-}  // namespace
+// The coded image items' extents: libheif 1.15 reads every item's data while
+// it opens a file, and these are only needed to decode pixels, which Vesk
+// never does, so they are handed over as zeros instead of being read.
+std::vector<HeifExtent> codedImageExtents(const HeifItemTables& tables) {
+    std::vector<HeifExtent> out;
+    for (const HeifItem& item : tables.items)
+        if (isCodedImage(item.type) && item.located && item.construction == 0 && item.inThisFile)
+            for (const HeifExtent& e : item.extents)
+                if (e.length > 0) out.push_back(e);
+    return out;
+}
 
-std::optional<HeifImage> readHeif(const FileBytes& file) {
+std::optional<HeifImage> readThroughLibheif(const FileBytes& file, const HeifItemTables& tables) {
+    const Libheif* lib = libheif();
+    if (!lib) return std::nullopt;
+    HeifImage out;
+    try {
+        const auto contextFree = [lib](heif_context* c) { lib->heif_context_free(c); };
+        std::unique_ptr<heif_context, decltype(contextFree)> context(lib->heif_context_alloc(), contextFree);
+        if (!context) return std::nullopt;
+        BoundedReader reader{file, codedImageExtents(tables)};
+        const bool read =
+            lib->heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr).code == heif_error_Ok;
+        if (reader.overBudget) {
+            out.budgetCut = "HEIF structures past " + std::to_string(kMaxHeifReadBytes >> 20) + " MB not read";
+            return out;
+        }
+        if (!read) return std::nullopt;
+        heif_image_handle* raw = nullptr;
+        if (lib->heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok || !raw) return out;
+        const auto release = [lib](heif_image_handle* h) { lib->heif_image_handle_release(h); };
+        std::unique_ptr<heif_image_handle, decltype(release)> handle(raw, release);
+
+        const int width = lib->heif_image_handle_get_width(handle.get());
+        const int height = lib->heif_image_handle_get_height(handle.get());
+        if (width > 0 && height > 0) {
+            out.width = static_cast<std::uint32_t>(width);
+            out.height = static_cast<std::uint32_t>(height);
+        }
+        const int bits = lib->heif_image_handle_get_luma_bits_per_pixel(handle.get());
+        if (bits > 0 && bits <= 32) out.depth = static_cast<std::uint8_t>(bits);
+        out.hasAlpha = lib->heif_image_handle_has_alpha_channel(handle.get()) != 0;
+        out.monochrome = lib->heif_image_handle_get_chroma_bits_per_pixel(handle.get()) <= 0 && bits > 0;
+
+        if (auto exif = metadataBlock(*lib, handle.get(), "Exif", nullptr, out.budgetCut))
+            out.exifTiff = tiffOfExifItem(*exif);
+        if (auto xmp = metadataBlock(*lib, handle.get(), "mime", "application/rdf+xml", out.budgetCut))
+            out.xmp.assign(xmp->begin(), xmp->end());
+        const std::size_t iccSize = lib->heif_image_handle_get_raw_color_profile_size(handle.get());
+        if (iccSize > 0 && iccSize <= kMaxHeifMetadataBytes) {
+            out.iccProfile.resize(iccSize);
+            if (lib->heif_image_handle_get_raw_color_profile(handle.get(), out.iccProfile.data()).code != heif_error_Ok)
+                out.iccProfile.clear();
+        }
+    } catch (...) {
+        // libheif is C++ inside; nothing it throws gets past here.
+    }
+    return out;
+}
+
+enum class Path { Either, ItemTables, Libheif };
+
+std::optional<HeifImage> read(const FileBytes& file, Path path) {
     HeifImage out;
     const auto meta = plausibleLayout(file, out.budgetCut);
     if (!meta) {
@@ -205,49 +413,18 @@ std::optional<HeifImage> readHeif(const FileBytes& file) {
     }
     const auto metaBytes = readIsoBoxContent(file, *meta, kMaxHeifMetaBoxBytes);
     if (!metaBytes) return std::nullopt;
-    prepareLibheif();
-    try {
-        std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
-        if (!context) return std::nullopt;
-        BoundedReader reader{file, codedImageExtents(*metaBytes)};
-        const bool read = heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr).code == heif_error_Ok;
-        if (reader.overBudget) {
-            out.budgetCut = "HEIF structures past " + std::to_string(kMaxHeifReadBytes >> 20) + " MB not read";
-            return out;
-        }
-        if (!read) return std::nullopt;
-        heif_image_handle* raw = nullptr;
-        if (heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok || !raw) return out;
-        std::unique_ptr<heif_image_handle, HandleRelease> handle(raw);
-
-        const int width = heif_image_handle_get_width(handle.get());
-        const int height = heif_image_handle_get_height(handle.get());
-        if (width > 0 && height > 0) {
-            out.width = static_cast<std::uint32_t>(width);
-            out.height = static_cast<std::uint32_t>(height);
-        }
-        const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.get());
-        if (bits > 0 && bits <= 32) out.depth = static_cast<std::uint8_t>(bits);
-        out.hasAlpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-        out.monochrome = heif_image_handle_get_chroma_bits_per_pixel(handle.get()) <= 0 && bits > 0;
-
-        // The block starts with the offset of the TIFF header past these 4 bytes.
-        if (auto exif = metadataBlock(handle.get(), "Exif", nullptr, out.budgetCut); exif && exif->size() > 4) {
-            const std::uint64_t skip = 4 + std::uint64_t{*readU32(*exif, 0, true)};
-            if (skip < exif->size()) out.exifTiff.assign(exif->begin() + static_cast<std::ptrdiff_t>(skip), exif->end());
-        }
-        if (auto xmp = metadataBlock(handle.get(), "mime", "application/rdf+xml", out.budgetCut))
-            out.xmp.assign(xmp->begin(), xmp->end());
-        const std::size_t iccSize = heif_image_handle_get_raw_color_profile_size(handle.get());
-        if (iccSize > 0 && iccSize <= kMaxHeifMetadataBytes) {
-            out.iccProfile.resize(iccSize);
-            if (heif_image_handle_get_raw_color_profile(handle.get(), out.iccProfile.data()).code != heif_error_Ok)
-                out.iccProfile.clear();
-        }
-    } catch (...) {
-        // libheif is C++ inside; nothing it throws gets past here.
-    }
-    return out;
+    const HeifItemTables tables = readHeifItemTables(*metaBytes);
+    if (path != Path::Libheif)
+        if (auto image = readFromItemTables(file, *metaBytes, tables); image || path == Path::ItemTables) return image;
+    return readThroughLibheif(file, tables);
 }
+
+}  // namespace
+
+std::optional<HeifImage> readHeif(const FileBytes& file) { return read(file, Path::Either); }
+
+std::optional<HeifImage> readHeifFromItemTables(const FileBytes& file) { return read(file, Path::ItemTables); }
+
+std::optional<HeifImage> readHeifThroughLibheif(const FileBytes& file) { return read(file, Path::Libheif); }
 
 }  // namespace vesk::platform::image

@@ -1,6 +1,7 @@
-// The HEIF family (HEIC, HEIF, HIF, AVIF) through libheif: the primary
-// image's size, depth and alpha, and the metadata blocks it carries. The one
-// source file that includes libheif implements this.
+// The HEIF family (HEIC, HEIF, HIF, AVIF): the primary image's size, depth
+// and alpha, and the metadata blocks it carries. Read from the item tables
+// by Vesk itself, and through libheif where those leave something open; the
+// one source file that includes libheif implements this.
 #pragma once
 
 #include <cstdint>
@@ -34,10 +35,18 @@ struct HeifImage {
     std::vector<std::uint8_t> iccProfile;
     // What a budget left out, in a few words; empty when nothing was.
     std::string budgetCut;
+
+    bool operator==(const HeifImage&) const = default;
 };
 
 // Nothing when libheif cannot read the file as HEIF (or a budget refuses it);
 // never throws and never writes to the log.
 std::optional<HeifImage> readHeif(const FileBytes& file);
+
+// The two ways readHeif takes, so that they can be held against each other:
+// the item tables alone (nothing when they leave something to libheif), and
+// libheif alone (nothing when it is not installed).
+std::optional<HeifImage> readHeifFromItemTables(const FileBytes& file);
+std::optional<HeifImage> readHeifThroughLibheif(const FileBytes& file);
 
 }  // namespace vesk::platform::image

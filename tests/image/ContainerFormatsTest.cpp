@@ -3,6 +3,10 @@
 // and hand-broken containers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -287,6 +291,136 @@ TEST(TodaysPhotos, CanonBlocksJoinIntoOneTiffStructure) {
     const auto bounded = joinCanonTiffBlocks(shared, shared, shared, shared);
     EXPECT_GT(bounded.size(), 7u << 20);
     EXPECT_LT(bounded.size(), 9u << 20);
+}
+
+std::optional<HeifImage> heifOf(const std::string& path, std::optional<HeifImage> (*reader)(const FileBytes&)) {
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return reader(FileBytes(fd.get()));
+}
+
+// Vesk's own reading of the item tables answers as libheif does, on every
+// HEIF file here and on the iPhone sample turned by its 'irot' property;
+// what the tables leave open (compressed XMP) goes to libheif.
+TEST(TodaysPhotos, ItemTablesReadAsLibheifDoes) {
+    ScratchDir dir;
+    auto iphone = fileBytes(sample("Apple_iPhone_11_Pro_Max.heic"));
+    const auto irot = std::search(iphone.begin(), iphone.end(), std::begin("irot"), std::end("irot") - 1);
+    ASSERT_NE(irot, iphone.end());
+    irot[4] = 1;  // a quarter turn
+    const std::string turned = dir.write("turned.heic", asString(iphone));
+    irot[4] = 2;  // a half turn
+    const std::string upsideDown = dir.write("upside-down.heic", asString(iphone));
+
+    const struct {
+        std::string path;
+        bool tablesSettle;
+        std::uint32_t width, height;
+        std::uint8_t depth;
+        bool alpha;
+    } cases[] = {
+        {sample("Apple_iPhone_11_Pro_Max.heic"), true, 2566, 3313, 8, false},
+        {turned, true, 3313, 2566, 8, false},
+        {upsideDown, true, 2566, 3313, 8, false},
+        {fixture("camera.heic"), true, 64, 48, 8, false},
+        {fixture("camera.avif"), true, 64, 48, 8, false},
+        {fixture("canon.heic"), true, 100, 75, 8, false},
+        {fixture("iphone.heic"), true, 64, 48, 8, false},
+        {fixture("nikon-gps.avif"), true, 80, 60, 8, false},
+        {fixture("plist-dict.heic"), true, 32, 24, 8, false},
+        {fixture("alpha.heic"), true, 64, 48, 8, true},
+        {fixture("deep10.heic"), true, 64, 48, 10, false},
+        {fixture("deep12.avif"), true, 64, 48, 12, false},
+        {fixture("gray.heic"), true, 64, 48, 10, false},
+        {fixture("thumbnail-xmp.heic"), true, 63, 47, 8, false},
+        {fixture("compressed-xmp.heic"), false, 63, 47, 8, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto libheif = heifOf(c.path, readHeifThroughLibheif);
+        ASSERT_TRUE(libheif);
+        EXPECT_EQ(libheif->width, c.width);
+        EXPECT_EQ(libheif->height, c.height);
+        EXPECT_EQ(libheif->depth, c.depth);
+        EXPECT_EQ(libheif->hasAlpha, c.alpha);
+        const auto own = heifOf(c.path, readHeifFromItemTables);
+        EXPECT_EQ(own.has_value(), c.tablesSettle);
+        if (own) {
+            EXPECT_EQ(own->width, libheif->width);
+            EXPECT_EQ(own->height, libheif->height);
+            EXPECT_EQ(own->depth, libheif->depth);
+            EXPECT_EQ(own->hasAlpha, libheif->hasAlpha);
+            EXPECT_EQ(own->monochrome, libheif->monochrome);
+            EXPECT_EQ(own->iccProfile, libheif->iccProfile);
+            EXPECT_EQ(own->xmp, libheif->xmp);
+            EXPECT_EQ(own->exifTiff, libheif->exifTiff);
+            EXPECT_EQ(own->budgetCut, libheif->budgetCut);
+        }
+        EXPECT_TRUE(heifOf(c.path, readHeif) == libheif);
+    }
+}
+
+// An image whose Exif item holds `exifLength` bytes (a sparse file): the
+// item tables refuse a block over the metadata budget without reading it;
+// when compressed XMP sends the file to libheif, its reader stops at its own
+// budget. A fake 'hvcC': no pixels are decoded.
+TEST(TodaysPhotos, HeifMetadataPastItsBudgetIsNotRead) {
+    const auto full = [](const char* type, std::vector<std::uint8_t> content) {
+        return box(type, std::vector<std::uint8_t>{0, 0, 0, 0} + content);
+    };
+    const auto be = [](std::uint64_t v, int bytes) {
+        std::vector<std::uint8_t> b;
+        for (int i = bytes - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        return b;
+    };
+    const auto heif = [&](std::uint64_t exifLength, bool compressedXmp, std::uint64_t mdatAt) {
+        const auto infe = [&](std::uint16_t id, const char* type, std::vector<std::uint8_t> rest) {
+            return box("infe", std::vector<std::uint8_t>{2, 0, 0, 0} + be(id, 2) + be(0, 2) + text(type) + rest);
+        };
+        const auto location = [&](std::uint16_t id, std::uint64_t at, std::uint64_t length) {
+            return be(id, 2) + be(0, 2) + be(1, 2) + be(at, 8) + be(length, 8);
+        };
+        const std::uint64_t data = mdatAt + 16;
+        auto hvcC = std::vector<std::uint8_t>(23, 0);
+        hvcC[0] = 1;
+        const auto meta = full(
+            "meta",
+            full("hdlr", be(0, 4) + text("pict") + std::vector<std::uint8_t>(13)) + full("pitm", be(1, 2)) +
+                full("iinf", be(3, 2) + infe(1, "hvc1", {0}) + infe(2, "Exif", {0}) +
+                                 infe(3, "mime", text(std::string_view("\0application/rdf+xml\0", 21)) +
+                                                     (compressedXmp ? text(std::string_view("deflate\0", 8))
+                                                                    : std::vector<std::uint8_t>{}))) +
+                full("iloc", std::vector<std::uint8_t>{0x88, 0x00} + be(3, 2) + location(1, data, 16) +
+                                 location(2, data + 16, exifLength) + location(3, data + 16 + exifLength, 8)) +
+                full("iref", box("cdsc", be(2, 2) + be(1, 2) + be(1, 2)) + box("cdsc", be(3, 2) + be(1, 2) + be(1, 2))) +
+                box("iprp", box("ipco", box("hvcC", hvcC) + full("ispe", be(640, 4) + be(480, 4))) +
+                                full("ipma", be(1, 4) + be(1, 2) + std::vector<std::uint8_t>{2, 0x81, 0x02})));
+        return box("ftyp", text("heic") + be(0, 4) + text("mif1heic")) + meta;
+    };
+    const std::uint64_t exifLength = 70ull << 20;
+    const std::uint64_t mdatLength = 16 + 16 + exifLength + 8;
+    ScratchDir dir;
+    const struct {
+        const char* name;
+        bool compressedXmp;
+        const char* cut;
+    } cases[] = {
+        {"big-exif.heic", false, "a HEIF Exif block of 70 MB not read"},
+        {"big-exif-compressed-xmp.heic", true, "HEIF structures past 64 MB not read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The tables take as many bytes wherever the data lies.
+        const std::uint64_t mdatAt = heif(exifLength, c.compressedXmp, 0).size();
+        const auto bytes = heif(exifLength, c.compressedXmp, mdatAt) + be(1, 4) + text("mdat") + be(mdatLength, 8);
+        const std::string path = dir.write(c.name, asString(bytes));
+        ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(mdatAt + mdatLength)), 0);
+        const auto start = std::chrono::steady_clock::now();
+        const auto image = heifOf(path, readHeif);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->budgetCut, c.cut);
+        EXPECT_TRUE(image->exifTiff.empty());
+    }
 }
 
 TEST(TodaysPhotos, EveryCutOfEachContainerIsQuietAndQuick) {

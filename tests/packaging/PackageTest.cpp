@@ -52,9 +52,9 @@ TEST(Package, BuildsInstallsAndPassesTheValidators) {
     for (const auto& f : files) EXPECT_NE(contents.out.find(" " + f + "\n"), std::string::npos) << f;
     EXPECT_EQ(contents.out.find("/usr/local"), std::string::npos) << contents.out;
 
-    // The libraries it links, as dpkg-shlibdeps found them.
+    // The libraries it links, as dpkg-shlibdeps found them, and libheif, which it loads.
     const auto depends = sh("dpkg-deb --field '" + deb + "' Depends");
-    for (const char* lib : {"libexiv2", "libplist", "file"}) EXPECT_NE(depends.out.find(lib), std::string::npos) << depends.out;
+    for (const char* lib : {"libexiv2", "libplist", "libheif1", "file"}) EXPECT_NE(depends.out.find(lib), std::string::npos) << depends.out;
 
     ASSERT_EQ(sh("dpkg-deb --extract '" + deb + "' '" + root + "'").status, 0);
     const auto version = sh("'" + root + "/usr/bin/vesk-info' --version");
