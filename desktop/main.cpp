@@ -63,6 +63,28 @@ std::vector<std::string> positionalBytes(const QStringList& positional, const st
     return out;
 }
 
+// What the parser refused that QApplication would not take out of argv
+// either, in the parser's words; empty when Qt may still claim it.
+QString optionErrorBeforeQt(const QCommandLineParser& parser) {
+    static const QStringList qtOptions = {
+        QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),   QStringLiteral("qmljsdebugger"),      QStringLiteral("qwindowgeometry"),
+        QStringLiteral("qwindowicon"), QStringLiteral("qwindowtitle"),   QStringLiteral("reverse"),
+        QStringLiteral("session"),  QStringLiteral("style"),              QStringLiteral("stylesheet"),
+        QStringLiteral("widgetcount"), QStringLiteral("display"),        QStringLiteral("geometry"),
+        QStringLiteral("name"),     QStringLiteral("title"),              QStringLiteral("visual"),
+        QStringLiteral("ncols"),    QStringLiteral("cmap"),               QStringLiteral("nograb"),
+        QStringLiteral("dograb"),   QStringLiteral("sync"),               QStringLiteral("testability")};
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty()) return parser.errorText();  // a value missing after one of Vesk's options
+    QStringList notQt;
+    for (const QString& name : unknown)
+        if (!qtOptions.contains(name)) notQt.append(name);
+    if (notQt.isEmpty()) return {};
+    return notQt.size() == 1 ? QStringLiteral("Unknown option '%1'.").arg(notQt.front())
+                             : QStringLiteral("Unknown options: %1.").arg(notQt.join(QStringLiteral(", ")));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,13 +112,25 @@ int main(int argc, char** argv) {
     // QApplication has taken its own, such as -platform, out of argv.)
     {
         const std::vector<std::string> raw(argv, argv + argc);
-        parser.parse(parserArguments(raw));
+        // Qt's own options are single-dash words (-platform); read them as such here.
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        const bool parsed = parser.parse(parserArguments(raw));
         if (parser.isSet(help) || parser.isSet(version) || parser.isSet(QStringLiteral("help-all"))) {
             QCoreApplication core(argc, argv);
             nameTheApplication();
             parser.process(core);  // prints, then exits
             return 0;
         }
+        // So is an option that neither Vesk nor Qt knows, or a value missing.
+        if (!parsed) {
+            if (const QString error = optionErrorBeforeQt(parser); !error.isEmpty()) {
+                QCoreApplication core(argc, argv);
+                nameTheApplication();
+                std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(error));
+                return 1;
+            }
+        }
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     }
 
     QApplication app(argc, argv);

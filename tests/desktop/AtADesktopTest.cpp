@@ -275,7 +275,7 @@ std::vector<std::string> noDisplay(const ScratchDir& dir) {
 
 }  // namespace
 
-TEST(VeskOptions, HelpAndVersionPrintAndExitWithoutADisplay) {
+TEST(VeskOptions, HelpVersionAndUnknownOptionsAnswerWithoutADisplay) {
     ScratchDir dir;
     const VeskRun help = runVesk({"--help"}, noDisplay(dir), dir);
     EXPECT_EQ(help.status, 0) << help.err;
@@ -292,6 +292,21 @@ TEST(VeskOptions, HelpAndVersionPrintAndExitWithoutADisplay) {
     const VeskRun shortHelp = runVesk({"-h"}, noDisplay(dir), dir);
     EXPECT_EQ(shortHelp.status, 0);
     EXPECT_EQ(shortHelp.out, help.out);
+    // What neither Vesk nor Qt takes is said without a display too; Qt's own
+    // options are left for Qt.
+    const struct {
+        std::vector<std::string> args;
+        const char* said;
+    } refused[] = {
+        {{"--bogus"}, "Vesk: Unknown option 'bogus'.\n"},
+        {{"-platform", "xcb", "-x", "--also"}, "Vesk: Unknown options: x, also.\n"},
+        {{"--view"}, "Vesk: Missing value after '--view'.\n"},
+    };
+    for (const auto& r : refused) {
+        const VeskRun run = runVesk(r.args, noDisplay(dir), dir);
+        EXPECT_EQ(run.status, 1) << r.said;
+        EXPECT_NE(run.err.find(r.said), std::string::npos) << run.err;
+    }
     // Nothing was shown, so nothing was stored.
     EXPECT_FALSE(std::filesystem::exists(dir.file("store.plist")));
 }
