@@ -159,12 +159,44 @@ bool isBundleFolder(const std::string& path, const pf::TypeService& types) {
     return type && types.conformsTo(*type, pf::kUTTypeBundle);
 }
 
+// The working directory, asked once: vesk-info never changes it.
+const std::string& workingDirectory() {
+    static const std::string cwd = pf::currentDirectory();
+    return cwd;
+}
+
+// The type service as one report sees it. The file's type decides the route
+// here and again when the event is routed; the answer of the first look is
+// kept for the path until the next report, instead of a second look.
+class ReportTypes : public pf::TypeService {
+public:
+    explicit ReportTypes(const pf::TypeService& inner) : inner_(inner) {}
+    void forget() { known_ = false; }
+    std::optional<std::string> typeOfFile(const std::string& path) const override {
+        if (!known_ || path != path_) {
+            type_ = inner_.typeOfFile(path);
+            path_ = path;
+            known_ = true;
+        }
+        return type_;
+    }
+    bool conformsTo(const std::string& type, const std::string& parent) const override {
+        return inner_.conformsTo(type, parent);
+    }
+
+private:
+    const pf::TypeService& inner_;
+    mutable bool known_ = false;
+    mutable std::string path_;
+    mutable std::optional<std::string> type_;
+};
+
 // One inspector with its own store, events and main queue. Reports of
 // different files are independent, so each worker thread drives one.
 class Session {
 public:
     Session(const pf::TypeService& types, const pf::Log& log)
-        : services_{store_, center_, queue_, unusedGlobal_, types, log},
+        : types_(types), services_{store_, center_, queue_, unusedGlobal_, types_, log},
           inspector_(std::make_shared<ViewController>(services_)) {
         inspector_->viewDidLoad();
     }
@@ -175,7 +207,8 @@ public:
     };
 
     Result inspect(const std::string& given, Mode mode) {
-        const std::string path = pf::absolutePath(given);
+        types_.forget();
+        const std::string path = pf::absolutePath(given, workingDirectory());
         struct stat st{};
         if (path.empty() || ::stat(path.c_str(), &st) != 0) {
             const int err = path.empty() ? ENOENT : errno;
@@ -218,6 +251,7 @@ private:
     pf::DrainedQueue queue_;
     // Only the Open panel queues work there, and the terminal has none.
     pf::DrainedQueue unusedGlobal_;
+    ReportTypes types_;
     pf::Services services_;
     std::shared_ptr<ViewController> inspector_;
 };

@@ -209,15 +209,24 @@ std::optional<std::string> readFileBounded(const std::string& path, std::size_t 
     return out;
 }
 
-std::string absolutePath(const std::string& path) {
-    if (path.empty() || path[0] == '/') return path;
+std::string currentDirectory() {
     std::string cwd(4096, '\0');
     while (!::getcwd(cwd.data(), cwd.size())) {
-        if (errno != ERANGE) return path;
+        if (errno != ERANGE) return "";
         cwd.resize(cwd.size() * 2);
     }
     cwd.resize(std::strlen(cwd.c_str()));
+    return cwd;
+}
+
+std::string absolutePath(const std::string& path, const std::string& cwd) {
+    if (path.empty() || path[0] == '/' || cwd.empty()) return path;
     return appendingPathComponent(cwd, path);
+}
+
+std::string absolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    return absolutePath(path, currentDirectory());
 }
 
 FolderLock::FolderLock(const std::string& folder) {
