@@ -117,6 +117,8 @@ std::string temporaryDirectory(const TemporaryDirectoryPlaces& places, std::stri
     // Relative runtime paths are invalid by the XDG rules.
     if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && run[0] == '/' && usable(run)) return run;
     // An existing folder is kept as it is: whoever made it, it is only checked.
+    // Checked before the mkdir too: once made, it is there for every later report.
+    if (usable(places.userFolder)) return places.userFolder;
     ::mkdir(places.userFolder.c_str(), 0700);
     if (usable(places.userFolder)) return places.userFolder;
     if (usable(fresh)) return fresh;
