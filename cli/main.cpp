@@ -467,7 +467,8 @@ public:
             produce([this](Item item) { return push(std::move(item)); });
             std::lock_guard lock(mutex_);
             allFound_ = true;
-            changed_.notify_all();
+            workable_.notify_all();
+            printable_.notify_all();
         });
         std::vector<std::thread> threads;
         for (unsigned w = 0; w < workers_; ++w) threads.emplace_back([this] { work(); });
@@ -476,7 +477,8 @@ public:
             // Nobody will read the rest: the walk and the workers stop.
             std::lock_guard lock(mutex_);
             stop_ = true;
-            changed_.notify_all();
+            roomInQueue_.notify_all();
+            workable_.notify_all();
         }
         producer.join();
         for (auto& t : threads) t.join();
@@ -486,11 +488,11 @@ public:
 private:
     bool push(Item item) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || queue_.size() < kQueue; });
+        roomInQueue_.wait(lock, [&] { return stop_ || queue_.size() < kQueue; });
         if (stop_) return false;
         if (item.problem.empty()) ++found_;
         queue_.emplace_back(produced_++, std::move(item));
-        changed_.notify_all();
+        workable_.notify_one();
         return true;
     }
 
@@ -499,21 +501,19 @@ private:
         for (;;) {
             std::unique_lock lock(mutex_);
             // An item is taken only when its result has room in the window.
-            changed_.wait(lock, [&] {
-                return stop_ || (!queue_.empty() && queue_.front().first < printed_ + kWindow) ||
-                       (queue_.empty() && allFound_);
-            });
+            workable_.wait(lock, [&] { return stop_ || admissible() || (queue_.empty() && allFound_); });
             if (stop_ || queue_.empty()) return;
+            if (queue_.size() == kQueue) roomInQueue_.notify_one();
             auto [index, item] = std::move(queue_.front());
             queue_.pop_front();
-            changed_.notify_all();
             lock.unlock();
             const bool isFile = item.problem.empty();
             Session::Result r =
                 isFile ? session.inspect(item.path, mode_) : Session::Result{"", std::move(item.problem), item.failed};
             lock.lock();
             window_[index % kWindow] = Slot{std::move(r), isFile};
-            changed_.notify_all();
+            // Only the result printed next is worth waking the printer for.
+            if (index == printed_) printable_.notify_one();
         }
     }
 
@@ -528,14 +528,16 @@ private:
             {
                 std::unique_lock lock(mutex_);
                 auto& next = window_[printed_ % kWindow];
-                changed_.wait_for(lock, std::chrono::milliseconds(200),
-                                  [&] { return next.has_value() || (allFound_ && printed_ == produced_); });
+                printable_.wait_for(lock, std::chrono::milliseconds(200),
+                                    [&] { return next.has_value() || (allFound_ && printed_ == produced_); });
                 if (next) {
                     slot = std::move(next);
                     next.reset();
+                    const bool held = !queue_.empty() && !admissible();
                     ++printed_;
                     if (slot->isFile) ++done_;
-                    changed_.notify_all();
+                    // The window moved on: the item that waited for room may go.
+                    if (held && admissible()) workable_.notify_all();
                 } else if (allFound_ && printed_ == produced_) {
                     break;
                 }
@@ -568,14 +570,21 @@ private:
         bool isFile;
     };
 
+    // The next item may be taken: its result has room in the window.
+    bool admissible() const { return !queue_.empty() && queue_.front().first < printed_ + kWindow; }
+
     const Mode mode_;
     const unsigned workers_;
     const pf::TypeService& types_;
     const pf::Log& log_;
     Progress& progress_;
 
+    // One lock; each kind of waiter has its own condition, so that a change
+    // wakes only the thread it concerns (a wake-up is a context switch).
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable roomInQueue_;  // the walk
+    std::condition_variable workable_;     // the workers
+    std::condition_variable printable_;    // the printer
     std::deque<std::pair<std::size_t, Item>> queue_;
     std::vector<std::optional<Slot>> window_;
     std::size_t produced_ = 0, found_ = 0, printed_ = 0, done_ = 0;
