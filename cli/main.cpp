@@ -136,8 +136,13 @@ std::optional<std::string> unreadableReason(const std::string& path) {
 }
 
 std::string jsonReport(const std::string& given, const std::map<std::string, std::string>& store) {
+    // Room for the texts and a little escaping, so the report is seldom moved.
+    std::size_t size = 64 + 2 * given.size();
+    for (const auto& [key, text] : store) size += key.size() + text.size() + text.size() / 16 + 8;
+    std::string out;
+    out.reserve(size);
     // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "{" + text at -O3.
-    std::string out = "{";
+    out += '{';
     out += jsonPathMembers(given);
     out += ", \"store\": {";
     bool first = true;
@@ -146,7 +151,9 @@ std::string jsonReport(const std::string& given, const std::map<std::string, std
         if (it == store.end()) continue;
         if (!first) out += ", ";
         first = false;
-        out += pf::jsonString(key) + ": " + pf::jsonString(it->second);
+        pf::appendJsonString(out, it->first);
+        out += ": ";
+        pf::appendJsonString(out, it->second);
     }
     out += "}}\n";
     return out;
@@ -230,17 +237,18 @@ public:
         }
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
-        const auto snapshot = store_->snapshot();
-        if (mode == Mode::SummaryText || mode == Mode::SummaryJson) {
-            const auto field = snapshot.find(prefTextViewString1);
-            // The report above has logged this file already.
-            pf::DiscardLogSink quietSink;
-            const Details details =
-                detailsFor(path, field == snapshot.end() ? std::string() : field->second, pf::Log(quietSink));
-            r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(path, details.summary);
+        if (mode == Mode::Json || mode == Mode::Text) {
+            // Read in place: the report's texts are not copied out first.
+            store_->read([&](const std::map<std::string, std::string>& values) {
+                r.out = mode == Mode::Json ? jsonReport(given, values) : reportText(path, values);
+            });
             return r;
         }
-        r.out = mode == Mode::Json ? jsonReport(given, snapshot) : reportText(path, snapshot);
+        const auto properties = store_->get(prefTextViewString1);
+        // The report above has logged this file already.
+        pf::DiscardLogSink quietSink;
+        const Details details = detailsFor(path, properties.value_or(std::string()), pf::Log(quietSink));
+        r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(path, details.summary);
         return r;
     }
 

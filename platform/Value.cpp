@@ -337,12 +337,20 @@ std::string toJson(const Value* value) {
 }
 
 std::string jsonString(const std::string& text) {
+    std::string out;
+    appendJsonString(out, text);
+    return out;
+}
+
+void appendJsonString(std::string& out, const std::string& text) {
     // Texts are nearly always valid UTF-8: copied only when they are not.
     std::string repaired;
     if (!utf8::isValid(text)) repaired = utf8::sanitize(text);
     const std::string& valid = repaired.empty() ? text : repaired;
-    std::string out;
-    out.reserve(valid.size() + 2);
+    // Grown as appends grow it: an exact reserve would copy a long text
+    // again for every literal appended to it.
+    if (const std::size_t need = out.size() + valid.size() + 2; need > out.capacity())
+        out.reserve(std::max(need, 2 * out.capacity()));
     out += '"';
     std::size_t run = 0;  // start of the bytes that need no escape
     const auto escape = [&](unsigned char c) {
@@ -386,7 +394,6 @@ std::string jsonString(const std::string& text) {
     }
     out.append(valid, run, std::string::npos);
     out += '"';
-    return out;
 }
 
 }  // namespace vesk::platform

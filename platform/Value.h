@@ -81,5 +81,7 @@ std::string describe(const Value* value);
 std::string toJson(const Value* value);
 // A JSON string literal of UTF-8 text (invalid bytes become U+FFFD).
 std::string jsonString(const std::string& text);
+// The same literal, appended to `out`.
+void appendJsonString(std::string& out, const std::string& text);
 
 }  // namespace vesk::platform
