@@ -127,6 +127,31 @@ std::string utf8Prefix(const std::string& s, std::size_t n) {
     return s.substr(0, n);
 }
 
+void render(std::string& out, const Value& v, int level, RenderBudget& budget);
+
+void renderDictionary(std::string& out, const Dictionary& x, int level, RenderBudget& budget) {
+    out += "{\n";
+    for (const auto& [key, value] : x) {
+        indent(out, level + 1);
+        if (budget.spent(out)) {
+            if (!budget.cut) out += kCutMark, out += '\n';
+            budget.cut = true;
+            break;
+        }
+        appendQuoted(out, key);
+        out += " = ";
+        if (value.is<Array>() || value.is<Dictionary>()) {
+            indent(out, level + 1);
+            render(out, value, level + 1, budget);
+        } else {
+            render(out, value, level, budget);
+        }
+        out += ";\n";
+    }
+    indent(out, level);
+    out += '}';
+}
+
 // `level` is the nesting depth of `v`; a container's entries sit one level deeper
 // and its closing bracket at its own level, as the platform's description does.
 void render(std::string& out, const Value& v, int level, RenderBudget& budget) {
@@ -187,26 +212,7 @@ void render(std::string& out, const Value& v, int level, RenderBudget& budget) {
                 indent(out, level);
                 out += ')';
             } else if constexpr (std::is_same_v<T, Dictionary>) {
-                out += "{\n";
-                for (const auto& [key, value] : x) {
-                    indent(out, level + 1);
-                    if (budget.spent(out)) {
-                        if (!budget.cut) out += kCutMark, out += '\n';
-                        budget.cut = true;
-                        break;
-                    }
-                    appendQuoted(out, key);
-                    out += " = ";
-                    if (value.template is<Array>() || value.template is<Dictionary>()) {
-                        indent(out, level + 1);
-                        render(out, value, level + 1, budget);
-                    } else {
-                        render(out, value, level, budget);
-                    }
-                    out += ";\n";
-                }
-                indent(out, level);
-                out += '}';
+                renderDictionary(out, x, level, budget);
             }
         },
         v.storage());
@@ -320,6 +326,23 @@ std::string describe(const Value& value, bool& cut, std::size_t limit) {
     render(out, value, 0, budget);
     cut = budget.cut;
     return out;
+}
+
+std::string describe(const Dictionary& dictionary, bool& cut, std::size_t limit) {
+    std::string out;
+    RenderBudget budget{std::min(limit, kMaxRenderedBytes)};
+    renderDictionary(out, dictionary, 0, budget);
+    cut = budget.cut;
+    return out;
+}
+
+std::size_t describedSize(const Value& value) {
+    // One buffer per thread, kept: measuring makes no text of its own.
+    thread_local std::string scratch;
+    scratch.clear();
+    RenderBudget budget;
+    render(scratch, value, 0, budget);
+    return scratch.size();
 }
 
 std::string describe(const std::optional<Value>& value) {

@@ -72,6 +72,10 @@ std::string describe(const Value& value, bool& cut);
 // The same within `limit` bytes (at most kMaxRenderedBytes): for texts that
 // share one budget.
 std::string describe(const Value& value, bool& cut, std::size_t limit);
+// The same for a dictionary not held in a Value: no copy of it is made.
+std::string describe(const Dictionary& dictionary, bool& cut, std::size_t limit);
+// The size of describe(value), the text itself not kept.
+std::size_t describedSize(const Value& value);
 // A missing value describes as "(null)".
 std::string describe(const std::optional<Value>& value);
 std::string describe(const Value* value);

@@ -379,7 +379,7 @@ private:
     // Charges a value as it will be rendered, with its key; past the budget
     // it and every later tag are left out.
     bool charge(const std::string& key, const Value& value) {
-        textBytes_ += key.size() + describe(value).size();
+        textBytes_ += key.size() + describedSize(value);
         if (textBytes_ > kMaxImageTextBytes) spent_ = true;
         if (spent_) ++cuts_.tagsLeftOut;
         return !spent_;
