@@ -18,6 +18,7 @@
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Utf8.h"
@@ -215,13 +216,51 @@ void addAuxFromMaker(std::string_view group, std::string_view name, const Value&
     }
 }
 
+// Exiv2 makes a tag's group and name as new strings each time it is asked
+// (an unknown tag's name through a string stream), yet both follow from the
+// tag's directory and number alone: each thread keeps them once made. The
+// names kept are bounded; past the bound they are made as before.
+class TagNames {
+public:
+    const std::string& group(const Exiv2::Exifdatum& datum) {
+        const int ifd = datum.ifdId();
+        // A key without a directory is named by its own text: not kept.
+        if (ifd == kNoDirectory) return scratch_ = datum.groupName();
+        auto it = groups_.find(ifd);
+        if (it == groups_.end()) it = groups_.emplace(ifd, datum.groupName()).first;
+        return it->second;
+    }
+    // The name shown: Exiv2's, or the number of a tag it does not know.
+    std::string name(const Exiv2::Exifdatum& datum, std::uint16_t tag) {
+        const int ifd = datum.ifdId();
+        if (ifd == kNoDirectory) return displayName(datum.tagName());
+        const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(ifd)) << 16) | tag;
+        if (auto it = names_.find(key); it != names_.end()) return it->second;
+        std::string name = displayName(datum.tagName());
+        if (names_.size() < kMaxNames) names_.emplace(key, name);
+        return name;
+    }
+
+private:
+    static constexpr int kNoDirectory = 0;  // Exiv2's ifdIdNotSet
+    static constexpr std::size_t kMaxNames = 8192;
+    std::string scratch_;
+    std::unordered_map<int, std::string> groups_;
+    std::unordered_map<std::uint64_t, std::string> names_;
+};
+
+TagNames& tagNames() {
+    thread_local TagNames names;
+    return names;
+}
+
 class Converter {
 public:
     Converter(ExivMetadata& out, Exiv2::ByteOrder order, Cuts& cuts, const TiffValueCaps& caps)
         : out_(out), order_(order), cuts_(cuts), caps_(caps) {}
 
     void exif(const Exiv2::Exifdatum& datum) {
-        const std::string group = datum.groupName();
+        const std::string& group = names_.group(datum);
         const bool isMaker = isMakerGroup(group);
         if (group != "Image" && group != "Photo" && group != "GPSInfo" && !isMaker) return;
         const std::uint16_t tag = datum.tag();
@@ -231,7 +270,9 @@ public:
         // Checked before anything is copied: past the budget a tag costs nothing.
         if (!admitted()) return;
         const bool be = order_ == Exiv2::bigEndian;
-        std::vector<std::uint8_t> bytes;
+        // The converter's own buffer, kept from tag to tag.
+        std::vector<std::uint8_t>& bytes = bytes_;
+        bytes.clear();
         std::uint64_t cutBytes = 0;
         if (group == "Photo" && tag == kExifMakerNote) {
             if (static_cast<std::size_t>(size) > kMaxMakerNoteBytes) return;
@@ -252,7 +293,7 @@ public:
             bytes.resize(static_cast<std::size_t>(size));
             datum.copy(bytes.data(), order_);
         }
-        const std::string name = displayName(datum.tagName());
+        const std::string name = names_.name(datum, tag);
 
         if (group == "Photo" && tag == kExifUserComment) {
             std::string text = decodeUserComment(bytes, be);
@@ -267,9 +308,9 @@ public:
         if (cutBytes) markCut(*value, cutBytes);
         if (!charge(name, *value)) return;
         if (group == "Image") {
-            if (!leftOutOfTiff(tag)) out_.tiff[name] = std::move(*value);
+            if (!leftOutOfTiff(tag)) out_.tiff.insert_or_assign(name, std::move(*value));
         } else if (group == "Photo") {
-            if (tag != kExifInteroperability) out_.exif[name] = std::move(*value);
+            if (tag != kExifInteroperability) out_.exif.insert_or_assign(name, std::move(*value));
         } else if (group == "GPSInfo") {
             std::string gpsName = name.rfind("GPS", 0) == 0 && name.size() > 3 ? name.substr(3) : name;
             if (gpsName == "Latitude" || gpsName == "Longitude" || gpsName == "DestLatitude" ||
@@ -283,9 +324,9 @@ public:
             Dictionary& maker = makerDictionary(group);
             // A name already taken by another sub-directory keeps the first
             // value; the later one is shown under its sub-directory's name.
-            std::string key = name;
-            if (maker.count(key)) key = group + "." + name;
-            if (!maker.count(key)) maker[key] = std::move(*value);
+            // (try_emplace leaves the value alone when the name is taken.)
+            if (!maker.try_emplace(name, std::move(*value)).second)
+                maker.try_emplace(group + "." + name, std::move(*value));
         }
     }
 
@@ -410,6 +451,8 @@ private:
         return *lastMaker_;
     }
 
+    TagNames& names_ = tagNames();
+    std::vector<std::uint8_t> bytes_;
     ExivMetadata& out_;
     Exiv2::ByteOrder order_;
     Cuts& cuts_;
