@@ -121,26 +121,53 @@ ImageReport buildImageReport(std::optional<platform::Dictionary> properties, con
         return text;
     };
     // Rendered once: the log line and field 1 show the same text.
-    std::string infoText = infoValue ? render(*infoValue, 0) : platform::describe(infoValue);
+    std::vector<platform::NestedText> nested;
+    bool infoCut = false;
+    std::string infoText;
+    if (infoValue) {
+        infoText = platform::describe(*infoValue, infoCut, textLeft, nested);
+        textLeft -= std::min(textLeft, infoText.size());
+        if (infoCut) cut.emplace_back(kInfoFields[0].label);
+    } else {
+        infoText = platform::describe(infoValue);
+    }
     // "exif info = %@", the text appended once rather than copied through formatLog.
     std::string infoLine = "exif info = ";
     infoLine += infoText;
     report.logLines.push_back(std::move(infoLine));
     report.logLines.push_back(platform::formatLog("exif info.allkeys = %@", {platform::describe(allKeys)}));
     if (info) fields[0] = std::move(infoText);
+    const std::string_view shownInfo = fields[0] ? std::string_view(*fields[0]) : std::string_view();
 
-    fields[1] = renderMerged(info, kExifKeys, [&](const platform::Dictionary& d) { return render(d, 1); });
+    // A sub-dictionary's own text is in the properties' text already, one
+    // level in: taken from there while that is whole, rendered otherwise.
+    const auto renderDictionary = [&](const platform::Dictionary& d, std::size_t field) {
+        if (!infoCut)
+            for (const auto& n : nested)
+                if (n.dictionary == &d) {
+                    if (auto text = platform::describeNested(shownInfo, n, textLeft)) {
+                        textLeft -= std::min(textLeft, text->size());
+                        return std::move(*text);
+                    }
+                    break;
+                }
+        return render(d, field);
+    };
+
+    fields[1] = renderMerged(info, kExifKeys, [&](const platform::Dictionary& d) { return renderDictionary(d, 1); });
 
     if (const auto* exif = subDictionary(info, platform::kImagePropertyExifDictionary))
         if (auto it = exif->find("UserComment"); it != exif->end())
             fields[2] = commentRoundTrip(it->second, commentFolder, report.logLines, textLeft);
 
-    if (const auto* jfif = subDictionary(info, platform::kImagePropertyJFIFDictionary)) fields[3] = render(*jfif, 3);
-    if (const auto* tiff = subDictionary(info, platform::kImagePropertyTIFFDictionary)) fields[4] = render(*tiff, 4);
+    if (const auto* jfif = subDictionary(info, platform::kImagePropertyJFIFDictionary))
+        fields[3] = renderDictionary(*jfif, 3);
+    if (const auto* tiff = subDictionary(info, platform::kImagePropertyTIFFDictionary))
+        fields[4] = renderDictionary(*tiff, 4);
 
     // The maker dictionary always exists, so an image without maker notes
     // shows the empty dictionary's text.
-    fields[5] = renderMerged(info, kMakerKeys, [&](const platform::Dictionary& d) { return render(d, 5); });
+    fields[5] = renderMerged(info, kMakerKeys, [&](const platform::Dictionary& d) { return renderDictionary(d, 5); });
     if (!cut.empty()) {
         std::string names;
         for (const auto& name : cut) names += (names.empty() ? "" : ", ") + name;

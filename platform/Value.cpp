@@ -115,8 +115,16 @@ void indent(std::string& out, int level) { out.append(static_cast<std::size_t>(l
 struct RenderBudget {
     std::size_t limit = kMaxRenderedBytes;
     bool cut = false;
+    // When set, gets where each indentation starts (see describeNested).
+    std::vector<std::size_t>* indents = nullptr;
     bool spent(const std::string& out) const { return cut || out.size() >= limit; }
 };
+
+// Indentation is the only thing a container's level changes in its text.
+void indent(std::string& out, int level, RenderBudget& budget) {
+    if (budget.indents) budget.indents->push_back(out.size());
+    indent(out, level);
+}
 
 constexpr const char* kCutMark = "<... cut at 1 MB>";
 
@@ -129,10 +137,12 @@ std::string utf8Prefix(const std::string& s, std::size_t n) {
 
 void render(std::string& out, const Value& v, int level, RenderBudget& budget);
 
-void renderDictionary(std::string& out, const Dictionary& x, int level, RenderBudget& budget) {
+// `nested`, when given, gets where the text of each dictionary value starts and ends.
+void renderDictionary(std::string& out, const Dictionary& x, int level, RenderBudget& budget,
+                      std::vector<NestedText>* nested = nullptr) {
     out += "{\n";
     for (const auto& [key, value] : x) {
-        indent(out, level + 1);
+        indent(out, level + 1, budget);
         if (budget.spent(out)) {
             if (!budget.cut) out += kCutMark, out += '\n';
             budget.cut = true;
@@ -141,14 +151,24 @@ void renderDictionary(std::string& out, const Dictionary& x, int level, RenderBu
         appendQuoted(out, key);
         out += " = ";
         if (value.is<Array>() || value.is<Dictionary>()) {
-            indent(out, level + 1);
-            render(out, value, level + 1, budget);
+            indent(out, level + 1, budget);
+            const auto* d = nested ? value.get<Dictionary>() : nullptr;
+            if (!d) {
+                render(out, value, level + 1, budget);
+            } else {
+                NestedText text{d, out.size(), 0, {}};
+                budget.indents = &text.indents;
+                render(out, value, level + 1, budget);
+                budget.indents = nullptr;
+                text.size = out.size() - text.offset;
+                nested->push_back(std::move(text));
+            }
         } else {
             render(out, value, level, budget);
         }
         out += ";\n";
     }
-    indent(out, level);
+    indent(out, level, budget);
     out += '}';
 }
 
@@ -196,7 +216,7 @@ void render(std::string& out, const Value& v, int level, RenderBudget& budget) {
             } else if constexpr (std::is_same_v<T, Array>) {
                 out += "(\n";
                 for (std::size_t i = 0; i < x.size(); ++i) {
-                    indent(out, level + 1);
+                    indent(out, level + 1, budget);
                     if (budget.spent(out)) {
                         if (!budget.cut) out += kCutMark, out += '\n';
                         budget.cut = true;
@@ -204,12 +224,12 @@ void render(std::string& out, const Value& v, int level, RenderBudget& budget) {
                     }
                     const bool nested = x[i].template is<Array>() || x[i].template is<Dictionary>();
                     // A nested container opens one indent further, as after "key = ".
-                    if (nested) indent(out, level + 1);
+                    if (nested) indent(out, level + 1, budget);
                     render(out, x[i], nested ? level + 1 : level, budget);
                     if (i + 1 < x.size()) out += ',';
                     out += '\n';
                 }
-                indent(out, level);
+                indent(out, level, budget);
                 out += ')';
             } else if constexpr (std::is_same_v<T, Dictionary>) {
                 renderDictionary(out, x, level, budget);
@@ -333,6 +353,36 @@ std::string describe(const Dictionary& dictionary, bool& cut, std::size_t limit)
     RenderBudget budget{std::min(limit, kMaxRenderedBytes)};
     renderDictionary(out, dictionary, 0, budget);
     cut = budget.cut;
+    return out;
+}
+
+std::string describe(const Value& value, bool& cut, std::size_t limit, std::vector<NestedText>& nested) {
+    const auto* dictionary = value.get<Dictionary>();
+    if (!dictionary) return describe(value, cut, limit);
+    std::string out;
+    RenderBudget budget{std::min(limit, kMaxRenderedBytes)};
+    renderDictionary(out, *dictionary, 0, budget, &nested);
+    cut = budget.cut;
+    return out;
+}
+
+std::optional<std::string> describeNested(std::string_view text, const NestedText& nested, std::size_t limit) {
+    // Uncut, a text is the same whatever its limit: only one that ends this
+    // far below the limit is sure to be uncut on its own (a string needs
+    // room for itself, data room for whole groups of four bytes).
+    constexpr std::size_t kMargin = 64;
+    if (nested.offset > text.size() || nested.size > text.size() - nested.offset) return std::nullopt;
+    // One level in, each indentation is four blanks wider, and that is all.
+    std::string out;
+    out.reserve(nested.size);
+    std::size_t run = nested.offset;
+    for (const std::size_t at : nested.indents) {
+        if (at < run || at + 4 > nested.offset + nested.size || text.compare(at, 4, "    ") != 0) return std::nullopt;
+        out.append(text, run, at - run);
+        run = at + 4;
+    }
+    out.append(text, run, nested.offset + nested.size - run);
+    if (out.size() + kMargin > std::min(limit, kMaxRenderedBytes)) return std::nullopt;
     return out;
 }
 
