@@ -224,7 +224,10 @@ public:
         Result r;
         // The bundle report reads folders; every other report reads one file.
         if (!inspector_->routesToBundleReport(path)) {
-            if (auto reason = unreadableReason(path)) {
+            // A regular file the type service could tell was opened by it
+            // (it tells nothing of what it cannot read): no second look.
+            const bool opened = S_ISREG(st.st_mode) && services_.types.typeOfFile(path);
+            if (auto reason = opened ? std::nullopt : unreadableReason(path)) {
                 // A plain folder is walked with -r; a bundle kind never is.
                 if (S_ISDIR(st.st_mode) && !isBundleFolder(path, services_.types)) *reason += " (-r walks folders)";
                 r.err = "vesk-info: " + shown(given) + ": " + *reason + "\n";
