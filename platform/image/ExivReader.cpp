@@ -222,14 +222,23 @@ void addAuxFromMaker(std::string_view group, std::string_view name, const Value&
 // names kept are bounded; past the bound they are made as before.
 class TagNames {
 public:
-    const std::string& group(const Exiv2::Exifdatum& datum) {
+    // What a group is to the conversion, told once per group rather than by
+    // comparing its name for every tag.
+    enum class Kind { Image, Photo, Gps, Maker, Other };
+    struct Group {
+        std::string name;
+        Kind kind;
+    };
+
+    const Group& group(const Exiv2::Exifdatum& datum) {
         const int ifd = datum.ifdId();
         // A key without a directory is named by its own text: not kept.
-        if (ifd == kNoDirectory) return scratch_ = datum.groupName();
+        if (ifd == kNoDirectory) return scratch_ = classify(datum.groupName());
         auto it = groups_.find(ifd);
-        if (it == groups_.end()) it = groups_.emplace(ifd, datum.groupName()).first;
+        if (it == groups_.end()) it = groups_.emplace(ifd, classify(datum.groupName())).first;
         return it->second;
     }
+    bool kept(const Group& group) const { return &group != &scratch_; }
     // The name shown: Exiv2's, or the number of a tag it does not know.
     std::string name(const Exiv2::Exifdatum& datum, std::uint16_t tag) {
         const int ifd = datum.ifdId();
@@ -242,10 +251,20 @@ public:
     }
 
 private:
+    static Group classify(std::string name) {
+        Kind kind = Kind::Other;
+        if (name == "Image") kind = Kind::Image;
+        else if (name == "Photo") kind = Kind::Photo;
+        else if (name == "GPSInfo") kind = Kind::Gps;
+        // Exiv2 answers this by walking its whole group table.
+        else if (name != "MakerNote" && Exiv2::ExifTags::isMakerGroup(name)) kind = Kind::Maker;
+        return {std::move(name), kind};
+    }
+
     static constexpr int kNoDirectory = 0;  // Exiv2's ifdIdNotSet
     static constexpr std::size_t kMaxNames = 8192;
-    std::string scratch_;
-    std::unordered_map<int, std::string> groups_;
+    Group scratch_;
+    std::unordered_map<int, Group> groups_;
     std::unordered_map<std::uint64_t, std::string> names_;
 };
 
@@ -260,9 +279,10 @@ public:
         : out_(out), order_(order), cuts_(cuts), caps_(caps) {}
 
     void exif(const Exiv2::Exifdatum& datum) {
-        const std::string& group = names_.group(datum);
-        const bool isMaker = isMakerGroup(group);
-        if (group != "Image" && group != "Photo" && group != "GPSInfo" && !isMaker) return;
+        using Kind = TagNames::Kind;
+        const TagNames::Group& g = names_.group(datum);
+        const std::string& group = g.name;
+        if (g.kind == Kind::Other) return;
         const std::uint16_t tag = datum.tag();
         const std::uint16_t type = tiffTypeOf(datum.typeId());
         const long size = datum.size();
@@ -274,7 +294,7 @@ public:
         std::vector<std::uint8_t>& bytes = bytes_;
         bytes.clear();
         std::uint64_t cutBytes = 0;
-        if (group == "Photo" && tag == kExifMakerNote) {
+        if (g.kind == Kind::Photo && tag == kExifMakerNote) {
             if (static_cast<std::size_t>(size) > kMaxMakerNoteBytes) return;
             bytes.resize(static_cast<std::size_t>(size));
             datum.copy(bytes.data(), order_);
@@ -295,7 +315,7 @@ public:
         }
         const std::string name = names_.name(datum, tag);
 
-        if (group == "Photo" && tag == kExifUserComment) {
+        if (g.kind == Kind::Photo && tag == kExifUserComment) {
             std::string text = decodeUserComment(bytes, be);
             if (text.empty()) return;
             Value value(std::move(text));
@@ -307,11 +327,11 @@ public:
         if (!value) return;
         if (cutBytes) markCut(*value, cutBytes);
         if (!charge(name, *value)) return;
-        if (group == "Image") {
+        if (g.kind == Kind::Image) {
             if (!leftOutOfTiff(tag)) out_.tiff.insert_or_assign(name, std::move(*value));
-        } else if (group == "Photo") {
+        } else if (g.kind == Kind::Photo) {
             if (tag != kExifInteroperability) out_.exif.insert_or_assign(name, std::move(*value));
-        } else if (group == "GPSInfo") {
+        } else if (g.kind == Kind::Gps) {
             std::string gpsName = name.rfind("GPS", 0) == 0 && name.size() > 3 ? name.substr(3) : name;
             if (gpsName == "Latitude" || gpsName == "Longitude" || gpsName == "DestLatitude" ||
                 gpsName == "DestLongitude") {
@@ -321,7 +341,7 @@ public:
             out_.gps[gpsName] = std::move(*value);
         } else {
             addAuxFromMaker(group, name, *value, makerAux_);
-            Dictionary& maker = makerDictionary(group);
+            Dictionary& maker = makerDictionary(g);
             // A name already taken by another sub-directory keeps the first
             // value; the later one is shown under its sub-directory's name.
             // (try_emplace leaves the value alone when the name is taken.)
@@ -431,22 +451,11 @@ private:
         ++cuts_.textsCut;
     }
 
-    // Tags come grouped, and Exiv2 answers by walking its whole group table:
-    // the last group's answers are kept.
-    bool isMakerGroup(const std::string& group) {
-        if (group != lastGroup_) {
-            lastGroup_ = group;
-            lastIsMaker_ = group != "MakerNote" && Exiv2::ExifTags::isMakerGroup(group);
-            lastMaker_ = nullptr;
-        }
-        return lastIsMaker_;
-    }
-
-    Dictionary& makerDictionary(const std::string& group) {
-        if (group != lastGroup_ || !lastMaker_) {
-            lastGroup_ = group;
-            lastIsMaker_ = true;
-            lastMaker_ = &out_.makers[makerKey(group)];
+    // Tags come grouped: the last group's maker dictionary is kept at hand.
+    Dictionary& makerDictionary(const TagNames::Group& group) {
+        if (&group != lastGroup_ || !names_.kept(group)) {
+            lastGroup_ = &group;
+            lastMaker_ = &out_.makers[makerKey(group.name)];
         }
         return *lastMaker_;
     }
@@ -460,8 +469,7 @@ private:
     std::size_t tags_ = 0, textBytes_ = 0;
     bool spent_ = false;
     Dictionary makerAux_, xmpAux_;
-    std::string lastGroup_;
-    bool lastIsMaker_ = false;
+    const TagNames::Group* lastGroup_ = nullptr;
     Dictionary* lastMaker_ = nullptr;
 };
 
