@@ -67,6 +67,10 @@ void* allocate(std::size_t size) {
         if (FreeBlock* b = c.heads[cls]) {
             c.heads[cls] = b->next;
             c.keptBytes -= (cls + 1) * kGranule + kHeader;
+            // The link overwrote the size class: without it, the block's
+            // next release would read a pointer as its class and hand the
+            // block back to free(), so a block was only ever reused once.
+            *reinterpret_cast<std::size_t*>(b) = cls;
             return reinterpret_cast<char*>(b) + kHeader;
         }
         // Touched here so that the thread's list is flushed when it ends.

@@ -136,8 +136,13 @@ std::optional<std::string> unreadableReason(const std::string& path) {
 }
 
 std::string jsonReport(const std::string& given, const std::map<std::string, std::string>& store) {
+    // Room for the texts and a little escaping, so the report is seldom moved.
+    std::size_t size = 64 + 2 * given.size();
+    for (const auto& [key, text] : store) size += key.size() + text.size() + text.size() / 16 + 8;
+    std::string out;
+    out.reserve(size);
     // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "{" + text at -O3.
-    std::string out = "{";
+    out += '{';
     out += jsonPathMembers(given);
     out += ", \"store\": {";
     bool first = true;
@@ -146,7 +151,9 @@ std::string jsonReport(const std::string& given, const std::map<std::string, std
         if (it == store.end()) continue;
         if (!first) out += ", ";
         first = false;
-        out += pf::jsonString(key) + ": " + pf::jsonString(it->second);
+        pf::appendJsonString(out, it->first);
+        out += ": ";
+        pf::appendJsonString(out, it->second);
     }
     out += "}}\n";
     return out;
@@ -159,12 +166,44 @@ bool isBundleFolder(const std::string& path, const pf::TypeService& types) {
     return type && types.conformsTo(*type, pf::kUTTypeBundle);
 }
 
+// The working directory, asked once: vesk-info never changes it.
+const std::string& workingDirectory() {
+    static const std::string cwd = pf::currentDirectory();
+    return cwd;
+}
+
+// The type service as one report sees it. The file's type decides the route
+// here and again when the event is routed; the answer of the first look is
+// kept for the path until the next report, instead of a second look.
+class ReportTypes : public pf::TypeService {
+public:
+    explicit ReportTypes(const pf::TypeService& inner) : inner_(inner) {}
+    void forget() { known_ = false; }
+    std::optional<std::string> typeOfFile(const std::string& path) const override {
+        if (!known_ || path != path_) {
+            type_ = inner_.typeOfFile(path);
+            path_ = path;
+            known_ = true;
+        }
+        return type_;
+    }
+    bool conformsTo(const std::string& type, const std::string& parent) const override {
+        return inner_.conformsTo(type, parent);
+    }
+
+private:
+    const pf::TypeService& inner_;
+    mutable bool known_ = false;
+    mutable std::string path_;
+    mutable std::optional<std::string> type_;
+};
+
 // One inspector with its own store, events and main queue. Reports of
 // different files are independent, so each worker thread drives one.
 class Session {
 public:
     Session(const pf::TypeService& types, const pf::Log& log)
-        : services_{store_, center_, queue_, unusedGlobal_, types, log},
+        : types_(types), services_{store_, center_, queue_, unusedGlobal_, types_, log},
           inspector_(std::make_shared<ViewController>(services_)) {
         inspector_->viewDidLoad();
     }
@@ -175,7 +214,8 @@ public:
     };
 
     Result inspect(const std::string& given, Mode mode) {
-        const std::string path = pf::absolutePath(given);
+        types_.forget();
+        const std::string path = pf::absolutePath(given, workingDirectory());
         struct stat st{};
         if (path.empty() || ::stat(path.c_str(), &st) != 0) {
             const int err = path.empty() ? ENOENT : errno;
@@ -184,7 +224,10 @@ public:
         Result r;
         // The bundle report reads folders; every other report reads one file.
         if (!inspector_->routesToBundleReport(path)) {
-            if (auto reason = unreadableReason(path)) {
+            // A regular file the type service could tell was opened by it
+            // (it tells nothing of what it cannot read): no second look.
+            const bool opened = S_ISREG(st.st_mode) && services_.types.typeOfFile(path);
+            if (auto reason = opened ? std::nullopt : unreadableReason(path)) {
                 // A plain folder is walked with -r; a bundle kind never is.
                 if (S_ISDIR(st.st_mode) && !isBundleFolder(path, services_.types)) *reason += " (-r walks folders)";
                 r.err = "vesk-info: " + shown(given) + ": " + *reason + "\n";
@@ -197,17 +240,18 @@ public:
         }
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
-        const auto snapshot = store_->snapshot();
-        if (mode == Mode::SummaryText || mode == Mode::SummaryJson) {
-            const auto field = snapshot.find(prefTextViewString1);
-            // The report above has logged this file already.
-            pf::DiscardLogSink quietSink;
-            const Details details =
-                detailsFor(path, field == snapshot.end() ? std::string() : field->second, pf::Log(quietSink));
-            r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(path, details.summary);
+        if (mode == Mode::Json || mode == Mode::Text) {
+            // Read in place: the report's texts are not copied out first.
+            store_->read([&](const std::map<std::string, std::string>& values) {
+                r.out = mode == Mode::Json ? jsonReport(given, values) : reportText(path, values);
+            });
             return r;
         }
-        r.out = mode == Mode::Json ? jsonReport(given, snapshot) : reportText(path, snapshot);
+        const auto properties = store_->get(prefTextViewString1);
+        // The report above has logged this file already.
+        pf::DiscardLogSink quietSink;
+        const Details details = detailsFor(path, properties.value_or(std::string()), pf::Log(quietSink));
+        r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(path, details.summary);
         return r;
     }
 
@@ -218,6 +262,7 @@ private:
     pf::DrainedQueue queue_;
     // Only the Open panel queues work there, and the terminal has none.
     pf::DrainedQueue unusedGlobal_;
+    ReportTypes types_;
     pf::Services services_;
     std::shared_ptr<ViewController> inspector_;
 };
@@ -433,7 +478,8 @@ public:
             produce([this](Item item) { return push(std::move(item)); });
             std::lock_guard lock(mutex_);
             allFound_ = true;
-            changed_.notify_all();
+            workable_.notify_all();
+            printable_.notify_all();
         });
         std::vector<std::thread> threads;
         for (unsigned w = 0; w < workers_; ++w) threads.emplace_back([this] { work(); });
@@ -442,7 +488,8 @@ public:
             // Nobody will read the rest: the walk and the workers stop.
             std::lock_guard lock(mutex_);
             stop_ = true;
-            changed_.notify_all();
+            roomInQueue_.notify_all();
+            workable_.notify_all();
         }
         producer.join();
         for (auto& t : threads) t.join();
@@ -452,11 +499,11 @@ public:
 private:
     bool push(Item item) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || queue_.size() < kQueue; });
+        roomInQueue_.wait(lock, [&] { return stop_ || queue_.size() < kQueue; });
         if (stop_) return false;
         if (item.problem.empty()) ++found_;
         queue_.emplace_back(produced_++, std::move(item));
-        changed_.notify_all();
+        workable_.notify_one();
         return true;
     }
 
@@ -465,21 +512,19 @@ private:
         for (;;) {
             std::unique_lock lock(mutex_);
             // An item is taken only when its result has room in the window.
-            changed_.wait(lock, [&] {
-                return stop_ || (!queue_.empty() && queue_.front().first < printed_ + kWindow) ||
-                       (queue_.empty() && allFound_);
-            });
+            workable_.wait(lock, [&] { return stop_ || admissible() || (queue_.empty() && allFound_); });
             if (stop_ || queue_.empty()) return;
+            if (queue_.size() == kQueue) roomInQueue_.notify_one();
             auto [index, item] = std::move(queue_.front());
             queue_.pop_front();
-            changed_.notify_all();
             lock.unlock();
             const bool isFile = item.problem.empty();
             Session::Result r =
                 isFile ? session.inspect(item.path, mode_) : Session::Result{"", std::move(item.problem), item.failed};
             lock.lock();
             window_[index % kWindow] = Slot{std::move(r), isFile};
-            changed_.notify_all();
+            // Only the result printed next is worth waking the printer for.
+            if (index == printed_) printable_.notify_one();
         }
     }
 
@@ -494,14 +539,16 @@ private:
             {
                 std::unique_lock lock(mutex_);
                 auto& next = window_[printed_ % kWindow];
-                changed_.wait_for(lock, std::chrono::milliseconds(200),
-                                  [&] { return next.has_value() || (allFound_ && printed_ == produced_); });
+                printable_.wait_for(lock, std::chrono::milliseconds(200),
+                                    [&] { return next.has_value() || (allFound_ && printed_ == produced_); });
                 if (next) {
                     slot = std::move(next);
                     next.reset();
+                    const bool held = !queue_.empty() && !admissible();
                     ++printed_;
                     if (slot->isFile) ++done_;
-                    changed_.notify_all();
+                    // The window moved on: the item that waited for room may go.
+                    if (held && admissible()) workable_.notify_all();
                 } else if (allFound_ && printed_ == produced_) {
                     break;
                 }
@@ -534,14 +581,21 @@ private:
         bool isFile;
     };
 
+    // The next item may be taken: its result has room in the window.
+    bool admissible() const { return !queue_.empty() && queue_.front().first < printed_ + kWindow; }
+
     const Mode mode_;
     const unsigned workers_;
     const pf::TypeService& types_;
     const pf::Log& log_;
     Progress& progress_;
 
+    // One lock; each kind of waiter has its own condition, so that a change
+    // wakes only the thread it concerns (a wake-up is a context switch).
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable roomInQueue_;  // the walk
+    std::condition_variable workable_;     // the workers
+    std::condition_variable printable_;    // the printer
     std::deque<std::pair<std::size_t, Item>> queue_;
     std::vector<std::optional<Slot>> window_;
     std::size_t produced_ = 0, found_ = 0, printed_ = 0, done_ = 0;

@@ -1,6 +1,7 @@
 #include "inspector/ImageReport.h"
 
-#include <initializer_list>
+#include <array>
+#include <span>
 
 #include "inspector/InfoKeys.h"
 #include "platform/FileSystem.h"
@@ -18,14 +19,33 @@ const platform::Dictionary* subDictionary(const platform::Dictionary* properties
     return it == properties->end() ? nullptr : it->second.get<platform::Dictionary>();
 }
 
+// The sub-dictionaries each merged field is made of, in merge order.
+constexpr std::array<const char*, 2> kExifKeys{platform::kImagePropertyExifDictionary,
+                                               platform::kImagePropertyExifAuxDictionary};
+constexpr std::array<const char*, 5> kMakerKeys{
+    platform::kImagePropertyMakerNikonDictionary, platform::kImagePropertyMakerCanonDictionary,
+    platform::kImagePropertyMakerAppleDictionary, platform::kImagePropertyMakerFujiDictionary,
+    platform::kImagePropertyMakerPentaxDictionary};
+
 // addEntriesFromDictionary: of each present sub-dictionary, in order.
-platform::Dictionary mergeSubDictionaries(const platform::Dictionary* properties,
-                                          std::initializer_list<const char*> keys) {
+platform::Dictionary mergeSubDictionaries(const platform::Dictionary* properties, std::span<const char* const> keys) {
     platform::Dictionary merged;
     for (const char* key : keys)
         if (const auto* d = subDictionary(properties, key))
             for (const auto& [k, v] : *d) merged[k] = v;
     return merged;
+}
+
+// The merge of the present sub-dictionaries, rendered: one alone is rendered
+// in place (the merge of one is itself), only two or more are copied together.
+template <typename Render>
+std::string renderMerged(const platform::Dictionary* properties, std::span<const char* const> keys, Render&& render) {
+    const platform::Dictionary* only = nullptr;
+    std::size_t present = 0;
+    for (const char* key : keys)
+        if (const auto* d = subDictionary(properties, key)) only = d, ++present;
+    if (present == 1) return render(*only);
+    return render(mergeSubDictionaries(properties, keys));
 }
 
 // The comment's round trip through usercomment.xml: the text written as it
@@ -92,7 +112,8 @@ ImageReport buildImageReport(std::optional<platform::Dictionary> properties, con
     // one log line.
     std::vector<std::string> cut;
     std::size_t textLeft = platform::kMaxRenderedBytes;
-    const auto render = [&cut, &textLeft](const platform::Value& value, std::size_t field) {
+    // A value or a dictionary, rendered where it is, never copied for it.
+    const auto render = [&cut, &textLeft](const auto& value, std::size_t field) {
         bool wasCut = false;
         std::string text = platform::describe(value, wasCut, textLeft);
         textLeft -= std::min(textLeft, text.size());
@@ -100,25 +121,53 @@ ImageReport buildImageReport(std::optional<platform::Dictionary> properties, con
         return text;
     };
     // Rendered once: the log line and field 1 show the same text.
-    std::string infoText = infoValue ? render(*infoValue, 0) : platform::describe(infoValue);
-    report.logLines.push_back(platform::formatLog("exif info = %@", {infoText}));
+    std::vector<platform::NestedText> nested;
+    bool infoCut = false;
+    std::string infoText;
+    if (infoValue) {
+        infoText = platform::describe(*infoValue, infoCut, textLeft, nested);
+        textLeft -= std::min(textLeft, infoText.size());
+        if (infoCut) cut.emplace_back(kInfoFields[0].label);
+    } else {
+        infoText = platform::describe(infoValue);
+    }
+    // "exif info = %@", the text appended once rather than copied through formatLog.
+    std::string infoLine = "exif info = ";
+    infoLine += infoText;
+    report.logLines.push_back(std::move(infoLine));
     report.logLines.push_back(platform::formatLog("exif info.allkeys = %@", {platform::describe(allKeys)}));
     if (info) fields[0] = std::move(infoText);
+    const std::string_view shownInfo = fields[0] ? std::string_view(*fields[0]) : std::string_view();
 
-    fields[1] = render(platform::Value(mergedExifDictionary(info)), 1);
+    // A sub-dictionary's own text is in the properties' text already, one
+    // level in: taken from there while that is whole, rendered otherwise.
+    const auto renderDictionary = [&](const platform::Dictionary& d, std::size_t field) {
+        if (!infoCut)
+            for (const auto& n : nested)
+                if (n.dictionary == &d) {
+                    if (auto text = platform::describeNested(shownInfo, n, textLeft)) {
+                        textLeft -= std::min(textLeft, text->size());
+                        return std::move(*text);
+                    }
+                    break;
+                }
+        return render(d, field);
+    };
+
+    fields[1] = renderMerged(info, kExifKeys, [&](const platform::Dictionary& d) { return renderDictionary(d, 1); });
 
     if (const auto* exif = subDictionary(info, platform::kImagePropertyExifDictionary))
         if (auto it = exif->find("UserComment"); it != exif->end())
             fields[2] = commentRoundTrip(it->second, commentFolder, report.logLines, textLeft);
 
     if (const auto* jfif = subDictionary(info, platform::kImagePropertyJFIFDictionary))
-        fields[3] = render(platform::Value(*jfif), 3);
+        fields[3] = renderDictionary(*jfif, 3);
     if (const auto* tiff = subDictionary(info, platform::kImagePropertyTIFFDictionary))
-        fields[4] = render(platform::Value(*tiff), 4);
+        fields[4] = renderDictionary(*tiff, 4);
 
     // The maker dictionary always exists, so an image without maker notes
     // shows the empty dictionary's text.
-    fields[5] = render(platform::Value(makerNoteDictionary(info)), 5);
+    fields[5] = renderMerged(info, kMakerKeys, [&](const platform::Dictionary& d) { return renderDictionary(d, 5); });
     if (!cut.empty()) {
         std::string names;
         for (const auto& name : cut) names += (names.empty() ? "" : ", ") + name;
@@ -128,15 +177,11 @@ ImageReport buildImageReport(std::optional<platform::Dictionary> properties, con
 }
 
 platform::Dictionary mergedExifDictionary(const platform::Dictionary* properties) {
-    return mergeSubDictionaries(properties,
-                                {platform::kImagePropertyExifDictionary, platform::kImagePropertyExifAuxDictionary});
+    return mergeSubDictionaries(properties, kExifKeys);
 }
 
 platform::Dictionary makerNoteDictionary(const platform::Dictionary* properties) {
-    return mergeSubDictionaries(
-        properties, {platform::kImagePropertyMakerNikonDictionary, platform::kImagePropertyMakerCanonDictionary,
-                     platform::kImagePropertyMakerAppleDictionary, platform::kImagePropertyMakerFujiDictionary,
-                     platform::kImagePropertyMakerPentaxDictionary});
+    return mergeSubDictionaries(properties, kMakerKeys);
 }
 
 }  // namespace vesk

@@ -151,6 +151,11 @@ void ViewController::publish(ReportOutcome outcome) const {
     if (outcomeHandler_) outcomeHandler_(outcome);
 }
 
+bool ViewController::hasOutcomeHandler() const {
+    std::lock_guard lock(outcomeMutex_);
+    return static_cast<bool>(outcomeHandler_);
+}
+
 bool ViewController::routesToBundleReport(const std::string& path) const {
     return routeFor(path, services_.types).report == &ViewController::performGetBundleInfo;
 }
@@ -369,6 +374,8 @@ void ViewController::performGetImageInfo(const Path& path) {
         if (report.fields[i]) changes.push_back({kInfoFields[i].key, std::move(*report.fields[i])});
     services_.store->apply(changes);
 
+    // Nobody to tell (vesk-info): the outcome's look at the file is spared.
+    if (!hasOutcomeHandler()) return;
     ReportOutcome outcome{*path, kOutcomeImageShown, notes.notes(), false};
     if (auto reason = unreadableReason(*path))
         outcome = {*path, std::string(kOutcomeCannotRead) + ": " + *reason, {}, true};

@@ -120,6 +120,8 @@ private:
     bool beginReport(const Path& path, std::vector<platform::UserDefaults::Change>& changes) const;
     // Tells the outcome handler, if any.
     void publish(ReportOutcome outcome) const;
+    // Whether an outcome handler is set, so an outcome is worth working out.
+    bool hasOutcomeHandler() const;
 
     // What a reveal still running logs through: its opener may end after the
     // controller, and the services it was handed, have gone.

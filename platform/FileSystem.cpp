@@ -117,6 +117,8 @@ std::string temporaryDirectory(const TemporaryDirectoryPlaces& places, std::stri
     // Relative runtime paths are invalid by the XDG rules.
     if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && run[0] == '/' && usable(run)) return run;
     // An existing folder is kept as it is: whoever made it, it is only checked.
+    // Checked before the mkdir too: once made, it is there for every later report.
+    if (usable(places.userFolder)) return places.userFolder;
     ::mkdir(places.userFolder.c_str(), 0700);
     if (usable(places.userFolder)) return places.userFolder;
     if (usable(fresh)) return fresh;
@@ -209,15 +211,24 @@ std::optional<std::string> readFileBounded(const std::string& path, std::size_t 
     return out;
 }
 
-std::string absolutePath(const std::string& path) {
-    if (path.empty() || path[0] == '/') return path;
+std::string currentDirectory() {
     std::string cwd(4096, '\0');
     while (!::getcwd(cwd.data(), cwd.size())) {
-        if (errno != ERANGE) return path;
+        if (errno != ERANGE) return "";
         cwd.resize(cwd.size() * 2);
     }
     cwd.resize(std::strlen(cwd.c_str()));
+    return cwd;
+}
+
+std::string absolutePath(const std::string& path, const std::string& cwd) {
+    if (path.empty() || path[0] == '/' || cwd.empty()) return path;
     return appendingPathComponent(cwd, path);
+}
+
+std::string absolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    return absolutePath(path, currentDirectory());
 }
 
 FolderLock::FolderLock(const std::string& folder) {

@@ -84,5 +84,10 @@ private:
 
 // Makes a relative path absolute against the working directory.
 std::string absolutePath(const std::string& path);
+// The same against `cwd`, the working directory asked once (a relative path
+// stays as it is when `cwd` is empty).
+std::string absolutePath(const std::string& path, const std::string& cwd);
+// The working directory; empty when it cannot be told.
+std::string currentDirectory();
 
 }  // namespace vesk::platform

@@ -174,12 +174,17 @@ std::optional<std::string> FileTypeService::typeOfFile(const std::string& path) 
     // A NUL inside the text would silently name another file.
     if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
     struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;  // also a dangling link
+    // A regular file that is no link goes by the name it is given: resolving
+    // the path (a readlink for every folder on the way) ends in that name.
+    const bool plainFile = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (!plainFile && ::stat(path.c_str(), &st) != 0) return std::nullopt;  // also a dangling link
     // A link is its target's kind, by the target's own name.
     std::string name = path;
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-        name = resolved;
-        std::free(resolved);
+    if (!plainFile) {
+        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+            name = resolved;
+            std::free(resolved);
+        }
     }
     if (S_ISDIR(st.st_mode)) {
         // A folder that cannot be opened cannot be looked into either.

@@ -66,7 +66,8 @@ std::optional<std::string> UserDefaults::get(const std::string& key) const {
 void UserDefaults::remove(const std::string& key) { apply({{key, std::nullopt}}); }
 
 void UserDefaults::apply(const std::vector<Change>& changes) {
-    std::vector<Change> made;
+    // The changes made, by reference: a report's texts are not copied twice.
+    std::vector<const Change*> made;
     made.reserve(changes.size());
     {
         std::lock_guard lock(mutex_);
@@ -76,7 +77,7 @@ void UserDefaults::apply(const std::vector<Change>& changes) {
             } else if (values_.erase(change.key) == 0) {
                 continue;
             }
-            made.push_back(change);
+            made.push_back(&change);
         }
         if (made.empty()) return;
         persist(values_);
@@ -87,6 +88,11 @@ void UserDefaults::apply(const std::vector<Change>& changes) {
 std::map<std::string, std::string> UserDefaults::snapshot() const {
     std::lock_guard lock(mutex_);
     return values_;
+}
+
+void UserDefaults::read(const std::function<void(const std::map<std::string, std::string>&)>& reader) const {
+    std::lock_guard lock(mutex_);
+    reader(values_);
 }
 
 int UserDefaults::addObserver(Observer observer) {
@@ -101,14 +107,14 @@ void UserDefaults::removeObserver(int token) {
     observers_.erase(token);
 }
 
-void UserDefaults::notify(const std::vector<Change>& changes) {
+void UserDefaults::notify(const std::vector<const Change*>& changes) {
     std::vector<std::shared_ptr<Observer>> targets;
     {
         std::lock_guard lock(observerMutex_);
         for (auto& [token, obs] : observers_) targets.push_back(obs);
     }
-    for (const auto& change : changes)
-        for (auto& obs : targets) (*obs)(change.key, change.value);
+    for (const Change* change : changes)
+        for (auto& obs : targets) (*obs)(change->key, change->value);
 }
 
 FileUserDefaults::FileUserDefaults(std::string path, Log log) : path_(std::move(path)), log_(log) { load(); }

@@ -31,6 +31,9 @@ public:
     std::optional<std::string> get(const std::string& key) const;  // objectForKey:
     void remove(const std::string& key);                           // removeObjectForKey:
     std::map<std::string, std::string> snapshot() const;
+    // Hands every value to `reader` under the lock: a look without the copy
+    // a snapshot makes. `reader` must not call back into the store.
+    void read(const std::function<void(const std::map<std::string, std::string>&)>& reader) const;
 
     // Applies the changes in order as one step: other threads see all or none
     // of them, the store is saved once, then observers hear of each change in
@@ -53,7 +56,7 @@ protected:
     mutable std::mutex mutex_;
 
 private:
-    void notify(const std::vector<Change>& changes);
+    void notify(const std::vector<const Change*>& changes);
     std::mutex observerMutex_;
     std::map<int, std::shared_ptr<Observer>> observers_;
     int nextToken_ = 1;

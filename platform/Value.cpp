@@ -14,6 +14,10 @@
 
 #include "platform/Utf8.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vesk::platform {
 namespace {
 
@@ -115,8 +119,16 @@ void indent(std::string& out, int level) { out.append(static_cast<std::size_t>(l
 struct RenderBudget {
     std::size_t limit = kMaxRenderedBytes;
     bool cut = false;
+    // When set, gets where each indentation starts (see describeNested).
+    std::vector<std::size_t>* indents = nullptr;
     bool spent(const std::string& out) const { return cut || out.size() >= limit; }
 };
+
+// Indentation is the only thing a container's level changes in its text.
+void indent(std::string& out, int level, RenderBudget& budget) {
+    if (budget.indents) budget.indents->push_back(out.size());
+    indent(out, level);
+}
 
 constexpr const char* kCutMark = "<... cut at 1 MB>";
 
@@ -125,6 +137,43 @@ std::string utf8Prefix(const std::string& s, std::size_t n) {
     if (n >= s.size()) return s;
     while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
     return s.substr(0, n);
+}
+
+void render(std::string& out, const Value& v, int level, RenderBudget& budget);
+
+// `nested`, when given, gets where the text of each dictionary value starts and ends.
+void renderDictionary(std::string& out, const Dictionary& x, int level, RenderBudget& budget,
+                      std::vector<NestedText>* nested = nullptr) {
+    out += "{\n";
+    for (const auto& [key, value] : x) {
+        indent(out, level + 1, budget);
+        if (budget.spent(out)) {
+            if (!budget.cut) out += kCutMark, out += '\n';
+            budget.cut = true;
+            break;
+        }
+        appendQuoted(out, key);
+        out += " = ";
+        if (value.is<Array>() || value.is<Dictionary>()) {
+            indent(out, level + 1, budget);
+            const auto* d = nested ? value.get<Dictionary>() : nullptr;
+            if (!d) {
+                render(out, value, level + 1, budget);
+            } else {
+                NestedText text{d, out.size(), 0, {}};
+                budget.indents = &text.indents;
+                render(out, value, level + 1, budget);
+                budget.indents = nullptr;
+                text.size = out.size() - text.offset;
+                nested->push_back(std::move(text));
+            }
+        } else {
+            render(out, value, level, budget);
+        }
+        out += ";\n";
+    }
+    indent(out, level, budget);
+    out += '}';
 }
 
 // `level` is the nesting depth of `v`; a container's entries sit one level deeper
@@ -171,7 +220,7 @@ void render(std::string& out, const Value& v, int level, RenderBudget& budget) {
             } else if constexpr (std::is_same_v<T, Array>) {
                 out += "(\n";
                 for (std::size_t i = 0; i < x.size(); ++i) {
-                    indent(out, level + 1);
+                    indent(out, level + 1, budget);
                     if (budget.spent(out)) {
                         if (!budget.cut) out += kCutMark, out += '\n';
                         budget.cut = true;
@@ -179,34 +228,15 @@ void render(std::string& out, const Value& v, int level, RenderBudget& budget) {
                     }
                     const bool nested = x[i].template is<Array>() || x[i].template is<Dictionary>();
                     // A nested container opens one indent further, as after "key = ".
-                    if (nested) indent(out, level + 1);
+                    if (nested) indent(out, level + 1, budget);
                     render(out, x[i], nested ? level + 1 : level, budget);
                     if (i + 1 < x.size()) out += ',';
                     out += '\n';
                 }
-                indent(out, level);
+                indent(out, level, budget);
                 out += ')';
             } else if constexpr (std::is_same_v<T, Dictionary>) {
-                out += "{\n";
-                for (const auto& [key, value] : x) {
-                    indent(out, level + 1);
-                    if (budget.spent(out)) {
-                        if (!budget.cut) out += kCutMark, out += '\n';
-                        budget.cut = true;
-                        break;
-                    }
-                    appendQuoted(out, key);
-                    out += " = ";
-                    if (value.template is<Array>() || value.template is<Dictionary>()) {
-                        indent(out, level + 1);
-                        render(out, value, level + 1, budget);
-                    } else {
-                        render(out, value, level, budget);
-                    }
-                    out += ";\n";
-                }
-                indent(out, level);
-                out += '}';
+                renderDictionary(out, x, level, budget);
             }
         },
         v.storage());
@@ -322,6 +352,53 @@ std::string describe(const Value& value, bool& cut, std::size_t limit) {
     return out;
 }
 
+std::string describe(const Dictionary& dictionary, bool& cut, std::size_t limit) {
+    std::string out;
+    RenderBudget budget{std::min(limit, kMaxRenderedBytes)};
+    renderDictionary(out, dictionary, 0, budget);
+    cut = budget.cut;
+    return out;
+}
+
+std::string describe(const Value& value, bool& cut, std::size_t limit, std::vector<NestedText>& nested) {
+    const auto* dictionary = value.get<Dictionary>();
+    if (!dictionary) return describe(value, cut, limit);
+    std::string out;
+    RenderBudget budget{std::min(limit, kMaxRenderedBytes)};
+    renderDictionary(out, *dictionary, 0, budget, &nested);
+    cut = budget.cut;
+    return out;
+}
+
+std::optional<std::string> describeNested(std::string_view text, const NestedText& nested, std::size_t limit) {
+    // Uncut, a text is the same whatever its limit: only one that ends this
+    // far below the limit is sure to be uncut on its own (a string needs
+    // room for itself, data room for whole groups of four bytes).
+    constexpr std::size_t kMargin = 64;
+    if (nested.offset > text.size() || nested.size > text.size() - nested.offset) return std::nullopt;
+    // One level in, each indentation is four blanks wider, and that is all.
+    std::string out;
+    out.reserve(nested.size);
+    std::size_t run = nested.offset;
+    for (const std::size_t at : nested.indents) {
+        if (at < run || at + 4 > nested.offset + nested.size || text.compare(at, 4, "    ") != 0) return std::nullopt;
+        out.append(text, run, at - run);
+        run = at + 4;
+    }
+    out.append(text, run, nested.offset + nested.size - run);
+    if (out.size() + kMargin > std::min(limit, kMaxRenderedBytes)) return std::nullopt;
+    return out;
+}
+
+std::size_t describedSize(const Value& value) {
+    // One buffer per thread, kept: measuring makes no text of its own.
+    thread_local std::string scratch;
+    scratch.clear();
+    RenderBudget budget;
+    render(scratch, value, 0, budget);
+    return scratch.size();
+}
+
 std::string describe(const std::optional<Value>& value) {
     return value ? describe(*value) : std::string("(null)");
 }
@@ -337,12 +414,20 @@ std::string toJson(const Value* value) {
 }
 
 std::string jsonString(const std::string& text) {
+    std::string out;
+    appendJsonString(out, text);
+    return out;
+}
+
+void appendJsonString(std::string& out, const std::string& text) {
     // Texts are nearly always valid UTF-8: copied only when they are not.
     std::string repaired;
     if (!utf8::isValid(text)) repaired = utf8::sanitize(text);
     const std::string& valid = repaired.empty() ? text : repaired;
-    std::string out;
-    out.reserve(valid.size() + 2);
+    // Grown as appends grow it: an exact reserve would copy a long text
+    // again for every literal appended to it.
+    if (const std::size_t need = out.size() + valid.size() + 2; need > out.capacity())
+        out.reserve(std::max(need, 2 * out.capacity()));
     out += '"';
     std::size_t run = 0;  // start of the bytes that need no escape
     const auto escape = [&](unsigned char c) {
@@ -360,6 +445,23 @@ std::string jsonString(const std::string& text) {
         }
     };
     for (std::size_t i = 0; i < valid.size();) {
+#if defined(__SSE2__)
+        // Sixteen bytes at a time where the processor compares them at once:
+        // the lowest flagged byte is the first that needs an escape.
+        if (valid.size() - i >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(valid.data() + i));
+            const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);  // v <= 0x1F
+            const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
+            const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
+            const unsigned flagged =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quote, backslash))));
+            if (flagged == 0) {
+                i += 16;
+                continue;
+            }
+            i += static_cast<std::size_t>(std::countr_zero(flagged));
+        }
+#endif
         // Eight bytes at a time: the lowest byte the masks flag is always a
         // control, a quote or a backslash (a borrow only runs upwards from
         // one), so the bytes before it are copied as they are.
@@ -386,7 +488,6 @@ std::string jsonString(const std::string& text) {
     }
     out.append(valid, run, std::string::npos);
     out += '"';
-    return out;
 }
 
 }  // namespace vesk::platform

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -72,6 +73,25 @@ std::string describe(const Value& value, bool& cut);
 // The same within `limit` bytes (at most kMaxRenderedBytes): for texts that
 // share one budget.
 std::string describe(const Value& value, bool& cut, std::size_t limit);
+// The same for a dictionary not held in a Value: no copy of it is made.
+std::string describe(const Dictionary& dictionary, bool& cut, std::size_t limit);
+// Where the text of a dictionary held in a dictionary lies in the text of
+// the outer one: `size` bytes from `offset`, with where its indentations
+// start (each four blanks wider there than in the dictionary's own text).
+struct NestedText {
+    const Dictionary* dictionary;
+    std::size_t offset, size;
+    std::vector<std::size_t> indents;
+};
+// describe() of a value, also telling where the text of each dictionary
+// directly in it lies (for a dictionary value; nothing for any other).
+std::string describe(const Value& value, bool& cut, std::size_t limit, std::vector<NestedText>& nested);
+// describe(*nested.dictionary, cut, limit) taken from the outer text, which
+// holds it one level in, when the outer text was not cut; nothing when the
+// text is too near `limit` to be sure it would not be cut on its own.
+std::optional<std::string> describeNested(std::string_view text, const NestedText& nested, std::size_t limit);
+// The size of describe(value), the text itself not kept.
+std::size_t describedSize(const Value& value);
 // A missing value describes as "(null)".
 std::string describe(const std::optional<Value>& value);
 std::string describe(const Value* value);
@@ -81,5 +101,7 @@ std::string describe(const Value* value);
 std::string toJson(const Value* value);
 // A JSON string literal of UTF-8 text (invalid bytes become U+FFFD).
 std::string jsonString(const std::string& text);
+// The same literal, appended to `out`.
+void appendJsonString(std::string& out, const std::string& text);
 
 }  // namespace vesk::platform

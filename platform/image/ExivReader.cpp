@@ -18,6 +18,7 @@
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Utf8.h"
@@ -215,15 +216,73 @@ void addAuxFromMaker(std::string_view group, std::string_view name, const Value&
     }
 }
 
+// Exiv2 makes a tag's group and name as new strings each time it is asked
+// (an unknown tag's name through a string stream), yet both follow from the
+// tag's directory and number alone: each thread keeps them once made. The
+// names kept are bounded; past the bound they are made as before.
+class TagNames {
+public:
+    // What a group is to the conversion, told once per group rather than by
+    // comparing its name for every tag.
+    enum class Kind { Image, Photo, Gps, Maker, Other };
+    struct Group {
+        std::string name;
+        Kind kind;
+    };
+
+    const Group& group(const Exiv2::Exifdatum& datum) {
+        const int ifd = datum.ifdId();
+        // A key without a directory is named by its own text: not kept.
+        if (ifd == kNoDirectory) return scratch_ = classify(datum.groupName());
+        auto it = groups_.find(ifd);
+        if (it == groups_.end()) it = groups_.emplace(ifd, classify(datum.groupName())).first;
+        return it->second;
+    }
+    bool kept(const Group& group) const { return &group != &scratch_; }
+    // The name shown: Exiv2's, or the number of a tag it does not know.
+    std::string name(const Exiv2::Exifdatum& datum, std::uint16_t tag) {
+        const int ifd = datum.ifdId();
+        if (ifd == kNoDirectory) return displayName(datum.tagName());
+        const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(ifd)) << 16) | tag;
+        if (auto it = names_.find(key); it != names_.end()) return it->second;
+        std::string name = displayName(datum.tagName());
+        if (names_.size() < kMaxNames) names_.emplace(key, name);
+        return name;
+    }
+
+private:
+    static Group classify(std::string name) {
+        Kind kind = Kind::Other;
+        if (name == "Image") kind = Kind::Image;
+        else if (name == "Photo") kind = Kind::Photo;
+        else if (name == "GPSInfo") kind = Kind::Gps;
+        // Exiv2 answers this by walking its whole group table.
+        else if (name != "MakerNote" && Exiv2::ExifTags::isMakerGroup(name)) kind = Kind::Maker;
+        return {std::move(name), kind};
+    }
+
+    static constexpr int kNoDirectory = 0;  // Exiv2's ifdIdNotSet
+    static constexpr std::size_t kMaxNames = 8192;
+    Group scratch_;
+    std::unordered_map<int, Group> groups_;
+    std::unordered_map<std::uint64_t, std::string> names_;
+};
+
+TagNames& tagNames() {
+    thread_local TagNames names;
+    return names;
+}
+
 class Converter {
 public:
     Converter(ExivMetadata& out, Exiv2::ByteOrder order, Cuts& cuts, const TiffValueCaps& caps)
         : out_(out), order_(order), cuts_(cuts), caps_(caps) {}
 
     void exif(const Exiv2::Exifdatum& datum) {
-        const std::string group = datum.groupName();
-        const bool isMaker = isMakerGroup(group);
-        if (group != "Image" && group != "Photo" && group != "GPSInfo" && !isMaker) return;
+        using Kind = TagNames::Kind;
+        const TagNames::Group& g = names_.group(datum);
+        const std::string& group = g.name;
+        if (g.kind == Kind::Other) return;
         const std::uint16_t tag = datum.tag();
         const std::uint16_t type = tiffTypeOf(datum.typeId());
         const long size = datum.size();
@@ -231,9 +290,11 @@ public:
         // Checked before anything is copied: past the budget a tag costs nothing.
         if (!admitted()) return;
         const bool be = order_ == Exiv2::bigEndian;
-        std::vector<std::uint8_t> bytes;
+        // The converter's own buffer, kept from tag to tag.
+        std::vector<std::uint8_t>& bytes = bytes_;
+        bytes.clear();
         std::uint64_t cutBytes = 0;
-        if (group == "Photo" && tag == kExifMakerNote) {
+        if (g.kind == Kind::Photo && tag == kExifMakerNote) {
             if (static_cast<std::size_t>(size) > kMaxMakerNoteBytes) return;
             bytes.resize(static_cast<std::size_t>(size));
             datum.copy(bytes.data(), order_);
@@ -252,9 +313,9 @@ public:
             bytes.resize(static_cast<std::size_t>(size));
             datum.copy(bytes.data(), order_);
         }
-        const std::string name = displayName(datum.tagName());
+        const std::string name = names_.name(datum, tag);
 
-        if (group == "Photo" && tag == kExifUserComment) {
+        if (g.kind == Kind::Photo && tag == kExifUserComment) {
             std::string text = decodeUserComment(bytes, be);
             if (text.empty()) return;
             Value value(std::move(text));
@@ -266,11 +327,11 @@ public:
         if (!value) return;
         if (cutBytes) markCut(*value, cutBytes);
         if (!charge(name, *value)) return;
-        if (group == "Image") {
-            if (!leftOutOfTiff(tag)) out_.tiff[name] = std::move(*value);
-        } else if (group == "Photo") {
-            if (tag != kExifInteroperability) out_.exif[name] = std::move(*value);
-        } else if (group == "GPSInfo") {
+        if (g.kind == Kind::Image) {
+            if (!leftOutOfTiff(tag)) out_.tiff.insert_or_assign(name, std::move(*value));
+        } else if (g.kind == Kind::Photo) {
+            if (tag != kExifInteroperability) out_.exif.insert_or_assign(name, std::move(*value));
+        } else if (g.kind == Kind::Gps) {
             std::string gpsName = name.rfind("GPS", 0) == 0 && name.size() > 3 ? name.substr(3) : name;
             if (gpsName == "Latitude" || gpsName == "Longitude" || gpsName == "DestLatitude" ||
                 gpsName == "DestLongitude") {
@@ -280,12 +341,12 @@ public:
             out_.gps[gpsName] = std::move(*value);
         } else {
             addAuxFromMaker(group, name, *value, makerAux_);
-            Dictionary& maker = makerDictionary(group);
+            Dictionary& maker = makerDictionary(g);
             // A name already taken by another sub-directory keeps the first
             // value; the later one is shown under its sub-directory's name.
-            std::string key = name;
-            if (maker.count(key)) key = group + "." + name;
-            if (!maker.count(key)) maker[key] = std::move(*value);
+            // (try_emplace leaves the value alone when the name is taken.)
+            if (!maker.try_emplace(name, std::move(*value)).second)
+                maker.try_emplace(group + "." + name, std::move(*value));
         }
     }
 
@@ -379,7 +440,7 @@ private:
     // Charges a value as it will be rendered, with its key; past the budget
     // it and every later tag are left out.
     bool charge(const std::string& key, const Value& value) {
-        textBytes_ += key.size() + describe(value).size();
+        textBytes_ += key.size() + describedSize(value);
         if (textBytes_ > kMaxImageTextBytes) spent_ = true;
         if (spent_) ++cuts_.tagsLeftOut;
         return !spent_;
@@ -390,26 +451,17 @@ private:
         ++cuts_.textsCut;
     }
 
-    // Tags come grouped, and Exiv2 answers by walking its whole group table:
-    // the last group's answers are kept.
-    bool isMakerGroup(const std::string& group) {
-        if (group != lastGroup_) {
-            lastGroup_ = group;
-            lastIsMaker_ = group != "MakerNote" && Exiv2::ExifTags::isMakerGroup(group);
-            lastMaker_ = nullptr;
-        }
-        return lastIsMaker_;
-    }
-
-    Dictionary& makerDictionary(const std::string& group) {
-        if (group != lastGroup_ || !lastMaker_) {
-            lastGroup_ = group;
-            lastIsMaker_ = true;
-            lastMaker_ = &out_.makers[makerKey(group)];
+    // Tags come grouped: the last group's maker dictionary is kept at hand.
+    Dictionary& makerDictionary(const TagNames::Group& group) {
+        if (&group != lastGroup_ || !names_.kept(group)) {
+            lastGroup_ = &group;
+            lastMaker_ = &out_.makers[makerKey(group.name)];
         }
         return *lastMaker_;
     }
 
+    TagNames& names_ = tagNames();
+    std::vector<std::uint8_t> bytes_;
     ExivMetadata& out_;
     Exiv2::ByteOrder order_;
     Cuts& cuts_;
@@ -417,8 +469,7 @@ private:
     std::size_t tags_ = 0, textBytes_ = 0;
     bool spent_ = false;
     Dictionary makerAux_, xmpAux_;
-    std::string lastGroup_;
-    bool lastIsMaker_ = false;
+    const TagNames::Group* lastGroup_ = nullptr;
     Dictionary* lastMaker_ = nullptr;
 };
 

@@ -186,6 +186,11 @@ TEST(TypeIdentification, NothingForWhatIsNotThereOrCannotBeRead) {
     const std::string real = dir.write("real.jpg", "x");
     std::filesystem::create_symlink(real, dir.file("link"));
     EXPECT_EQ(typeOf(dir.file("link")), "public.jpeg");  // a link is its target's kind
+    // Also when its own name says another kind; a file through a linked folder keeps its name.
+    std::filesystem::create_symlink(real, dir.file("named.dylib"));
+    EXPECT_EQ(typeOf(dir.file("named.dylib")), "public.jpeg");
+    std::filesystem::create_directory_symlink(dir.path(), dir.file("again"));
+    EXPECT_EQ(typeOf(dir.file("again/real.jpg")), "public.jpeg");
     std::filesystem::create_directories(dir.file("Real.bundle"));
     std::filesystem::create_symlink(dir.file("Real.bundle"), dir.file("shortcut"));
     EXPECT_EQ(typeOf(dir.file("shortcut")), "com.apple.bundle");

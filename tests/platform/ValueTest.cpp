@@ -72,6 +72,34 @@ TEST(DictionaryText, ScalarsMissingValuesAndData) {
     EXPECT_EQ(describe(Value(Url{"/tmp/a b.jpg"})), "file:///tmp/a%20b.jpg");
 }
 
+TEST(DictionaryText, ADictionaryTakenFromTheTextItIsNestedInReadsAsItsOwn) {
+    const Dictionary deep{{"list", Value(Array{Value(Dictionary{{"k", Value("a = (")}}), Value(Array{Value(1)})})},
+                          {"data", Value(Data{1, 2, 3, 4, 5})},
+                          {"\"quoted\" key", Value(Dictionary{})}};
+    const std::vector<Dictionary> cases{
+        {},
+        {{"plain", Value(1)}, {"text", Value("two words\nand a line")}},
+        {{"deep", Value(deep)}, {"when", Value(Date{0})}, {"list", Value(Array{})}},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        // Kept while the texts are compared: each nested entry points into it.
+        const Value outer(
+            Dictionary{{"a", Value(cases[i])}, {"b", Value(2)}, {"c", Value(Dictionary{{"x", Value(cases[i])}})}});
+        std::vector<NestedText> nested;
+        bool cut = false;
+        const std::string text = describe(outer, cut, kMaxRenderedBytes, nested);
+        ASSERT_FALSE(cut);
+        ASSERT_EQ(nested.size(), 2u) << i;
+        for (const auto& n : nested) {
+            bool ownCut = false;
+            EXPECT_EQ(describeNested(text, n, kMaxRenderedBytes), describe(*n.dictionary, ownCut, kMaxRenderedBytes))
+                << i;
+            // Too near the limit to be sure: left to the caller to render.
+            EXPECT_EQ(describeNested(text, n, 8), std::nullopt) << i;
+        }
+    }
+}
+
 TEST(Json, MapsTheTreeAndEscapes) {
     Dictionary d{{"b", Value(Array{Value(1), Value(2.5), Value(true)})},
                  {"a", Value("t\"\n\x01")},
