@@ -27,6 +27,7 @@
 #include "app/AppDelegate.h"
 #include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
+#include "inspector/ReportOutcome.h"
 #include "inspector/ReportText.h"
 #include "inspector/Summary.h"
 #include "inspector/ViewController.h"
@@ -121,19 +122,6 @@ private:
     }
     bool failed_ = false;
 };
-
-// Why the image or library report cannot read `path` as a regular file, or
-// nothing. Only stat and a non-blocking open: a FIFO is never read.
-std::optional<std::string> unreadableReason(const std::string& path) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-    if (!S_ISREG(st.st_mode)) return std::string("not a regular file");
-    // The open is what permission bits, ACLs and the mount allow.
-    const pf::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd) return std::strerror(errno);
-    return std::nullopt;
-}
 
 std::string jsonReport(const std::string& given, const std::map<std::string, std::string>& store) {
     // Room for the texts and a little escaping, so the report is seldom moved.

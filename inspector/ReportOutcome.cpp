@@ -23,9 +23,11 @@ std::string lowerFirst(std::string text) {
     return text;
 }
 
-std::string reasonFor(int err) { return lowerFirst(std::strerror(err)); }
-
 }  // namespace
+
+std::string cannotReadText(const std::string& reason) {
+    return std::string(kOutcomeCannotRead) + ": " + lowerFirst(reason);
+}
 
 std::string statusText(const ReportOutcome& outcome) {
     std::string text = lastComponent(outcome.path) + ": " + outcome.text;
@@ -44,18 +46,18 @@ std::string architecturesShownText(std::size_t count) {
 
 std::optional<std::string> unreadableReason(const std::string& path) {
     struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return reasonFor(errno);
-    if (S_ISDIR(st.st_mode)) return reasonFor(EISDIR);
+    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
     if (!S_ISREG(st.st_mode)) return std::string("not a regular file");
     // The open is what permission bits, ACLs and the mount allow.
     const platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd) return reasonFor(errno);
+    if (!fd) return std::strerror(errno);
     return std::nullopt;
 }
 
 std::optional<std::string> unreadableFolderReason(const std::string& path) {
     const platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return reasonFor(errno);
+    if (!fd) return std::strerror(errno);
     return std::nullopt;
 }
 

@@ -42,10 +42,13 @@ std::string statusText(const ReportOutcome& outcome);
 // "N architecture(s) in the bundle's executable".
 std::string architecturesShownText(std::size_t count);
 
-// Why `path` cannot be read as one regular file, in lower case ("permission
-// denied", "is a directory", "not a regular file"), or nothing. Only stat and
-// a non-blocking open: a pipe is never read.
+// Why `path` cannot be read as one regular file, as the system words it
+// ("Permission denied", "Is a directory", or "not a regular file"), or
+// nothing. Only stat and a non-blocking open: a pipe is never read.
 std::optional<std::string> unreadableReason(const std::string& path);
+
+// The status line's outcome for such a reason: "Cannot read: permission denied".
+std::string cannotReadText(const std::string& reason);
 
 // Why the folder at `path` cannot be looked into, or nothing.
 std::optional<std::string> unreadableFolderReason(const std::string& path);

@@ -291,7 +291,7 @@ void ViewController::performGetDylibInfo(const Path& path) {
 
     ReportOutcome outcome{*path, kOutcomeLibraryDescribed, {}, false};
     if (auto reason = unreadableReason(*path)) {
-        outcome = {*path, std::string(kOutcomeCannotRead) + ": " + *reason, {}, true};
+        outcome = {*path, cannotReadText(*reason), {}, true};
     } else {
         std::optional<macho::Identity> identity;
         if (auto file = macho::FileSource::open(*path)) identity = macho::identify(file.value());
@@ -333,7 +333,7 @@ void ViewController::performGetBundleInfo(const Path& path) {
     } else if (!platform::isDirectory(*path)) {
         outcome.text = kOutcomeNotABundle;
     } else if (auto reason = unreadableFolderReason(*path)) {
-        outcome.text = std::string(kOutcomeCannotRead) + ": " + *reason;
+        outcome.text = cannotReadText(*reason);
     } else if (const auto bundle = platform::Bundle::bundleWithPath(*path); !bundle || !bundle->executablePath()) {
         outcome.text = kOutcomeNoExecutable;
     } else {
@@ -378,7 +378,7 @@ void ViewController::performGetImageInfo(const Path& path) {
     if (!hasOutcomeHandler()) return;
     ReportOutcome outcome{*path, kOutcomeImageShown, notes.notes(), false};
     if (auto reason = unreadableReason(*path))
-        outcome = {*path, std::string(kOutcomeCannotRead) + ": " + *reason, {}, true};
+        outcome = {*path, cannotReadText(*reason), {}, true};
     else if (!found)
         outcome = {*path, kOutcomeNoImageMetadata, notes.notes(), true};
     publish(std::move(outcome));
