@@ -231,7 +231,7 @@ public:
         if (mode == Mode::Json || mode == Mode::Text) {
             // Read in place: the report's texts are not copied out first.
             store_->read([&](const std::map<std::string, std::string>& values) {
-                r.out = mode == Mode::Json ? jsonReport(given, values) : reportText(path, values);
+                r.out = mode == Mode::Json ? jsonReport(given, values) : reportText(given, values);
             });
             return r;
         }
@@ -239,7 +239,7 @@ public:
         // The report above has logged this file already.
         pf::DiscardLogSink quietSink;
         const Details details = detailsFor(path, properties.value_or(std::string()), pf::Log(quietSink));
-        r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(path, details.summary);
+        r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(given, details.summary);
         return r;
     }
 

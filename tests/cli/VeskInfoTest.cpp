@@ -64,10 +64,16 @@ TEST(VeskInfo, AMissingPathIsReportedOnStandardErrorOnly) {
 }
 
 // "path" echoes the path as typed; the store keeps the absolute path the
-// window would have stored.
+// window would have stored. The text forms head each report with the path
+// as typed too.
 TEST(VeskInfo, JsonHoldsExactlyTheKeysWithValuesAndThePathAsGiven) {
     ScratchDir dir;
     dir.write("lib.dylib", "x");
+    for (const char* args : {"lib.dylib", "--summary ./lib.dylib"}) {
+        const auto text = runVeskInfo(args, dir.path().string());
+        const std::string given = std::string(args).substr(std::string(args).rfind(' ') + 1);
+        EXPECT_EQ(text.out.rfind("==> " + given + " <==\n", 0), 0u) << text.out;
+    }
     const auto r = runVeskInfo("--json lib.dylib", dir.path().string());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("{\"path\": \"lib.dylib\", \"store\": {\"prefCurFilePath\": \"" + dir.file("lib.dylib") +
@@ -221,9 +227,11 @@ TEST(VeskInfoStatus, PathsThatAreNoReadableFilesAreNamedWithTheReason) {
             const auto r = runVeskInfo(std::string(mode) + " " + c.name, dir.path().string(), "", prefix);
             EXPECT_EQ(r.status, c.reason ? 1 : 0);
             EXPECT_EQ(r.err, c.reason ? "vesk-info: " + std::string(c.name) + ": " + c.reason + "\n" : "");
-            EXPECT_NE(r.out.find(std::string(mode) == "--properties" ? "\"" + std::string(c.name) + "\"" : dir.file(c.name)),
-                      std::string::npos)
-                << "the report is printed all the same";
+            const std::string m = mode;
+            const std::string printed = m == "--properties" ? "\"" + std::string(c.name) + "\""
+                                        : m == "--json"     ? dir.file(c.name)
+                                                            : "==> " + std::string(c.name) + " <==";
+            EXPECT_NE(r.out.find(printed), std::string::npos) << "the report is printed all the same";
         }
     }
 }
