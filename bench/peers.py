@@ -68,6 +68,10 @@ tools = [("vesk-info --json", [vesk_info, "--json"]),
 def med(xs):
     return statistics.median(xs)
 
+def summarize(runs):
+    """{name: (median wall seconds, largest peak RSS)} of measure_side_by_side's runs."""
+    return {name: (med(r[0] for r in rs), max(r[2] for r in rs)) for name, rs in runs.items()}
+
 print(f"Corpus: {len(images)} image files ({sum(os.path.getsize(f) for f in images) / 1e6:.1f} MB); "
       f"median of {repeat} runs, the tools' runs taken in turns; {os.cpu_count()} cores. "
       f"Machine load average when the runs began: {os.getloadavg()[0]:.1f}.\n")
@@ -138,7 +142,8 @@ for label, exts in [("HEIC", (".heic",)), ("HEIC, AVIF, JPEG XL, CR3", (".heic",
     files = files_with(*exts)
     if not files:
         continue
-    side = measure_side_by_side({"vesk-info --json": [vesk_info, "--json"] + files, "exiftool -j": ["exiftool", "-j"] + files})
+    side = summarize(measure_side_by_side({"vesk-info --json": [vesk_info, "--json"] + files,
+                                           "exiftool -j": ["exiftool", "-j"] + files}))
     vesk_wall = side["vesk-info --json"][0]
     print(f"\n| {label}: {len(files)} files in one process | wall (ms) | peak RSS (MB) | vesk-info is faster by |")
     print("|---|---|---|---|")
@@ -146,7 +151,7 @@ for label, exts in [("HEIC", (".heic",)), ("HEIC, AVIF, JPEG XL, CR3", (".heic",
         print(f"| `{name}` | {wall * 1000:.1f} | {rss:.1f} | {wall / vesk_wall:.1f}x |")
 pair = [os.path.join(root, "samples", f) for f in ("Apple_iPhone_11_Pro_Max.heic", "Apple_iPhone_6.jpg")]
 if all(os.path.exists(p) for p in pair):
-    side = measure_side_by_side({os.path.basename(p): [vesk_info, "--json", p] for p in pair})
+    side = summarize(measure_side_by_side({os.path.basename(p): [vesk_info, "--json", p] for p in pair}))
     print("\n| one iPhone photo, `vesk-info --json` | wall (ms) | peak RSS (MB) |")
     print("|---|---|---|")
     for name, (wall, rss) in side.items():
@@ -179,3 +184,17 @@ if tree_line:
     lines, expected, wall, cpu, rss, said = tree_line
     row("100,000-file tree under 50 MB peak, one line per file, each problem said once",
         f"{rss:.1f} MB, {lines:,} lines, {len(said)} messages", rss < 50 and lines == expected and len(said) == len(set(said)))
+# The image report in process, the iPhone HEIC against the iPhone JPEG (CPU
+# time, medians of the benchmark's repetitions).
+bench = os.path.join(build, "bench", "vesk_bench")
+if os.path.exists(bench):
+    import json
+    out = subprocess.run([bench, "--benchmark_filter=ImageReport/Apple_iPhone", "--benchmark_repetitions=9",
+                          "--benchmark_report_aggregates_only=true", "--benchmark_format=json"],
+                         env=dict(os.environ, VESK_BENCH_CORPUS=corpus), capture_output=True, text=True).stdout
+    cpu = {b["run_name"].split("/")[-1]: b["cpu_time"] for b in json.loads(out)["benchmarks"]
+           if b.get("aggregate_name") == "median"}
+    heic, jpeg = cpu.get("Apple_iPhone_11_Pro_Max.heic"), cpu.get("Apple_iPhone_6.jpg")
+    if heic and jpeg:
+        row("a HEIC report within 2x of a JPEG report of the same camera (in process, CPU)",
+            f"{heic / 1e6:.2f} ms against {jpeg / 1e6:.2f} ms: {heic / jpeg:.2f}x", heic <= 2 * jpeg)
