@@ -72,7 +72,10 @@ void readItemInfo(ByteSpan meta, const IsoBox& iinf, HeifItemTables& out) {
             item.contentType = e.text();
             item.contentEncoding = e.text();
         }
-        out.items.push_back(std::move(item));
+        if (out.itemAt.emplace(item.id, out.items.size()).second)
+            out.items.push_back(std::move(item));
+        else
+            out.repeatedIds = true;
     }
 }
 
@@ -104,8 +107,9 @@ void readItemLocations(ByteSpan meta, const IsoBox& iloc, HeifItemTables& out) {
             found.push_back({base + offset, length});
         }
         if (!c.ok) return;
-        auto it = std::find_if(out.items.begin(), out.items.end(), [id](const HeifItem& item) { return item.id == id; });
-        if (it == out.items.end() || it->located) continue;
+        const auto at = out.itemAt.find(id);
+        if (at == out.itemAt.end() || out.items[at->second].located) continue;
+        HeifItem* const it = &out.items[at->second];
         it->located = fits;
         it->construction = static_cast<std::uint8_t>(method);
         it->inThisFile = reference == 0;
@@ -136,6 +140,7 @@ void readItemReferences(ByteSpan meta, const IsoBox& iref, HeifItemTables& out) 
 bool readItemProperties(ByteSpan meta, const IsoBox& iprp, HeifItemTables& out) {
     const SpanSource source(meta);
     bool ipco = false, ipma = false;
+    std::size_t associations = 0;
     for (const IsoBox& box : listIsoBoxes(source, iprp.contentOffset, iprp.end(), kMaxMetaChildren)) {
         if (box.type == fourcc("ipco") && !ipco) {
             out.properties = listIsoBoxes(source, box.contentOffset, box.end(), kMaxProperties);
@@ -145,13 +150,16 @@ bool readItemProperties(ByteSpan meta, const IsoBox& iprp, HeifItemTables& out) 
             const std::uint32_t version = c.u8();
             const std::uint32_t flags = static_cast<std::uint32_t>(c.take(3));
             const std::uint32_t entries = c.u32();
-            for (std::uint32_t i = 0; i < entries && c.ok && out.associations.size() < kMaxAssociations; ++i) {
+            for (std::uint32_t i = 0; i < entries && c.ok && associations < kMaxAssociations; ++i) {
                 const auto item = static_cast<std::uint32_t>(version < 1 ? c.u16() : c.u32());
                 const std::uint32_t count = c.u8();
                 for (std::uint32_t k = 0; k < count && c.ok; ++k) {
                     // The top bit says "essential"; the rest is the index.
                     const std::uint32_t index = (flags & 1) ? c.u16() & 0x7fff : c.u8() & 0x7f;
-                    if (c.ok && index != 0) out.associations.push_back({item, static_cast<std::uint16_t>(index)});
+                    if (c.ok && index != 0) {
+                        out.associations[item].push_back(static_cast<std::uint16_t>(index));
+                        ++associations;
+                    }
                 }
             }
             ipma = ipma || c.ok;
@@ -163,14 +171,15 @@ bool readItemProperties(ByteSpan meta, const IsoBox& iprp, HeifItemTables& out) 
 }  // namespace
 
 const HeifItem* HeifItemTables::item(std::uint32_t id) const {
-    auto it = std::find_if(items.begin(), items.end(), [id](const HeifItem& i) { return i.id == id; });
-    return it == items.end() ? nullptr : &*it;
+    const auto at = itemAt.find(id);
+    return at == itemAt.end() ? nullptr : &items[at->second];
 }
 
 std::vector<const IsoBox*> HeifItemTables::propertiesOf(std::uint32_t id) const {
     std::vector<const IsoBox*> out;
-    for (const Association& a : associations)
-        if (a.item == id && a.property <= properties.size()) out.push_back(&properties[a.property - 1]);
+    if (const auto it = associations.find(id); it != associations.end())
+        for (std::uint16_t index : it->second)
+            if (index <= properties.size()) out.push_back(&properties[index - 1]);
     return out;
 }
 

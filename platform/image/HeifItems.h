@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Bytes.h"
@@ -39,11 +40,11 @@ struct HeifItemTables {
     std::vector<HeifItem> items;  // in the order 'iinf' lists them
     std::vector<HeifReference> references;
     std::vector<IsoBox> properties;  // 'ipco' children; offsets into the meta content
-    struct Association {
-        std::uint32_t item = 0;
-        std::uint16_t property = 0;  // 1-based into `properties`
-    };
-    std::vector<Association> associations;
+    // Per item ID, its properties: 1-based indexes into `properties`, in order.
+    std::unordered_map<std::uint32_t, std::vector<std::uint16_t>> associations;
+    // Per item ID, where it stands in `items` (the first, when IDs repeat).
+    std::unordered_map<std::uint32_t, std::size_t> itemAt;
+    bool repeatedIds = false;
     std::optional<IsoBox> idat;
     // Whether each table that says what the primary image is was there:
     // 'pitm', 'iinf', 'iloc' and 'iprp' with 'ipco' and 'ipma'.

@@ -138,13 +138,15 @@ enum class Read { Done, NotSettled };
 // type) that is there and within the budget, by item ID as libheif lists them.
 Read metadataItem(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables, std::uint32_t primary,
                   std::uint32_t type, const char* contentType, std::vector<std::uint8_t>& out, std::string& cut) {
+    // One pass over the references: an item may describe the primary image in several.
     std::vector<const HeifItem*> candidates;
-    for (const HeifItem& item : tables.items) {
-        if (item.type != type || (contentType && item.contentType != contentType)) continue;
-        const auto described = tables.referencedBy(item.id, fourcc("cdsc"));
-        if (std::find(described.begin(), described.end(), primary) != described.end()) candidates.push_back(&item);
+    for (const HeifReference& ref : tables.references) {
+        if (ref.type != fourcc("cdsc") || std::find(ref.to.begin(), ref.to.end(), primary) == ref.to.end()) continue;
+        const HeifItem* item = tables.item(ref.from);
+        if (item && item->type == type && (!contentType || item->contentType == contentType)) candidates.push_back(item);
     }
     std::sort(candidates.begin(), candidates.end(), [](const HeifItem* a, const HeifItem* b) { return a->id < b->id; });
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
     if (candidates.size() > kMaxMetadataBlocks) candidates.resize(kMaxMetadataBlocks);
     for (const HeifItem* item : candidates) {
         // Compressed blocks, data in other files or other items: libheif's.
@@ -173,11 +175,7 @@ Read metadataItem(const FileBytes& file, ByteSpan meta, const HeifItemTables& ta
 // The primary image as the item tables describe it; nothing when they leave
 // something to libheif.
 std::optional<HeifImage> readFromItemTables(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables) {
-    if (!tables.complete) return std::nullopt;
-    std::vector<std::uint32_t> ids;
-    for (const HeifItem& item : tables.items) ids.push_back(item.id);
-    std::sort(ids.begin(), ids.end());
-    if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) return std::nullopt;
+    if (!tables.complete || tables.repeatedIds) return std::nullopt;
 
     const HeifItem* primary = tables.item(*tables.primary);
     if (!primary || (!isCodedImage(primary->type) && primary->type != fourcc("grid"))) return std::nullopt;

@@ -423,6 +423,46 @@ TEST(TodaysPhotos, HeifMetadataPastItsBudgetIsNotRead) {
     }
 }
 
+// 60,000 Exif items, each located and describing the primary image: the
+// tables are looked up by ID, so this takes as long as reading them once.
+TEST(TodaysPhotos, ManyHeifItemsAreReadInOnePass) {
+    const auto be16 = [](std::uint32_t v) { return std::vector<std::uint8_t>{std::uint8_t(v >> 8), std::uint8_t(v)}; };
+    const auto full = [](const char* type, std::vector<std::uint8_t> content, std::uint8_t version = 0) {
+        return box(type, std::vector<std::uint8_t>{version, 0, 0, 0} + content);
+    };
+    const std::uint32_t n = 60000;
+    std::vector<std::uint8_t> infe = full("infe", be16(1) + be16(0) + text(std::string_view("hvc1\0", 5)), 2);
+    std::vector<std::uint8_t> iloc = {0x44, 0x00};
+    iloc = iloc + be16(n);
+    std::vector<std::uint8_t> iref;
+    const auto add = [](std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes) {
+        to.insert(to.end(), bytes.begin(), bytes.end());
+    };
+    for (std::uint32_t i = 2; i < n + 2; ++i) {
+        add(infe, full("infe", be16(i) + be16(0) + text(std::string_view("Exif\0", 5)), 2));
+        add(iloc, be16(i) + be16(0) + be16(1) + std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0, 8});
+        add(iref, box("cdsc", be16(i) + be16(1) + be16(1)));
+    }
+    std::vector<std::uint8_t> hvcC(23, 0);
+    hvcC[0] = 1;
+    const auto meta = full(
+        "meta", full("hdlr", std::vector<std::uint8_t>(4) + text("pict") + std::vector<std::uint8_t>(13)) +
+                    full("pitm", be16(1)) + full("iinf", be16(n + 1) + infe) + full("iloc", iloc) + full("iref", iref) +
+                    box("iprp", box("ipco", box("hvcC", hvcC) + full("ispe", std::vector<std::uint8_t>{0, 0, 0, 64, 0, 0, 0, 48})) +
+                                    full("ipma", std::vector<std::uint8_t>{0, 0, 0, 1} + be16(1) +
+                                                     std::vector<std::uint8_t>{2, 0x81, 0x02})));
+    ScratchDir dir;
+    const std::string path =
+        dir.write("many-items.heic", asString(box("ftyp", text("heic") + std::vector<std::uint8_t>(4) + text("mif1heic")) + meta));
+    const auto start = std::chrono::steady_clock::now();
+    const auto image = heifOf(path, readHeifFromItemTables);
+    // Looked up item by item, as it once was, this took 5 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 64u);
+    EXPECT_TRUE(image->exifTiff.empty());  // every item holds 8 bytes of the file's start, no TIFF header
+}
+
 TEST(TodaysPhotos, EveryCutOfEachContainerIsQuietAndQuick) {
     ScratchDir dir;
     for (const std::string& source : {sample("Apple_iPhone_11_Pro_Max.heic"), fixture("camera.heic"),
