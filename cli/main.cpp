@@ -210,8 +210,9 @@ public:
             return {"", "vesk-info: " + shown(given) + ": " + std::strerror(err) + "\n", true};
         }
         Result r;
+        const ReportKind kind = reportKindFor(path, services_.types);
         // The bundle report reads folders; every other report reads one file.
-        if (!inspector_->routesToBundleReport(path)) {
+        if (kind != ReportKind::Bundle) {
             // A regular file the type service could tell was opened by it
             // (it tells nothing of what it cannot read): no second look.
             const bool opened = S_ISREG(st.st_mode) && services_.types.typeOfFile(path);
@@ -238,7 +239,7 @@ public:
         const auto properties = store_->get(prefTextViewString1);
         // The report above has logged this file already.
         pf::DiscardLogSink quietSink;
-        const Details details = detailsFor(path, properties.value_or(std::string()), pf::Log(quietSink));
+        const Details details = detailsFor(path, kind, properties.value_or(std::string()), pf::Log(quietSink));
         r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(given, details.summary);
         return r;
     }

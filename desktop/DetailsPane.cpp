@@ -136,7 +136,8 @@ void DetailsPane::refresh() {
     for (QAction* a : {exportJson_, exportText_}) a->setEnabled(!path.empty());
     // Read only while the details are on show; showing them reads the file again.
     if (stack_->currentIndex() != 1) return;
-    view_->display(detailsFor(path, services_.store->get(prefTextViewString1).value_or(""), quiet_));
+    view_->display(detailsFor(path, reportKindFor(path, services_.types),
+                              services_.store->get(prefTextViewString1).value_or(""), quiet_));
 }
 
 void DetailsPane::watch(const std::string& path) {

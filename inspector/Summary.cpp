@@ -524,11 +524,6 @@ Summary summarizeImage(const pf::Dictionary& properties) {
 }
 
 Summary summarizeBundle(std::string_view architectureLines) {
-    static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
-        {"NSBundleExecutableArchitectureX86_64", "x86_64"}, {"NSBundleExecutableArchitectureARM64", "arm64"},
-        {"NSBundleExecutableArchitectureI386", "i386"},     {"NSBundleExecutableArchitecturePPC64", "ppc64"},
-        {"NSBundleExecutableArchitecturePPC", "ppc"},       {"Unknown_Architecture", "unknown"},
-    };
     Summary summary;
     std::vector<std::string> names;
     std::size_t start = 0;
@@ -538,10 +533,7 @@ Summary summarizeBundle(std::string_view architectureLines) {
         const std::string line = trimmed(architectureLines.substr(start, end - start));
         start = end + 1;
         if (line.empty()) continue;
-        std::string name = line;
-        for (const auto& [code, plain] : kNames)
-            if (line == code) name = plain;
-        names.push_back(std::move(name));
+        names.emplace_back(architectureName(line));
     }
     if (names.empty()) return summary;
     std::string out;
@@ -652,13 +644,12 @@ std::string rowsJson(const std::vector<PropertyRow>& rows) {
 
 std::string rowText(const PropertyRow& row) { return row.name + "\t" + row.readable + "\t" + row.raw; }
 
-Details detailsFor(const std::string& path, const std::string& propertiesField, const pf::Log& log) {
+Details detailsFor(const std::string& path, ReportKind kind, const std::string& propertiesField, const pf::Log& log) {
     Details details;
     if (path.empty()) return details;
-    const std::string ext = lowered(pf::pathExtension(path));
-    if (ext == "bundle") {
+    if (kind == ReportKind::Bundle) {
         details.summary = summarizeBundle(propertiesField);
-    } else if (ext == "dylib") {
+    } else if (kind == ReportKind::Library) {
         details.summary = summarizeLibrary(propertiesField, path);
     } else if (auto props = readImageProperties(path, log)) {
         details.summary = summarizeImage(*props);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inspector/Routing.h"
 #include "platform/Log.h"
 #include "platform/Value.h"
 
@@ -74,11 +75,12 @@ struct Details {
     std::vector<PropertyRow> rows;  // an image's dictionary; none for bundles and libraries
 };
 
-// The details of the report on show: routed by the path's name as the
-// inspector routes it (a bundle's and a library's summary read
+// The details of the report on show, for the report `kind` the inspector
+// routed it to (reportKindFor): a bundle's and a library's summary read
 // `propertiesField`, the first field's text; an image is read again from the
-// file). Nothing for an empty path.
-Details detailsFor(const std::string& path, const std::string& propertiesField, const platform::Log& log);
+// file. Nothing for an empty path.
+Details detailsFor(const std::string& path, ReportKind kind, const std::string& propertiesField,
+                   const platform::Log& log);
 
 // vesk-info --summary: "==> PATH <==", then "Label: text" a line and the
 // privacy line ("Reveals: GPS position, software"), control characters

@@ -1,11 +1,11 @@
 #include "inspector/ViewController.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 
 #include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
+#include "inspector/Routing.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/macho/Bundle.h"
@@ -19,55 +19,21 @@ namespace {
 using Change = platform::UserDefaults::Change;
 namespace macho = platform::macho;
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
-
-// Where a routed report runs.
-enum class RouteQueue {
-    Posting,  // on the thread that posted the event, before post() returns
-    Main,     // later, on the main queue
-};
-
-// The routing table: the first row that matches decides. A row matches by
-// the path's extension (in any letter case), or by the type the type service
-// finds for the path (asked once, only when no extension row matched); a row
-// with neither takes every path. The type rows add what the drop area
-// accepts besides the two names: bundle-type folders (.app, .framework,
-// .plugin) and Mach-O libraries known by their first bytes.
-struct Route {
-    const char* extension;
-    const char* type;
+// Where a routed report runs: the bundle and library reports on the thread
+// that posted the event, before post() returns; the image report later, on
+// the main queue.
+struct ReportRoute {
     void (ViewController::*report)(const ViewController::Path&);
-    RouteQueue queue;
+    bool onMainQueue;
 };
 
-constexpr Route kRoutes[] = {
-    {"bundle", nullptr, &ViewController::performGetBundleInfo, RouteQueue::Posting},
-    {"dylib", nullptr, &ViewController::performGetDylibInfo, RouteQueue::Posting},
-    {nullptr, platform::kUTTypeBundle, &ViewController::performGetBundleInfo, RouteQueue::Posting},
-    {nullptr, platform::kUTTypeMachODylib, &ViewController::performGetDylibInfo, RouteQueue::Posting},
-    {nullptr, nullptr, &ViewController::performGetImageInfo, RouteQueue::Main},
-};
-
-const Route& routeFor(const std::string& path, const platform::TypeService& types) {
-    const std::string ext = platform::pathExtension(path);
-    std::optional<std::optional<std::string>> type;  // asked at most once
-    for (const auto& route : kRoutes) {
-        if (route.extension) {
-            if (equalsIgnoringCase(ext, route.extension)) return route;
-            continue;
-        }
-        if (route.type) {
-            if (!type) type = types.typeOfFile(path);
-            if (*type && types.conformsTo(**type, route.type)) return route;
-            continue;
-        }
-        return route;
+ReportRoute routeFor(ReportKind kind) {
+    switch (kind) {
+        case ReportKind::Bundle: return {&ViewController::performGetBundleInfo, false};
+        case ReportKind::Library: return {&ViewController::performGetDylibInfo, false};
+        case ReportKind::Image: break;
     }
-    return kRoutes[std::size(kRoutes) - 1];
+    return {&ViewController::performGetImageInfo, true};
 }
 
 // A log that also keeps the budget notes written through it, so the outcome
@@ -89,28 +55,6 @@ private:
     std::string path_;
     std::vector<std::string> notes_;
 };
-
-// The architecture table: a code matches a row by equality only.
-struct ArchitectureRow {
-    std::int32_t cpuType;
-    const char* logText;
-};
-
-constexpr ArchitectureRow kArchitectureTable[] = {
-    {macho::CPU_TYPE_I386, "NSBundleExecutableArchitectureI386"},
-    {macho::CPU_TYPE_POWERPC, "NSBundleExecutableArchitecturePPC"},
-    {macho::CPU_TYPE_X86_64, "NSBundleExecutableArchitectureX86_64"},
-    {macho::CPU_TYPE_POWERPC64, "NSBundleExecutableArchitecturePPC64"},
-    // Apple silicon; the platform's own list of executable architectures names it.
-    {macho::CPU_TYPE_ARM64, "NSBundleExecutableArchitectureARM64"},
-};
-constexpr const char* kUnknownArchitecture = "Unknown_Architecture";
-
-std::string architectureLogText(std::int32_t code) {
-    for (const auto& row : kArchitectureTable)
-        if (row.cpuType == code) return row.logText;
-    return kUnknownArchitecture;
-}
 
 // bundleWithPath: + executableArchitectures, logged as "supported architectures = %@".
 std::optional<std::vector<std::int32_t>> loggedArchitectures(const std::string& path, const platform::Log& log) {
@@ -156,10 +100,6 @@ bool ViewController::hasOutcomeHandler() const {
     return static_cast<bool>(outcomeHandler_);
 }
 
-bool ViewController::routesToBundleReport(const std::string& path) const {
-    return routeFor(path, services_.types).report == &ViewController::performGetBundleInfo;
-}
-
 std::string ViewController::description() const { return platform::objectDescription("ViewController", this); }
 
 void ViewController::viewWillAppear() {}
@@ -198,8 +138,8 @@ void ViewController::handleAddFromFileNotification(const platform::Notification&
         path = *text;
     if (!path) return;
 
-    const Route& route = routeFor(*path, services_.types);
-    if (route.queue == RouteQueue::Posting) {
+    const ReportRoute route = routeFor(reportKindFor(*path, services_.types));
+    if (!route.onMainQueue) {
         (this->*route.report)(path);
         return;
     }

@@ -1,6 +1,7 @@
 // The inspector: the window's view controller. It takes the file-add event,
-// routes the first file by its extension to one of three reports and
-// publishes every report as text in the info store, one batch per report.
+// routes the first file to one of three reports (reportKindFor: by its
+// extension, then its type) and publishes every report as text in the info
+// store, one batch per report.
 #pragma once
 
 #include <cstdint>
@@ -65,9 +66,6 @@ public:
 
     // Routing of the file-add event; may run on any thread, the posting one.
     void handleAddFromFileNotification(const platform::Notification& notification);
-    // Whether routing hands `path` to the bundle report, which reads folders
-    // (every other report reads one file).
-    bool routesToBundleReport(const std::string& path) const;
 
     // What became of each file a report was handed, told once per report on
     // the report's thread, after its last store change. Replacing or clearing

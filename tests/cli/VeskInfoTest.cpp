@@ -253,6 +253,10 @@ TEST(VeskInfoStatus, AWriteErrorOnStandardOutputExitsOne) {
 // The window's summary as text and JSON, from the same code; what each form
 // of a sample says, and the one combination that means nothing.
 TEST(VeskInfoSummary, SummaryTextAndJson) {
+    ScratchDir dir;
+    const std::string library = dir.file("libvesk");  // a Mach-O library known by its first bytes
+    std::filesystem::copy_file(VESK_FIXTURE_DIR "/dylib/libvesk-universal.dylib", library);
+    const std::string app = VESK_MACHO_FIXTURES "/Viewer.app";
     const std::string iphone = VESK_SOURCE_DIR "/samples/Apple_iPhone_6.jpg";
     const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
     const struct {
@@ -269,6 +273,10 @@ TEST(VeskInfoSummary, SummaryTextAndJson) {
           "\"position\": {\"latitude\": 40.446972, \"longitude\": -3.724753}",
           "\"reveals\": [{\"label\": \"GPS position\", \"group\": \"{GPS}\", \"key\": \"Latitude\"}"}},
         {"--summary --properties '" + iphone + "'", 2, {}},
+        {"--summary '" + app + "'", 0, {"==> " + app + " <==\nArchitectures: x86_64, arm64 (universal)\n"}},
+        {"--summary '" VESK_MACHO_FIXTURES "/Kit.framework'", 0, {"Architectures: x86_64, arm64 (universal)"}},
+        {"--summary '" VESK_MACHO_FIXTURES "/Filter.plugin'", 0, {"Architecture: x86_64"}},
+        {"--summary '" + library + "'", 0, {"Kind: Mach-O universal binary with 2 architectures"}},
     };
     for (const auto& c : cases) {
         const auto r = runVeskInfo(c.args);

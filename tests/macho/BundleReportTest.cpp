@@ -4,6 +4,8 @@
 
 #include "../TestSupport.h"
 #include "inspector/InfoKeys.h"
+#include "inspector/Routing.h"
+#include "inspector/Summary.h"
 #include "inspector/ViewController.h"
 #include "platform/Log.h"
 #include "platform/macho/Bundle.h"
@@ -171,26 +173,30 @@ TEST_F(BundleReport, EveryBundleTypeTheDropAreaTakesIsRoutedToTheBundleReport) {
     const struct {
         const char* name;
         std::string field1;
+        const char* summary;  // what the details view and --summary show
     } cases[] = {
-        {"Viewer.app", universal},                                        // Contents/MacOS
-        {"Filter.plugin", "NSBundleExecutableArchitectureX86_64 \n"},     // binary Info.plist
-        {"Kit.framework", universal},                                     // Versions/Current, linked
-        {"Unlinked.framework", "NSBundleExecutableArchitectureARM64 \n"},  // Versions/A, no links
+        {"Viewer.app", universal, "x86_64, arm64 (universal)"},                    // Contents/MacOS
+        {"Filter.plugin", "NSBundleExecutableArchitectureX86_64 \n", "x86_64"},     // binary Info.plist
+        {"Kit.framework", universal, "x86_64, arm64 (universal)"},                 // Versions/Current, linked
+        {"Unlinked.framework", "NSBundleExecutableArchitectureARM64 \n", "arm64"},  // Versions/A, no links
     };
     inspector->viewDidLoad();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_TRUE(t.types.conformsTo(t.types.typeOfFile(fixture(c.name)).value_or(""), kUTTypeBundle));
-        EXPECT_TRUE(inspector->routesToBundleReport(fixture(c.name)));
+        ASSERT_EQ(reportKindFor(fixture(c.name), t.types), ReportKind::Bundle);
         center.post(kAddFromFileNotification, Value(Array{Value(fixture(c.name))}));
         EXPECT_EQ(t.mainQueue.pending(), 0u);
         EXPECT_EQ(store->get(prefCurFilePath), fixture(c.name));
         EXPECT_EQ(store->get(prefTextViewString1), c.field1);
+        const Details details = detailsFor(fixture(c.name), ReportKind::Bundle, c.field1, Log(log));
+        ASSERT_EQ(details.summary.lines.size(), 1u);
+        EXPECT_EQ(details.summary.lines[0].text, c.summary);
     }
     // A plain folder is no bundle: the image report, as before.
     ScratchDir dir;
     std::filesystem::create_directory(dir.path() / "Photos");
-    EXPECT_FALSE(inspector->routesToBundleReport((dir.path() / "Photos").string()));
+    EXPECT_EQ(reportKindFor((dir.path() / "Photos").string(), t.types), ReportKind::Image);
 }
 
 TEST_F(BundleReport, FrameworksFindTheirVersionedExecutable) {
