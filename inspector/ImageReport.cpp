@@ -50,11 +50,12 @@ std::string renderMerged(const platform::Dictionary* properties, std::span<const
 
 // The comment's round trip through usercomment.xml: the text written as it
 // is, read back as a property list. Nothing when the file could not be written.
-std::optional<std::string> commentRoundTrip(const platform::Value& comment, const std::string& folder,
-                                            std::vector<std::string>& log, std::size_t& textLeft) {
+std::optional<std::string> commentRoundTrip(const platform::Value& comment, const std::string& wholeComment,
+                                            const std::string& folder, std::vector<std::string>& log,
+                                            std::size_t& textLeft) {
     // A comment that is not text is written as its Dictionary text.
     const auto* text = comment.get<std::string>();
-    const std::string bytes = text ? *text : platform::describe(comment);
+    const std::string bytes = !wholeComment.empty() ? wholeComment : text ? *text : platform::describe(comment);
     const std::string path = platform::appendingPathComponent(folder, "usercomment.xml");
     const platform::FolderLock lock(folder);
     if (auto error = platform::atomicWriteFile(path, bytes, {.privateDirOnly = true, .durable = false})) {
@@ -76,7 +77,8 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
 
 }  // namespace
 
-std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log) {
+std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log,
+                                                        std::string* wholeUserComment) {
     // fileURLWithPath: has no URL for an empty path.
     if (path.empty()) return std::nullopt;
     const auto source = platform::ImageSource::createWithPath(path);
@@ -86,13 +88,16 @@ std::optional<platform::Dictionary> readImageProperties(const std::string& path,
         return std::nullopt;
     }
     auto properties = source->copyPropertiesAtIndex(0);
+    if (wholeUserComment) *wholeUserComment = source->wholeUserComment();
+    if (!source->notRead().empty()) log.nslog("Image reader: %@: %@", {path, source->notRead()});
     if (!source->budgetCut().empty()) log.nslog("Image budget: %@: %@", {path, source->budgetCut()});
     if (!source->makerNoteCut().empty())
         log.nslog("budget cut %@ %@", {platform::kImagePropertyMakerAppleDictionary, source->makerNoteCut()});
     return properties;
 }
 
-ImageReport buildImageReport(std::optional<platform::Dictionary> properties, const std::string& commentFolder) {
+ImageReport buildImageReport(std::optional<platform::Dictionary> properties, const std::string& commentFolder,
+                             const std::string& wholeUserComment) {
     ImageReport report;
     auto& fields = report.fields;
 
@@ -158,7 +163,7 @@ ImageReport buildImageReport(std::optional<platform::Dictionary> properties, con
 
     if (const auto* exif = subDictionary(info, platform::kImagePropertyExifDictionary))
         if (auto it = exif->find("UserComment"); it != exif->end())
-            fields[2] = commentRoundTrip(it->second, commentFolder, report.logLines, textLeft);
+            fields[2] = commentRoundTrip(it->second, wholeUserComment, commentFolder, report.logLines, textLeft);
 
     if (const auto* jfif = subDictionary(info, platform::kImagePropertyJFIFDictionary))
         fields[3] = renderDictionary(*jfif, 3);

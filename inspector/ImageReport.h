@@ -14,8 +14,10 @@
 namespace vesk {
 
 // The image property dictionary of a file's first image, or nothing; says on
-// `log` when the file cannot be opened as an image.
-std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log);
+// `log` when the file cannot be opened as an image. A user comment too long
+// to show whole among the tags is put whole in `wholeUserComment` when given.
+std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log,
+                                                        std::string* wholeUserComment = nullptr);
 
 struct ImageReport {
     // The texts of the six info fields, in the window's order; nothing leaves
@@ -28,8 +30,10 @@ struct ImageReport {
 // What the image report shows of `properties`. A user comment is written to
 // usercomment.xml in `commentFolder` and read back as a property list; the
 // folder is locked meanwhile, so reports in other threads and processes never
-// read each other's comment.
-ImageReport buildImageReport(std::optional<platform::Dictionary> properties, const std::string& commentFolder);
+// read each other's comment. `wholeUserComment`, when not empty, is the
+// comment whole, which the properties hold cut.
+ImageReport buildImageReport(std::optional<platform::Dictionary> properties, const std::string& commentFolder,
+                             const std::string& wholeUserComment = {});
 
 // "{Exif}" then "{ExifAux}"; a later source replaces the value of an equal key.
 platform::Dictionary mergedExifDictionary(const platform::Dictionary* properties);

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
+#include <string_view>
 
 #include "platform/FileDescriptor.h"
 
@@ -63,10 +65,12 @@ std::optional<std::string> unreadableFolderReason(const std::string& path) {
 
 std::optional<std::string> budgetNote(const std::string& line, const std::string& path) {
     static constexpr std::string_view kImageBudget = "Image budget: ";
+    static constexpr std::string_view kImageReader = "Image reader: ";
     static constexpr std::string_view kBudgetCut = "budget cut ";
-    if (line.starts_with(kImageBudget)) {
-        std::string rest = line.substr(kImageBudget.size());
-        if (const std::string prefix = path + ": "; rest.starts_with(prefix)) rest.erase(0, prefix.size());
+    for (const std::string_view prefix : {kImageBudget, kImageReader}) {
+        if (!line.starts_with(prefix)) continue;
+        std::string rest = line.substr(prefix.size());
+        if (const std::string named = path + ": "; rest.starts_with(named)) rest.erase(0, named.size());
         return rest;
     }
     if (line.starts_with(kBudgetCut)) {

@@ -54,7 +54,8 @@ std::string cannotReadText(const std::string& reason);
 std::optional<std::string> unreadableFolderReason(const std::string& path);
 
 // The note a budget line of the log makes ("Image budget: PATH: what" and
-// "budget cut WHAT: why"), or nothing for any other line.
+// "budget cut WHAT: why"), or a line saying the file was not read in full
+// ("Image reader: PATH: why"); nothing for any other line.
 std::optional<std::string> budgetNote(const std::string& logLine, const std::string& path);
 
 }  // namespace vesk

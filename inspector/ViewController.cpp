@@ -303,9 +303,10 @@ void ViewController::performGetImageInfo(const Path& path) {
         return;
     }
     NoteTakingSink notes(services_.log, *path);
-    auto properties = readImageProperties(*path, platform::Log(notes));
+    std::string wholeComment;
+    auto properties = readImageProperties(*path, platform::Log(notes), &wholeComment);
     const bool found = properties.has_value();
-    ImageReport report = buildImageReport(std::move(properties), platform::temporaryDirectory());
+    ImageReport report = buildImageReport(std::move(properties), platform::temporaryDirectory(), wholeComment);
     for (const auto& line : report.logLines) {
         services_.log.write(line);
         notes.take(line);

@@ -301,6 +301,23 @@ public:
             out_.undecodedMakerNote.assign(bytes.begin(), bytes.end());
             return;
         }
+        if (g.kind == Kind::Photo && tag == kExifUserComment && static_cast<std::size_t>(size) > kMaxTagTextBytes &&
+            static_cast<std::size_t>(size) <= kMaxUserCommentBytes) {
+            // The comment file gets it whole; the tags show its first bytes
+            // cut, as any long text.
+            bytes.resize(static_cast<std::size_t>(size));
+            datum.copy(bytes.data(), order_);
+            std::string whole = decodeUserComment(bytes, be);
+            std::string shown = decodeUserComment(ByteSpan(bytes).first(kMaxTagTextBytes), be);
+            if (whole.empty() || shown.empty()) return;
+            Value value(std::move(shown));
+            markCut(value, bytes.size() - kMaxTagTextBytes);
+            if (charge("UserComment", value)) {
+                out_.exif["UserComment"] = std::move(value);
+                out_.wholeUserComment = std::move(whole);
+            }
+            return;
+        }
         if (static_cast<std::size_t>(size) > kMaxTagTextBytes) {
             // Only text is shown this long (longer lists and undefined data
             // never are): its first bytes are taken from Exiv2's own copy.

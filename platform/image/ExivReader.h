@@ -32,6 +32,9 @@ inline constexpr std::uint64_t kMaxExivTiffValueBytes = 8 << 20;
 // readers (CRW, EPS, PNG chunks, PSD resources, XMP sidecars) copy whole
 // what they are given.
 inline constexpr std::uint64_t kMaxExivWindowBytes = 16 << 20;
+// A user comment is read whole up to this (a property list's own budget),
+// though only kMaxTagTextBytes of it are shown among the tags.
+inline constexpr std::size_t kMaxUserCommentBytes = 16 << 20;
 // An Apple maker note is a few KB; it is copied only up to this.
 inline constexpr std::size_t kMaxMakerNoteBytes = 1 << 20;
 
@@ -50,6 +53,9 @@ struct ExivMetadata {
     std::map<std::string, Dictionary> makers;  // by top-level key, "{MakerCanon}", ...
     Data undecodedMakerNote;  // the MakerNote blob when Exiv2 has no decoder for it
     Data iccProfile;
+    // The user comment whole, when {Exif} holds it cut for display: the
+    // comment file and its property list are read from this.
+    std::string wholeUserComment;
     // What a budget left out, in a few words; empty when nothing was.
     std::string budgetCut;
 };

@@ -190,17 +190,14 @@ std::optional<HeifImage> readFromItemTables(const FileBytes& file, ByteSpan meta
     const auto codedProperties = coded == primary ? properties : tables.propertiesOf(coded->id);
 
     HeifImage out;
-    // The size as shown: 'ispe' turned by each 'irot'. A crop is libheif's.
+    // The size as stored ('ispe'): the EXIF orientation says how to turn it,
+    // as for a JPEG, so 'irot' is not applied here. A crop is libheif's.
     const IsoBox* ispe = firstProperty(properties, fourcc("ispe"));
     if (!ispe || firstProperty(properties, fourcc("clap"))) return std::nullopt;
     const ByteSpan extent = fullBoxFields(meta, *ispe);
     if (extent.size() < 8) return std::nullopt;
     out.width = *readU32(extent, 0, true);
     out.height = *readU32(extent, 4, true);
-    for (const IsoBox* p : properties) {
-        const bool quarterTurn = p->type == fourcc("irot") && p->contentLength >= 1 && (meta[p->contentOffset] & 1);
-        if (quarterTurn) std::swap(out.width, out.height);
-    }
     if (out.width > INT32_MAX || out.height > INT32_MAX) return std::nullopt;
 
     const auto depths = bitDepthsOf(meta, *coded, codedProperties);
@@ -224,6 +221,16 @@ std::optional<HeifImage> readFromItemTables(const FileBytes& file, ByteSpan meta
     return out;
 }
 
+// Whether the primary image's 'irot' properties add up to a quarter or three
+// quarters of a turn.
+bool quarterTurned(ByteSpan meta, const HeifItemTables& tables) {
+    if (!tables.primary) return false;
+    bool turned = false;
+    for (const IsoBox* p : tables.propertiesOf(*tables.primary))
+        if (p->type == fourcc("irot") && p->contentLength >= 1 && (meta[p->contentOffset] & 1)) turned = !turned;
+    return turned;
+}
+
 // ---- libheif, for what the tables leave open ----
 
 // Loaded on first use rather than linked: its codec libraries run their
@@ -244,20 +251,33 @@ struct Libheif {
 #undef VESK_DECLARE
 };
 
-// Nothing when the library is not installed. Never unloaded, as readers run
-// on any thread.
-const Libheif* libheif() {
-    static const Libheif* const loaded = []() -> const Libheif* {
+struct LoadedLibheif {
+    const Libheif* functions = nullptr;
+    std::string error;  // why it could not be loaded
+};
+
+// Loaded once; never unloaded, as readers run on any thread.
+const LoadedLibheif& libheif() {
+    static const LoadedLibheif loaded = [] {
+        LoadedLibheif out;
         void* library = ::dlopen("libheif.so.1", RTLD_NOW | RTLD_LOCAL);
-        if (!library) return nullptr;
+        if (!library) {
+            const char* error = ::dlerror();
+            out.error = error ? error : "libheif.so.1 not found";
+            return out;
+        }
         static Libheif functions;
 #define VESK_RESOLVE(name)                                                               \
     functions.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name)); \
-    if (!functions.name) return nullptr;
+    if (!functions.name) {                                                           \
+        out.error = "libheif.so.1 has no " #name;                                    \
+        return out;                                                                  \
+    }
         VESK_LIBHEIF_FUNCTIONS(VESK_RESOLVE)
 #undef VESK_RESOLVE
         functions.heif_init(nullptr);
-        return &functions;
+        out.functions = &functions;
+        return out;
     }();
     return loaded;
 }
@@ -352,10 +372,13 @@ std::vector<HeifExtent> codedImageExtents(const HeifItemTables& tables) {
     return out;
 }
 
-std::optional<HeifImage> readThroughLibheif(const FileBytes& file, const HeifItemTables& tables) {
-    const Libheif* lib = libheif();
-    if (!lib) return std::nullopt;
+std::optional<HeifImage> readThroughLibheif(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables) {
     HeifImage out;
+    const Libheif* lib = libheif().functions;
+    if (!lib) {
+        out.notRead = "libheif could not be loaded (" + libheif().error + ")";
+        return out;
+    }
     try {
         const auto contextFree = [lib](heif_context* c) { lib->heif_context_free(c); };
         std::unique_ptr<heif_context, decltype(contextFree)> context(lib->heif_context_alloc(), contextFree);
@@ -373,11 +396,14 @@ std::optional<HeifImage> readThroughLibheif(const FileBytes& file, const HeifIte
         const auto release = [lib](heif_image_handle* h) { lib->heif_image_handle_release(h); };
         std::unique_ptr<heif_image_handle, decltype(release)> handle(raw, release);
 
+        // libheif gives the size cropped and turned; the turn is taken back,
+        // as the item tables' reading gives the size before it.
         const int width = lib->heif_image_handle_get_width(handle.get());
         const int height = lib->heif_image_handle_get_height(handle.get());
         if (width > 0 && height > 0) {
             out.width = static_cast<std::uint32_t>(width);
             out.height = static_cast<std::uint32_t>(height);
+            if (quarterTurned(meta, tables)) std::swap(out.width, out.height);
         }
         const int bits = lib->heif_image_handle_get_luma_bits_per_pixel(handle.get());
         if (bits > 0 && bits <= 32) out.depth = static_cast<std::uint8_t>(bits);
@@ -414,7 +440,7 @@ std::optional<HeifImage> read(const FileBytes& file, Path path) {
     const HeifItemTables tables = readHeifItemTables(*metaBytes);
     if (path != Path::Libheif)
         if (auto image = readFromItemTables(file, *metaBytes, tables); image || path == Path::ItemTables) return image;
-    return readThroughLibheif(file, tables);
+    return readThroughLibheif(file, *metaBytes, tables);
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ inline constexpr std::uint64_t kMaxHeifMetaBoxBytes = 16 << 20;
 inline constexpr std::size_t kMaxHeifMetadataBytes = 16 << 20;
 
 struct HeifImage {
-    // The primary image as shown: after the rotation and mirroring its
-    // properties ask for, which is the size libheif reports.
+    // The primary image as stored ('ispe'), before the turn its 'irot'
+    // property asks for (the EXIF orientation tells the same), after a crop.
     std::uint32_t width = 0, height = 0;
     std::optional<std::uint8_t> depth;
     bool hasAlpha = false;
@@ -35,6 +35,9 @@ struct HeifImage {
     std::vector<std::uint8_t> iccProfile;
     // What a budget left out, in a few words; empty when nothing was.
     std::string budgetCut;
+    // Why the file could not be read in full, when libheif was needed and
+    // could not be loaded; empty otherwise.
+    std::string notRead;
 
     bool operator==(const HeifImage&) const = default;
 };
@@ -45,7 +48,7 @@ std::optional<HeifImage> readHeif(const FileBytes& file);
 
 // The two ways readHeif takes, so that they can be held against each other:
 // the item tables alone (nothing when they leave something to libheif), and
-// libheif alone (nothing when it is not installed).
+// libheif alone (when it cannot be loaded, only `notRead` says why).
 std::optional<HeifImage> readHeifFromItemTables(const FileBytes& file);
 std::optional<HeifImage> readHeifThroughLibheif(const FileBytes& file);
 

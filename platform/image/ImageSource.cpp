@@ -160,6 +160,8 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     budgetCut_ = exiv.budgetCut;
     if (!containerCut.empty()) budgetCut_ += (budgetCut_.empty() ? "" : ", ") + containerCut;
     makerNoteCut_.clear();
+    notRead_ = heif ? heif->notRead : std::string();
+    wholeUserComment_ = std::move(exiv.wholeUserComment);
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
     Dictionary props;

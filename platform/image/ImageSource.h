@@ -58,6 +58,12 @@ public:
     // Which of the Apple maker note's property lists a budget refused, and
     // why; empty when none was.
     const std::string& makerNoteCut() const { return makerNoteCut_; }
+    // Why the file could not be read in full although its format is known
+    // (a reader's library could not be loaded); empty otherwise.
+    const std::string& notRead() const { return notRead_; }
+    // The user comment whole, when the properties hold it cut to the tag
+    // text budget; empty otherwise.
+    const std::string& wholeUserComment() const { return wholeUserComment_; }
 
     // Complete for a file that was recognised as an image, else unknown type.
     ImageSourceStatus status() const;
@@ -67,6 +73,8 @@ private:
     FileDescriptor fd_;
     mutable std::string budgetCut_;
     mutable std::string makerNoteCut_;
+    mutable std::string wholeUserComment_;
+    mutable std::string notRead_;
 };
 
 // CGImageSourceGetStatus: a source's status; handed no source, kImageStatusInvalidData.

@@ -237,6 +237,23 @@ TEST(VeskInfoStatus, PathsThatAreNoReadableFilesAreNamedWithTheReason) {
 }
 
 // Output that cannot be written is a failure, said once on standard error.
+// A HEIF file that needs libheif, on a system where it cannot be loaded
+// (hidden here in a mount namespace of the run's own): what Vesk read is
+// shown, and one log line says why the rest is not.
+TEST(VeskInfoStatus, AReaderLibraryThatCannotBeLoadedIsSaid) {
+    std::string library;
+    for (const auto& dir : std::filesystem::directory_iterator("/usr/lib"))
+        if (std::filesystem::exists(dir.path() / "libheif.so.1")) library = (dir.path() / "libheif.so.1").string();
+    if (::geteuid() != 0 || library.empty() || std::system("unshare -m true 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs root and mount namespaces to hide libheif";
+    const std::string file = VESK_FIXTURE_DIR "/image/compressed-xmp.heic";  // the tables leave it to libheif
+    const auto r = runVeskInfo("--verbose --properties '" + file + "'", ".", "",
+                               "unshare -m sh -c 'mount --bind /dev/null \"$0\" && exec \"$@\"' '" + library + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Image reader: " + file + ": libheif could not be loaded ("), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("\"FileSize\": "), std::string::npos) << r.out;
+}
+
 TEST(VeskInfoStatus, AWriteErrorOnStandardOutputExitsOne) {
     const std::string photo = "'" VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg'";
     std::string many;

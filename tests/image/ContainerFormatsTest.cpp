@@ -319,7 +319,7 @@ TEST(TodaysPhotos, ItemTablesReadAsLibheifDoes) {
         bool alpha;
     } cases[] = {
         {sample("Apple_iPhone_11_Pro_Max.heic"), true, 2566, 3313, 8, false},
-        {turned, true, 3313, 2566, 8, false},
+        {turned, true, 2566, 3313, 8, false},  // the stored size: EXIF Orientation tells the turn
         {upsideDown, true, 2566, 3313, 8, false},
         {fixture("camera.heic"), true, 64, 48, 8, false},
         {fixture("camera.avif"), true, 64, 48, 8, false},

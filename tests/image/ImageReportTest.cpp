@@ -215,10 +215,34 @@ TEST_F(ImageReports, CommentWithoutADictionaryReadsNull) {
         ASSERT_EQ(lines.size(), 3u);
         EXPECT_EQ(lines[2], "uc = (null)");
     }
-    // big-comment.tif's 1 MB comment, cut to the text budget.
-    EXPECT_EQ(std::filesystem::file_size(commentFile()), 65528u + std::string("<... 960 KB cut>").size());
+    // big-comment.tif's 1 MB comment, whole.
+    EXPECT_EQ(std::filesystem::file_size(commentFile()), 37450u * 28 - 1);  // whole, but its closing blank
     report(fixture("words.jpg"));
     EXPECT_EQ(readFile(commentFile()), "Just some plain words");
+}
+
+// A comment longer than a tag shows is still read whole: the comment file
+// holds all of it, and a property list in it is read as one.
+TEST_F(ImageReports, LongCommentsAreReadWhole) {
+    const struct {
+        const char* name;
+        bool dictionary;
+    } cases[] = {{"63k-dict", true}, {"65k-dict", true}, {"1m-dict", true}, {"1m-array", false}, {"1m-words", false}};
+    for (const auto& c : cases)
+        for (const char* ext : {".tif", ".png"}) {
+            const std::string name = std::string("long-comment-") + c.name;
+            SCOPED_TRACE(name + ext);
+            report(fixture(name + ext));
+            const std::string comment = readFile(fixture(name + ".txt"));
+            EXPECT_EQ(readFile(commentFile()), comment);
+            const auto shown = field(prefTextViewString3);
+            ASSERT_TRUE(shown);
+            if (!c.dictionary) {
+                EXPECT_EQ(*shown, "(null)");
+                continue;
+            }
+            EXPECT_NE(shown->find("\"last-key\" = \"last-value\";"), std::string::npos) << shown->substr(0, 200);
+        }
 }
 
 TEST_F(ImageReports, CommentOnlyInExifAuxIsNotUsed) {
