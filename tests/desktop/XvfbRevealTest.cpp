@@ -104,6 +104,8 @@ TEST(RevealOnX, WithNoFileManagerXdgOpenFailsQuietlyAndTheWindowCarriesOn) {
 TEST(RevealOnX, WithAFileManagerThatBlocksTheWindowStaysResponsive) {
     const auto home = scratch().path();
     const std::string record = (home / "fm-record").string();
+    // The folder outlives a round (the session's settings point into it).
+    std::filesystem::remove(record);
     const std::string fm = vesk::test::writeTool(scratch(), "standin-file-manager",
                                                  "printf '%s\\n' \"$1\" > " + vesk::test::quoted(record) +
                                                      "\nsleep 5\necho closed >> " + vesk::test::quoted(record) + "\n");
