@@ -7,6 +7,7 @@
 
 #include "../TestSupport.h"
 #include "platform/Log.h"
+#include "platform/Process.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 
@@ -345,8 +346,9 @@ TEST(UserDefaults, ALinkedStoreIsSavedIntoItsTarget) {
     }
 }
 
-// Values of every type under keys Vesk does not use (another program's, an older one's) outlive a save.
-TEST(UserDefaults, KeepsEveryValueItDoesNotUseAcrossASave) {
+// Values of every type under keys Vesk does not use (another program's, an older one's) outlive a
+// save, and whatever text it is given the file stays XML that strict readers (other programs) take.
+TEST(UserDefaults, KeepsEveryValueAndStaysWellFormedXml) {
     ScratchDir dir;
     const std::string path = dir.write("defaults.plist", R"(<plist><dict><key>prefWindowTitle</key><integer>7</integer>
 <key>t</key><true/><key>f</key><false/><key>i</key><integer>-42</integer><key>m</key><integer>9223372036854775807</integer>
@@ -356,4 +358,7 @@ TEST(UserDefaults, KeepsEveryValueItDoesNotUseAcrossASave) {
     EXPECT_EQ(dictionaryWithContentsOfFile(path), (Dictionary{{"prefWindowTitle", Value("Vesk")}, {"t", Value(true)},
         {"f", Value(false)}, {"i", Value(-42)}, {"m", Value(INT64_MAX)}, {"r", Value(0.1)}, {"d", Value(Date{-14182940})},
         {"b", Value(Data{0, 255})}, {"l", Value(Array{Value(Dictionary{{"x", Value(2.5)}}), Value(Array{})})}}));
+    FileUserDefaults(path, quietLog())
+        .apply({{"prefCurFilePath", std::string("/\0\x01\x1b\t\xEF\xBF\xBF", 8)}, {"\x02", ""}});
+    EXPECT_TRUE(runCommand({"/usr/bin/xmllint", "--nonet", path})) << "(libxml2-utils)\n" << vesk::test::readFile(path);
 }
