@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -148,12 +149,47 @@ std::optional<Value> fromNode(plist_t node, int depth, Spent& spent) {
     }
 }
 
+// XML 1.0 cannot hold the C0 controls other than tab, newline and carriage
+// return, nor U+FFFE and U+FFFF, not even as character references, and a
+// strict reader (xmllint, Python's plistlib) refuses the whole file for one of
+// them. Such a text is written with each shown as the Dictionary text shows a
+// control ("\U0001"): a file that other programs can read is worth more than
+// those characters. Bytes that are not UTF-8 are left as they are, so that a
+// file name that is not UTF-8 comes back as its bytes. Any other text is
+// handed back as it is.
+const std::string& xmlText(const std::string& text, std::string& scratch) {
+    const auto forbidden = [&text](std::size_t i) -> std::optional<unsigned> {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return c;
+        if (c == 0xEF && text.compare(i + 1, 2, "\xBF\xBE") == 0) return 0xFFFE;
+        if (c == 0xEF && text.compare(i + 1, 2, "\xBF\xBF") == 0) return 0xFFFF;
+        return std::nullopt;
+    };
+    std::size_t i = 0;
+    while (i < text.size() && !forbidden(i)) ++i;
+    if (i == text.size()) return text;
+    scratch.assign(text, 0, i);
+    for (; i < text.size(); ++i) {
+        const auto code = forbidden(i);
+        if (!code) {
+            scratch += text[i];
+            continue;
+        }
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\U%04x", *code);
+        scratch += buf;
+        if (*code > 0xFF) i += 2;  // the rest of a three-byte character
+    }
+    return scratch;
+}
+
 plist_t toNode(const Value& v) {
     return std::visit(
         [](const auto& x) -> plist_t {
             using T = std::decay_t<decltype(x)>;
+            std::string scratch;
             if constexpr (std::is_same_v<T, std::string>) {
-                return plist_new_string(x.c_str());
+                return plist_new_string(xmlText(x, scratch).c_str());
             } else if constexpr (std::is_same_v<T, std::int64_t>) {
                 return plist_new_uint(static_cast<std::uint64_t>(x));
             } else if constexpr (std::is_same_v<T, double>) {
@@ -167,14 +203,17 @@ plist_t toNode(const Value& v) {
             } else if constexpr (std::is_same_v<T, Data>) {
                 return plist_new_data(reinterpret_cast<const char*>(x.data()), x.size());
             } else if constexpr (std::is_same_v<T, Url>) {
-                return plist_new_string(x.path.c_str());
+                return plist_new_string(xmlText(x.path, scratch).c_str());
             } else if constexpr (std::is_same_v<T, Array>) {
                 plist_t a = plist_new_array();
                 for (const auto& item : x) plist_array_append_item(a, toNode(item));
                 return a;
             } else {
                 plist_t d = plist_new_dict();
-                for (const auto& [key, item] : x) plist_dict_set_item(d, key.c_str(), toNode(item));
+                for (const auto& [key, item] : x) {
+                    plist_t node = toNode(item);
+                    plist_dict_set_item(d, xmlText(key, scratch).c_str(), node);
+                }
                 return d;
             }
         },

@@ -51,6 +51,8 @@ std::optional<Value> parsePropertyList(std::string_view bytes);
 // dictionaryWithContentsOfFile:, a refusal read as nothing.
 std::optional<Dictionary> dictionaryWithContentsOfFile(const std::string& path);
 
+// An XML property list that a strict XML reader takes: a text holding one of
+// the few characters XML 1.0 cannot hold is written with it escaped.
 std::string toXmlPropertyList(const Value& value);
 
 }  // namespace vesk::platform

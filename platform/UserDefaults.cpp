@@ -128,8 +128,12 @@ void FileUserDefaults::load() {
     std::optional<Value> root;
     if (auto bytes = readFileBounded(path_, kMaxStoreBytes)) root = parsePropertyList(*bytes);
     if (root && root->is<Dictionary>()) {
-        for (const auto& [key, value] : *root->get<Dictionary>())
-            if (const auto* text = value.get<std::string>()) values_[key] = *text;
+        for (auto& [key, value] : *root->get<Dictionary>()) {
+            if (auto* text = value.get<std::string>())
+                values_[key] = std::move(*text);
+            else
+                kept_.emplace(key, std::move(value));
+        }
         return;
     }
     // Keep the unreadable file for whoever wants to look at it; start empty.
@@ -148,7 +152,8 @@ void FileUserDefaults::load() {
 }
 
 void FileUserDefaults::persist(const std::map<std::string, std::string>& values) {
-    Dictionary dict;
+    std::erase_if(kept_, [&values](const auto& entry) { return values.count(entry.first) != 0; });
+    Dictionary dict = kept_;
     for (const auto& [key, value] : values) dict.emplace(key, Value(value));
     const std::string dir = deletingLastPathComponent(path_);
     if (!dir.empty() && !isDirectory(dir)) {

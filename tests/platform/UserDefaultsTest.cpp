@@ -7,6 +7,7 @@
 
 #include "../TestSupport.h"
 #include "platform/Log.h"
+#include "platform/Process.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 
@@ -343,4 +344,21 @@ TEST(UserDefaults, ALinkedStoreIsSavedIntoItsTarget) {
         for (const auto& name : filesIn(fs::path(dir.file(c.savedAt)).parent_path()))
             EXPECT_EQ(name.rfind(".vesk-write-", 0), std::string::npos) << name;
     }
+}
+
+// Values of every type under keys Vesk does not use (another program's, an older one's) outlive a
+// save, and whatever text it is given the file stays XML that strict readers (other programs) take.
+TEST(UserDefaults, KeepsEveryValueAndStaysWellFormedXml) {
+    ScratchDir dir;
+    const std::string path = dir.write("defaults.plist", R"(<plist><dict><key>prefWindowTitle</key><integer>7</integer>
+<key>t</key><true/><key>f</key><false/><key>i</key><integer>-42</integer><key>m</key><integer>9223372036854775807</integer>
+<key>r</key><real>0.1</real><key>d</key><date>1969-07-20T20:17:40Z</date><key>b</key><data>AP8=</data>
+<key>l</key><array><dict><key>x</key><real>2.5</real></dict><array/></array></dict></plist>)");
+    FileUserDefaults(path, quietLog()).set("prefWindowTitle", "Vesk");  // a text replaces an older Vesk's number
+    EXPECT_EQ(dictionaryWithContentsOfFile(path), (Dictionary{{"prefWindowTitle", Value("Vesk")}, {"t", Value(true)},
+        {"f", Value(false)}, {"i", Value(-42)}, {"m", Value(INT64_MAX)}, {"r", Value(0.1)}, {"d", Value(Date{-14182940})},
+        {"b", Value(Data{0, 255})}, {"l", Value(Array{Value(Dictionary{{"x", Value(2.5)}}), Value(Array{})})}}));
+    FileUserDefaults(path, quietLog())
+        .apply({{"prefCurFilePath", std::string("/\0\x01\x1b\t\xEF\xBF\xBF", 8)}, {"\x02", ""}});
+    EXPECT_TRUE(runCommand({"/usr/bin/xmllint", "--nonet", path})) << "(libxml2-utils)\n" << vesk::test::readFile(path);
 }

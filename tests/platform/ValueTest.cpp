@@ -59,6 +59,15 @@ TEST(DictionaryText, TextIsQuotedOnlyWhereItMustBe) {
     EXPECT_EQ(describe(Value(Dictionary{{"a key", Value(1)}})), "{\n    \"a key\" = 1;\n}");
 }
 
+// No control reaches a field, a log or the store raw: shown as the platform shows it.
+TEST(DictionaryText, ControlCharactersAreShownEscaped) {
+    for (const auto& [text, shown] : std::vector<std::pair<std::string, std::string>>{
+             {std::string(1, '\0'), R"("\U0000")"}, {"\x01", R"("\U0001")"}, {"a\tb\r\n", R"("a\U0009b\U000d\n")"},
+             {"\x1b\x1f\x7f\"\\", R"("\U001b\U001f\U007f\"\\")"},
+             {"\xC2\x85\xC2\x9F\xC2\xA0", "\"\\U0085\\U009f\xC2\xA0\""}})  // C1 controls; U+00A0 is none
+        EXPECT_EQ(describe(Value(Dictionary{{text, Value(text)}})), "{\n    " + shown + " = " + shown + ";\n}");
+}
+
 TEST(DictionaryText, ScalarsMissingValuesAndData) {
     EXPECT_EQ(describe(std::optional<Value>()), "(null)");
     EXPECT_EQ(describe(static_cast<const Value*>(nullptr)), "(null)");
