@@ -27,36 +27,77 @@ Run sh(const std::string& cmd) {
 
 }  // namespace
 
+// Whether a program is installed here; the checks that need it are skipped otherwise.
+bool have(const char* program) { return sh(std::string("command -v ") + program).status == 0; }
+
 TEST(Package, BuildsInstallsAndPassesTheValidators) {
     ScratchDir dir;
     const std::string out = dir.file("out"), root = dir.file("root");
-    const auto built =
-        sh("'" VESK_CPACK_COMMAND "' --config '" VESK_BINARY_DIR "/CPackConfig.cmake' -G DEB -B '" + out + "'");
+    // A real address, as a maintainer sets it: the default one is a placeholder.
+    const auto built = sh("'" VESK_CPACK_COMMAND "' --config '" VESK_BINARY_DIR
+                          "/CPackConfig.cmake' -G DEB -B '" + out +
+                          "' -D 'CPACK_PACKAGE_CONTACT=Jane Doe <jane.doe@debian.org>'");
     ASSERT_EQ(built.status, 0) << built.out;
-    std::string deb;
-    for (const auto& e : std::filesystem::directory_iterator(out))
-        if (e.path().extension() == ".deb") deb = e.path().string();
-    ASSERT_FALSE(deb.empty()) << built.out;
 
-    const auto contents = sh("dpkg-deb --contents '" + deb + "'");
-    ASSERT_EQ(contents.status, 0) << contents.out;
-    std::vector<std::string> files = {"./usr/bin/vesk-info", "./usr/share/man/man1/vesk-info.1.gz",
-                                      "./usr/share/bash-completion/completions/vesk-info",
-                                      "./usr/share/zsh/vendor-completions/_vesk-info"};
-    if (VESK_WITH_GUI) {
-        files.insert(files.end(), {"./usr/bin/vesk", "./usr/share/man/man1/vesk.1.gz",
-                                   "./usr/share/applications/vesk.desktop",
-                                   "./usr/share/icons/hicolor/scalable/apps/vesk.svg",
-                                   "./usr/share/metainfo/org.vesk.Vesk.metainfo.xml"});
+    // Each package: what it must hold, what it must depend on, and what it must not.
+    struct Package {
+        const char* name;
+        std::vector<std::string> files;
+        std::vector<std::string> depends, mustNotDepend;
+    };
+    std::vector<Package> packages = {
+        {"vesk-info",
+         {"./usr/bin/vesk-info", "./usr/share/man/man1/vesk-info.1.gz",
+          "./usr/share/bash-completion/completions/vesk-info", "./usr/share/zsh/vendor-completions/_vesk-info",
+          "./usr/share/doc/vesk-info/copyright", "./usr/share/doc/vesk-info/changelog.gz"},
+         // What it links, as dpkg-shlibdeps found it, and libheif, which it loads.
+         {"libexiv2", "libplist", "libmimalloc", "libheif1", "file"},
+         {"libqt6", "vesk "}},
+    };
+    if (VESK_WITH_GUI)
+        packages.push_back({"vesk",
+                            {"./usr/bin/vesk", "./usr/share/man/man1/vesk.1.gz", "./usr/share/applications/vesk.desktop",
+                             "./usr/share/icons/hicolor/48x48/apps/vesk.png",
+                             "./usr/share/icons/hicolor/scalable/apps/vesk.svg",
+                             "./usr/share/metainfo/org.vesk.vesk.metainfo.xml", "./usr/share/doc/vesk/copyright",
+                             "./usr/share/doc/vesk/changelog.gz"},
+                            {"libqt6widgets6", "libexiv2", "libheif1", "file"},
+                            {}});
+    std::vector<std::string> debs;
+    for (const auto& p : packages) {
+        SCOPED_TRACE(p.name);
+        std::string deb;
+        for (const auto& e : std::filesystem::directory_iterator(out))
+            if (e.path().filename().string().starts_with(std::string(p.name) + "_") && e.path().extension() == ".deb")
+                deb = e.path().string();
+        ASSERT_FALSE(deb.empty()) << built.out;
+        debs.push_back(deb);
+        const auto contents = sh("dpkg-deb --contents '" + deb + "'");
+        ASSERT_EQ(contents.status, 0) << contents.out;
+        for (const auto& f : p.files) EXPECT_NE(contents.out.find(" " + f + "\n"), std::string::npos) << f;
+        EXPECT_EQ(contents.out.find("/usr/local"), std::string::npos) << contents.out;
+        const auto depends = sh("dpkg-deb --field '" + deb + "' Depends");
+        for (const auto& d : p.depends) EXPECT_NE(depends.out.find(d), std::string::npos) << depends.out;
+        for (const auto& d : p.mustNotDepend) EXPECT_EQ(depends.out.find(d), std::string::npos) << depends.out;
+        ASSERT_EQ(sh("dpkg-deb --extract '" + deb + "' '" + root + "'").status, 0);
+        if (have("hardening-check")) {
+            // Debian 12's C start files carry no IBT/SHSTK note, so no program
+            // linked here can be marked for control-flow protection, although
+            // it is built with it (see the README's packaging notes).
+            const auto hardened = sh("hardening-check --nocfprotection '" + root + "/usr/bin/" + p.name + "'");
+            EXPECT_EQ(hardened.status, 0) << hardened.out;
+        }
     }
-    for (const auto& f : files) EXPECT_NE(contents.out.find(" " + f + "\n"), std::string::npos) << f;
-    EXPECT_EQ(contents.out.find("/usr/local"), std::string::npos) << contents.out;
+    // lintian, where it is installed, says nothing but the notes the
+    // README's packaging notes explain.
+    if (have("lintian")) {
+        std::string all;
+        for (const auto& deb : debs) all += " '" + deb + "'";
+        const auto lint = sh("lintian --pedantic --tag-display-limit 0" + all +
+                             " 2>&1 | grep -v -e 'running with root privileges' || true");
+        EXPECT_EQ(lint.out, "") << lint.out;
+    }
 
-    // The libraries it links, as dpkg-shlibdeps found them, and libheif, which it loads.
-    const auto depends = sh("dpkg-deb --field '" + deb + "' Depends");
-    for (const char* lib : {"libexiv2", "libplist", "libheif1", "file"}) EXPECT_NE(depends.out.find(lib), std::string::npos) << depends.out;
-
-    ASSERT_EQ(sh("dpkg-deb --extract '" + deb + "' '" + root + "'").status, 0);
     const auto version = sh("'" + root + "/usr/bin/vesk-info' --version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("Vesk - v", 0), 0u) << version.out;
@@ -77,8 +118,9 @@ TEST(Package, BuildsInstallsAndPassesTheValidators) {
     if (VESK_WITH_GUI) {
         checks.push_back({"desktop entry", "desktop-file-validate '" + root + "/usr/share/applications/vesk.desktop'", ""});
         checks.push_back({"metainfo",
-                          "appstreamcli validate --no-net '" + root +
-                              "/usr/share/metainfo/org.vesk.Vesk.metainfo.xml' >/dev/null",
+                          "appstreamcli validate --pedantic --no-net '" + root +
+                              "/usr/share/metainfo/org.vesk.vesk.metainfo.xml' >'" + dir.file("v") +
+                              "'; s=$?; grep -v 'Validation was successful' '" + dir.file("v") + "'; exit $s",
                           ""});
         checks.push_back({"window's manual page",
                           "LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l '" + root +
@@ -89,10 +131,6 @@ TEST(Package, BuildsInstallsAndPassesTheValidators) {
         SCOPED_TRACE(c.what);
         const auto r = sh(c.cmd);
         EXPECT_EQ(r.status, 0) << r.out;
-        if (c.mustHold.empty()) {
-            EXPECT_EQ(r.out.find("warning"), std::string::npos) << r.out;
-        } else {
-            EXPECT_EQ(r.out, c.mustHold);
-        }
+        EXPECT_EQ(r.out, c.mustHold);
     }
 }
