@@ -61,7 +61,7 @@ TEST(Package, BuildsInstallsAndPassesTheValidators) {
                              "./usr/share/icons/hicolor/scalable/apps/vesk.svg",
                              "./usr/share/metainfo/org.vesk.vesk.metainfo.xml", "./usr/share/doc/vesk/copyright",
                              "./usr/share/doc/vesk/changelog.gz"},
-                            {"libqt6widgets6", "libexiv2", "libheif1", "file"},
+                            {"libqt6widgets6", "libexiv2", "libheif1", "file", "hicolor-icon-theme"},
                             {}});
     std::vector<std::string> debs;
     for (const auto& p : packages) {
