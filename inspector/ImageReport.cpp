@@ -1,6 +1,10 @@
 #include "inspector/ImageReport.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <span>
 
 #include "inspector/InfoKeys.h"
@@ -48,6 +52,24 @@ std::string renderMerged(const platform::Dictionary* properties, std::span<const
     return render(mergeSubDictionaries(properties, keys));
 }
 
+// Another report holding the comment folder is waited for this long at most;
+// past it, this report's comment goes through a file of its own.
+constexpr auto kCommentLockPatience = std::chrono::milliseconds(250);
+
+// A name in the comment folder no other report uses: the process and a count.
+std::string ownCommentName() {
+    static std::atomic<unsigned long> count{0};
+    return "usercomment-" + std::to_string(::getpid()) + "-" + std::to_string(count++) + ".xml";
+}
+
+// Removes the file at a path when it goes.
+struct RemovedAtEnd {
+    std::string path;
+    ~RemovedAtEnd() {
+        if (!path.empty()) ::unlink(path.c_str());
+    }
+};
+
 // The comment's round trip through usercomment.xml: the text written as it
 // is, read back as a property list. Nothing when the file could not be written.
 std::optional<std::string> commentRoundTrip(const platform::Value& comment, const std::string& folder,
@@ -55,8 +77,14 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
     // A comment that is not text is written as its Dictionary text.
     const auto* text = comment.get<std::string>();
     const std::string bytes = text ? *text : platform::describe(comment);
-    const std::string path = platform::appendingPathComponent(folder, "usercomment.xml");
-    const platform::FolderLock lock(folder);
+    std::string path = platform::appendingPathComponent(folder, "usercomment.xml");
+    const platform::FolderLock lock(folder, kCommentLockPatience);
+    RemovedAtEnd own;
+    if (lock.busy()) {
+        path = own.path = platform::appendingPathComponent(folder, ownCommentName());
+        log.push_back(platform::formatLog("usercomment.xml is held by another process; the comment goes through %@",
+                                          {path}));
+    }
     if (auto error = platform::atomicWriteFile(path, bytes, {.privateDirOnly = true, .durable = false})) {
         log.push_back(platform::formatLog("writing error = %@", {*error}));
         return std::nullopt;

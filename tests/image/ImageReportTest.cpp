@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -319,4 +321,35 @@ TEST_F(ImageReports, EachOutcomeIsToldInPlainWords) {
     told.clear();
     inspector->performGetImageInfo(std::nullopt);
     EXPECT_TRUE(told.empty());
+}
+
+// However the comment folder lets the report down, the comment is shown
+// within a second, and the log says what became of its file.
+TEST_F(ImageReports, TheCommentIsShownWhateverItsFolderDoes) {
+    enum Trouble { HeldByAStoppedProcess };
+    struct Case {
+        const char* what;
+        Trouble trouble;
+        const char* logSays;
+    };
+    const Case cases[] = {
+        {"lock held by a stopped process", HeldByAStoppedProcess, "held by another process"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::optional<StoppedLockHolder> holder;
+        if (c.trouble == HeldByAStoppedProcess) {
+            holder.emplace(tmp.string());
+            ASSERT_TRUE(holder->holding());
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const auto lines = report(fixture("plist-dict.jpg"));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_NE(field(prefTextViewString3).value_or("").find("album = \"Summer trip\";"), std::string::npos);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.find(c.logSays) != std::string::npos; }));
+        // Nothing of this report's own is left behind.
+        for (const auto& entry : std::filesystem::directory_iterator(tmp))
+            EXPECT_EQ(entry.path().filename().string().rfind("usercomment-", 0), std::string::npos);
+    }
 }
