@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/AppDelegate.h"
@@ -186,12 +187,28 @@ private:
     mutable std::optional<std::string> type_;
 };
 
+// Passes the log on, and keeps what vesk-info says even without --verbose:
+// a comment file that could not be written (the comment is shown all the same).
+class WatchedLogSink : public pf::LogSink {
+public:
+    explicit WatchedLogSink(const pf::Log& log) : log_(log) {}
+    void write(const std::string& message) override {
+        if (message.starts_with(kCommentNotWritten)) unwritten_ = message.substr(std::strlen(kCommentNotWritten));
+        log_.write(message);
+    }
+    std::optional<std::string> take() { return std::exchange(unwritten_, std::nullopt); }
+
+private:
+    const pf::Log& log_;
+    std::optional<std::string> unwritten_;
+};
+
 // One inspector with its own store, events and main queue. Reports of
 // different files are independent, so each worker thread drives one.
 class Session {
 public:
     Session(const pf::TypeService& types, const pf::Log& log)
-        : types_(types), services_{store_, center_, queue_, unusedGlobal_, types_, log},
+        : types_(types), watch_(log), log_(watch_), services_{store_, center_, queue_, unusedGlobal_, types_, log_},
           inspector_(std::make_shared<ViewController>(services_)) {
         inspector_->viewDidLoad();
     }
@@ -228,6 +245,9 @@ public:
         }
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
+        if (auto why = watch_.take())
+            r.err += "vesk-info: " + shown(given) + ": usercomment.xml could not be written (" + shown(*why) +
+                     "); the comment is shown from memory\n";
         if (mode == Mode::Json || mode == Mode::Text) {
             // Read in place: the report's texts are not copied out first.
             store_->read([&](const std::map<std::string, std::string>& values) {
@@ -251,6 +271,8 @@ private:
     // Only the Open panel queues work there, and the terminal has none.
     pf::DrainedQueue unusedGlobal_;
     ReportTypes types_;
+    WatchedLogSink watch_;
+    pf::Log log_;
     pf::Services services_;
     std::shared_ptr<ViewController> inspector_;
 };

@@ -71,7 +71,7 @@ struct RemovedAtEnd {
 };
 
 // The comment's round trip through usercomment.xml: the text written as it
-// is, read back as a property list. Nothing when the file could not be written.
+// is, read back as a property list (from memory when the file could not be written).
 std::optional<std::string> commentRoundTrip(const platform::Value& comment, const std::string& folder,
                                             std::vector<std::string>& log, std::size_t& textLeft) {
     // A comment that is not text is written as its Dictionary text.
@@ -85,12 +85,12 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
         log.push_back(platform::formatLog("usercomment.xml is held by another process; the comment goes through %@",
                                           {path}));
     }
-    if (auto error = platform::atomicWriteFile(path, bytes, {.privateDirOnly = true, .durable = false})) {
-        log.push_back(platform::formatLog("writing error = %@", {*error}));
-        return std::nullopt;
-    }
+    // A file that cannot be written (a full or read-only folder) does not
+    // take the comment with it: the same bytes are read in memory instead.
+    const auto error = platform::atomicWriteFile(path, bytes, {.privateDirOnly = true, .durable = false});
+    if (error) log.push_back(platform::formatLog("%@%@", {kCommentNotWritten, *error}));
     std::optional<platform::Value> read;
-    if (auto d = platform::readDictionaryWithContentsOfFile(path); !d)
+    if (auto d = error ? platform::readDictionaryFromBytes(bytes) : platform::readDictionaryWithContentsOfFile(path); !d)
         log.push_back(platform::formatLog("budget cut usercomment.xml: %@", {d.error()}));
     else if (*d)
         read = platform::Value(std::move(**d));

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -150,6 +151,19 @@ TEST(VeskInfo, RunsSideBySideNeverShowEachOthersComment) {
         for (; std::getline(lines, line); ++count) EXPECT_EQ(line, first);
         EXPECT_EQ(count, 40);
     }
+}
+
+// A comment whose file cannot be written is shown all the same, and said once.
+TEST(VeskInfo, ACommentWhoseFileCannotBeWrittenIsShownAndSaidOnce) {
+    ScratchDir tmp;
+    std::filesystem::create_directory(tmp.file("usercomment.xml"));
+    const auto r = runVeskInfo("--json '" VESK_FIXTURE_DIR "/image/plist-dict.jpg'", ".", "",
+                               "env TMPDIR='" + tmp.path().string() + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Summer trip"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("plist-dict.jpg: usercomment.xml could not be written (cannot replace"), std::string::npos)
+        << r.err;
 }
 
 // Whatever a photo's metadata or a file's name holds, text output carries no
