@@ -87,14 +87,14 @@ const char* kUsage =
     "already walked or into /proc, /sys or /dev is said once and skipped; it does\n"
     "not change the status.\n";
 
-// Text from files and their names reaches a terminal: nothing in it may
-// drive the terminal.
-std::string shown(const std::string& text) { return pf::utf8::escapeControls(text); }
+// Names in messages reach a terminal: nothing in them may drive the
+// terminal or start a line of its own.
+std::string shown(const std::string& text) { return pf::utf8::escapeLine(text); }
 
-// The diagnostic log quotes file text as well.
+// The diagnostic log quotes file text as well; its lines may hold several.
 class ShownStderrLogSink : public pf::LogSink {
 public:
-    void write(const std::string& message) override { inner_.write(shown(message)); }
+    void write(const std::string& message) override { inner_.write(pf::utf8::escapeControls(message)); }
 
 private:
     pf::StderrLogSink inner_;
