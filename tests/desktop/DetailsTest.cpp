@@ -2,6 +2,8 @@
 // summary and privacy line on a real photo, the filter, copying, the exports
 // against vesk-info, and the report run again when the file changes on disk.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -20,7 +22,10 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "DesktopSupport.h"
 #include "desktop/ApplicationShell.h"
@@ -238,7 +243,7 @@ TEST(Details, AFileChangedOnDiskIsReportedAgainAndAGoneOneIsSaid) {
 // size, the view chosen, and the last ten files shown, newest first, each once.
 TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
     ScratchDir settings;
-    const vesk::test::ScopedEnv file("VESK_WINDOW_STATE_FILE", settings.file("window.ini"));
+    const vesk::test::ScopedEnv file("VESK_WINDOW_STATE_FILE", settings.file("window.plist"));
     std::string firstPath;
     {
         Shown first;
@@ -270,4 +275,42 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
     next.shell.windowState().recentMenu()->actions().at(0)->trigger();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return next.store->get(prefCurFilePath) == next.dir.file("again.jpg"); }, 5000));
+}
+
+// A settings file that is no small regular file is passed over: the window
+// starts as on a first run, at once, and Quit replaces the file.
+TEST(WindowState, SettingsThatAreNoSmallRegularFileArePassedOver) {
+    struct Case {
+        const char* what;
+        std::function<bool(const std::string&)> make;
+        bool replaced;
+    };
+    const std::vector<Case> cases = {
+        {"a FIFO", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, true},
+        {"300 MB (sparse)",
+         [](const std::string& p) {
+             std::ofstream(p) << "<plist>";
+             return ::truncate(p.c_str(), 300 << 20) == 0;
+         },
+         true},
+        {"junk", [](const std::string& p) { return std::filesystem::copy_file(kIphone, p); }, true},
+        {"a folder", [](const std::string& p) { return std::filesystem::create_directory(p); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir settings;
+        const std::string file = settings.file("window.plist");
+        ASSERT_TRUE(c.make(file));
+        const vesk::test::ScopedEnv env("VESK_WINDOW_STATE_FILE", file);
+        const auto start = std::chrono::steady_clock::now();
+        Shown shown;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(shown.pane().stack()->currentIndex(), 0);
+        EXPECT_EQ(shown.shell.windowState().recentFiles(), QStringList{q(shown.path)});
+        shown.shell.windowState().save();
+        EXPECT_EQ(std::filesystem::is_regular_file(file), c.replaced);
+        if (c.replaced) {
+            EXPECT_LT(std::filesystem::file_size(file), 64u << 10);
+        }
+    }
 }
