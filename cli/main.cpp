@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -20,8 +21,11 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/AppDelegate.h"
@@ -78,18 +82,19 @@ const char* kUsage =
     "PATH does not exist, the image or library report cannot read it as a regular\n"
     "file (a folder that is no .bundle, .app, .framework or .plugin, without -r;\n"
     "a pipe, a socket, a device, no permission; its report is still printed), a\n"
-    "folder could not be walked, or standard output cannot be written; 2 on a\n"
-    "usage error. A symbolic link back into the walk is said once and skipped; it\n"
-    "does not change the status.\n";
+    "folder or a file in it could not be reached, or standard output cannot be\n"
+    "written; 2 on a usage error. A symbolic link back into the walk, to a folder\n"
+    "already walked or into /proc, /sys or /dev is said once and skipped; it does\n"
+    "not change the status.\n";
 
-// Text from files and their names reaches a terminal: nothing in it may
-// drive the terminal.
-std::string shown(const std::string& text) { return pf::utf8::escapeControls(text); }
+// Names in messages reach a terminal: nothing in them may drive the
+// terminal or start a line of its own.
+std::string shown(const std::string& text) { return pf::utf8::escapeLine(text); }
 
-// The diagnostic log quotes file text as well.
+// The diagnostic log quotes file text as well; its lines may hold several.
 class ShownStderrLogSink : public pf::LogSink {
 public:
-    void write(const std::string& message) override { inner_.write(shown(message)); }
+    void write(const std::string& message) override { inner_.write(pf::utf8::escapeControls(message)); }
 
 private:
     pf::StderrLogSink inner_;
@@ -186,12 +191,28 @@ private:
     mutable std::optional<std::string> type_;
 };
 
+// Passes the log on, and keeps what vesk-info says even without --verbose:
+// a comment file that could not be written (the comment is shown all the same).
+class WatchedLogSink : public pf::LogSink {
+public:
+    explicit WatchedLogSink(const pf::Log& log) : log_(log) {}
+    void write(const std::string& message) override {
+        if (message.starts_with(kCommentNotWritten)) unwritten_ = message.substr(std::strlen(kCommentNotWritten));
+        log_.write(message);
+    }
+    std::optional<std::string> take() { return std::exchange(unwritten_, std::nullopt); }
+
+private:
+    const pf::Log& log_;
+    std::optional<std::string> unwritten_;
+};
+
 // One inspector with its own store, events and main queue. Reports of
 // different files are independent, so each worker thread drives one.
 class Session {
 public:
     Session(const pf::TypeService& types, const pf::Log& log)
-        : types_(types), services_{store_, center_, queue_, unusedGlobal_, types_, log},
+        : types_(types), watch_(log), log_(watch_), services_{store_, center_, queue_, unusedGlobal_, types_, log_},
           inspector_(std::make_shared<ViewController>(services_)) {
         inspector_->viewDidLoad();
     }
@@ -229,6 +250,9 @@ public:
         }
         center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
         queue_.drain();
+        if (auto why = watch_.take())
+            r.err += "vesk-info: " + shown(given) + ": usercomment.xml could not be written (" + shown(*why) +
+                     "); the comment is shown from memory\n";
         if (mode == Mode::Json || mode == Mode::Text) {
             // Read in place: the report's texts are not copied out first.
             store_->read([&](const std::map<std::string, std::string>& values) {
@@ -252,6 +276,8 @@ private:
     // Only the Open panel queues work there, and the terminal has none.
     pf::DrainedQueue unusedGlobal_;
     ReportTypes types_;
+    WatchedLogSink watch_;
+    pf::Log log_;
     pf::Services services_;
     std::shared_ptr<ViewController> inspector_;
 };
@@ -266,13 +292,22 @@ struct Item {
 
 // Yields the paths to inspect in order. Without -r, the arguments as given;
 // with -r, a folder argument stands for the files Vesk reads under it,
-// depth first, each folder's names sorted bytewise. Only the names of the
-// folders on the way down are held, never the whole tree.
+// depth first, each folder's names sorted bytewise. The walk goes by folder
+// descriptors, so no path length stops it; only the names of the folders on
+// the way down are held, never the whole tree.
 class Walker {
 public:
     using Emit = std::function<bool(Item)>;  // false: stop, nobody reads on
     Walker(const pf::TypeService& types, bool recursive, bool hidden, Emit emit)
-        : types_(types), recursive_(recursive), hidden_(hidden), emit_(std::move(emit)) {}
+        : types_(types), recursive_(recursive), hidden_(hidden), emit_(std::move(emit)) {
+        // The kernel's own trees hold no photos, and walking them has no end.
+        struct stat root{};
+        ::stat("/", &root);
+        for (const char* tree : kKernelTrees) {
+            struct stat st{};
+            if (::stat(tree, &st) == 0 && st.st_dev != root.st_dev) kernelTrees_.push_back({tree, st.st_dev});
+        }
+    }
 
     bool run(const std::vector<std::string>& args) {
         for (const auto& arg : args) {
@@ -286,9 +321,14 @@ public:
         return true;
     }
 
+    // Levels of folders below a given one that are walked; deeper ones are
+    // said and left, so a tree made to be endless ends here.
+    static constexpr std::size_t kMaxDepth = 256;
+
 private:
     struct Folder {
         std::string path;
+        pf::FileDescriptor fd;
         std::vector<std::string> names;
         std::size_t next = 0;
         dev_t dev;
@@ -303,10 +343,17 @@ private:
         return emit_({"", "vesk-info: " + shown(path) + ": " + what + "\n", failed});
     }
 
-    // The folder's names, sorted; nothing when it cannot be read.
-    std::optional<std::vector<std::string>> list(const std::string& path) {
-        DIR* dir = ::opendir(path.c_str());
-        if (!dir) return std::nullopt;
+    // The folder's names, sorted; nothing when it cannot be read (errno says why).
+    std::optional<std::vector<std::string>> list(int fd) {
+        const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (own < 0) return std::nullopt;
+        DIR* dir = ::fdopendir(own);
+        if (!dir) {
+            const int err = errno;
+            ::close(own);
+            errno = err;
+            return std::nullopt;
+        }
         std::vector<std::string> names;
         errno = 0;
         while (const dirent* e = ::readdir(dir)) {
@@ -325,15 +372,29 @@ private:
         return names;
     }
 
-    // Enters `path` unless it is one of the folders above it (a link back).
-    bool enter(std::vector<Folder>& stack, const std::string& path, const struct stat& st) {
+    // Enters the folder `name` of `parent` (the root when there is none),
+    // found by a stat as `st`, once in the whole run.
+    bool enter(std::vector<Folder>& stack, const Folder* parent, const std::string& name, const std::string& path,
+               const struct stat& st) {
         const auto same = [&](dev_t dev, ino_t ino) { return dev == st.st_dev && ino == st.st_ino; };
         if (std::any_of(stack.begin(), stack.end(), [&](const Folder& f) { return same(f.dev, f.ino); }) ||
             std::any_of(above_.begin(), above_.end(), [&](const auto& id) { return same(id.first, id.second); }))
             return problem(path, "symbolic link back into a folder above it, not followed", false);
-        auto names = list(path);
+        if (!entered_.insert({st.st_dev, st.st_ino}).second)
+            return problem(path, "a folder already walked by another way, not walked again", false);
+        if (stack.size() > kMaxDepth)
+            return problem(path, "more than " + std::to_string(kMaxDepth) + " folders deep (folder not walked)", true);
+        pf::FileDescriptor fd(parent ? ::openat(parent->fd.get(), name.c_str(), kFolderOpen)
+                                     : ::open(path.c_str(), kFolderOpen));
+        struct stat opened{};
+        if (!fd || ::fstat(fd.get(), &opened) != 0)
+            return problem(path, std::string(std::strerror(errno)) + " (folder not walked)", true);
+        // Swapped between the look and the open: the next look decides.
+        if (!same(opened.st_dev, opened.st_ino))
+            return problem(path, "changed while it was walked (folder not walked)", true);
+        auto names = list(fd.get());
         if (!names) return problem(path, std::string(std::strerror(errno)) + " (folder not walked)", true);
-        stack.push_back({path, std::move(*names), 0, st.st_dev, st.st_ino});
+        stack.push_back({path, std::move(fd), std::move(*names), 0, st.st_dev, st.st_ino});
         return true;
     }
 
@@ -362,27 +423,72 @@ private:
         }
     }
 
+    // The kernel tree the link `name` in `folder` leads into, or nothing: by
+    // the device it leads to, or, for the file systems mounted inside those
+    // trees, by the path the kernel gives the target.
+    const char* kernelTree(int folder, const std::string& name, const struct stat& st) const {
+        for (const auto& [tree, dev] : kernelTrees_)
+            if (st.st_dev == dev) return tree;
+        const pf::FileDescriptor target(::openat(folder, name.c_str(), O_PATH | O_CLOEXEC));
+        if (!target) return nullptr;
+        char real[PATH_MAX];
+        const std::string self = "/proc/self/fd/" + std::to_string(target.get());
+        const ssize_t n = ::readlink(self.c_str(), real, sizeof real);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof real) return nullptr;
+        const std::string_view path(real, static_cast<std::size_t>(n));
+        for (const char* tree : kKernelTrees) {
+            const std::string_view t(tree);
+            if (path.starts_with(t) && (path.size() == t.size() || path[t.size()] == '/')) return tree;
+        }
+        return nullptr;
+    }
+
     bool walk(const std::string& root, const struct stat& rootStat) {
         findFoldersAbove(root);
         std::vector<Folder> stack;
-        if (!enter(stack, root, rootStat)) return false;
+        if (!enter(stack, nullptr, root, root, rootStat)) return false;
         while (!stack.empty()) {
             Folder& top = stack.back();
             if (top.next == top.names.size()) {
                 stack.pop_back();
                 continue;
             }
-            const std::string path = join(top.path, top.names[top.next++]);
-            struct stat st{};
-            if (::stat(path.c_str(), &st) != 0) {
-                // A link that leads nowhere is no file; a link loop is said.
-                if (errno == ELOOP && !problem(path, std::strerror(ELOOP), false)) return false;
+            const std::string name = top.names[top.next++];
+            const std::string path = join(top.path, name);
+            struct stat st{}, entry{};
+            if (::fstatat(top.fd.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int err = errno;
+                // Gone since the listing: no file.
+                if (err == ENOENT) continue;
+                if (err == EACCES) {
+                    // A folder that can be listed but not entered: said once
+                    // for all its names, none of which can be looked at.
+                    top.next = top.names.size();
+                    if (!problem(top.path, std::string(std::strerror(err)) + " (folder listed, its files not reached)",
+                                 true))
+                        return false;
+                } else if (!problem(path, std::strerror(err), true)) {
+                    return false;
+                }
                 continue;
             }
+            if (::fstatat(top.fd.get(), name.c_str(), &st, 0) != 0) {
+                const int err = errno;
+                // A link that leads nowhere is no file; a link loop is said,
+                // it hides no file; anything else hides one.
+                if (err == ENOENT) continue;
+                if (!problem(path, std::strerror(err), err != ELOOP)) return false;
+                continue;
+            }
+            if (S_ISLNK(entry.st_mode))
+                if (const char* tree = kernelTree(top.fd.get(), name, st)) {
+                    if (!problem(path, std::string("symbolic link into ") + tree + ", not followed", false)) return false;
+                    continue;
+                }
             if (S_ISDIR(st.st_mode)) {
                 if (isBundleFolder(path, types_)) {
                     if (!emit_({path, "", false})) return false;
-                } else if (!enter(stack, path, st)) {
+                } else if (!enter(stack, &stack.back(), name, path, st)) {
                     return false;
                 }
             } else if (S_ISREG(st.st_mode) && wanted(path)) {
@@ -392,10 +498,16 @@ private:
         return true;
     }
 
+    static constexpr int kFolderOpen = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+    static constexpr const char* kKernelTrees[] = {"/proc", "/sys", "/dev"};
+
     const pf::TypeService& types_;
     bool recursive_, hidden_;
     Emit emit_;
     std::vector<std::pair<dev_t, ino_t>> above_;
+    // Every folder entered in this run, so a web of links walks each once.
+    std::set<std::pair<dev_t, ino_t>> entered_;
+    std::vector<std::pair<const char*, dev_t>> kernelTrees_;
 };
 
 using Clock = std::chrono::steady_clock;

@@ -11,17 +11,31 @@
 
 #include "desktop/DetailsPane.h"
 #include "desktop/MainWindow.h"
+#include "platform/FileSystem.h"
+#include "platform/PropertyList.h"
 
 namespace vesk::desktop {
 
 namespace {
 
-const QString kGeometry = QStringLiteral("window/geometry");
-const QString kView = QStringLiteral("window/view");
-const QString kRecent = QStringLiteral("files/recent");
-const QString kDetails = QStringLiteral("details");
+namespace pf = vesk::platform;
 
-QString splitterKey(const QSplitter* splitter) { return QStringLiteral("splitters/") + splitter->objectName(); }
+constexpr const char* kGeometry = "geometry";
+constexpr const char* kView = "view";
+constexpr const char* kRecent = "recent";
+constexpr const char* kSplitters = "splitters";
+constexpr const char* kDetails = "details";
+
+QByteArray bytesOf(const pf::Dictionary& d, const std::string& key) {
+    const auto it = d.find(key);
+    const auto* data = it == d.end() ? nullptr : it->second.get<pf::Data>();
+    return data ? QByteArray(reinterpret_cast<const char*>(data->data()), static_cast<qsizetype>(data->size()))
+                : QByteArray();
+}
+
+pf::Value dataOf(const QByteArray& bytes) { return pf::Value(pf::Data(bytes.begin(), bytes.end())); }
+
+std::string splitterKey(const QSplitter* splitter) { return splitter->objectName().toStdString(); }
 
 }  // namespace
 
@@ -30,7 +44,7 @@ WindowState::WindowState(MainWindow& window, DetailsPane& details, const QString
     : QObject(&window),
       window_(window),
       details_(details),
-      settings_(settingsFile, QSettings::IniFormat),
+      file_(QFile::encodeName(settingsFile).toStdString()),
       open_(std::move(open)) {
     menu_ = new QMenu(tr("Open &Recent"), &window_);
     menu_->setObjectName(QStringLiteral("recentMenu"));
@@ -47,24 +61,47 @@ WindowState::WindowState(MainWindow& window, DetailsPane& details, const QString
 }
 
 void WindowState::restore() {
-    recent_ = settings_.value(kRecent).toStringList().mid(0, kMaxRecentFiles);
+    // Only a small regular file: a FIFO would hold the start, a huge file its memory.
+    pf::Dictionary saved;
+    if (const auto bytes = pf::readFileBounded(file_, kMaxWindowStateBytes))
+        if (auto root = pf::parsePropertyList(*bytes))
+            if (auto* d = root->get<pf::Dictionary>()) saved = std::move(*d);
+    recent_.clear();
+    if (const auto it = saved.find(kRecent); it != saved.end())
+        if (const auto* list = it->second.get<pf::Array>())
+            for (const pf::Value& v : *list)
+                if (const auto* path = v.get<std::string>(); path && recent_.size() < kMaxRecentFiles)
+                    recent_.append(QString::fromStdString(*path));
     rebuildMenu();
-    const QByteArray geometry = settings_.value(kGeometry).toByteArray();
+    const QByteArray geometry = bytesOf(saved, kGeometry);
     if (!geometry.isEmpty()) window_.restoreGeometry(geometry);
-    for (QSplitter* splitter : window_.findChildren<QSplitter*>()) {
-        const QByteArray state = settings_.value(splitterKey(splitter)).toByteArray();
-        if (!splitter->objectName().isEmpty() && !state.isEmpty()) splitter->restoreState(state);
-    }
-    if (settings_.value(kView).toString() == kDetails) details_.detailsAction()->trigger();
+    if (const auto it = saved.find(kSplitters); it != saved.end())
+        if (const auto* states = it->second.get<pf::Dictionary>())
+            for (QSplitter* splitter : window_.findChildren<QSplitter*>()) {
+                const QByteArray state = bytesOf(*states, splitterKey(splitter));
+                if (!splitter->objectName().isEmpty() && !state.isEmpty()) splitter->restoreState(state);
+            }
+    if (const auto it = saved.find(kView); it != saved.end())
+        if (const auto* view = it->second.get<std::string>(); view && *view == kDetails)
+            details_.detailsAction()->trigger();
 }
 
 void WindowState::save() {
-    settings_.setValue(kGeometry, window_.saveGeometry());
+    pf::Dictionary saved;
+    saved[kGeometry] = dataOf(window_.saveGeometry());
+    pf::Dictionary states;
     for (QSplitter* splitter : window_.findChildren<QSplitter*>())
-        if (!splitter->objectName().isEmpty()) settings_.setValue(splitterKey(splitter), splitter->saveState());
-    settings_.setValue(kView, details_.detailsAction()->isChecked() ? kDetails : QStringLiteral("fields"));
-    settings_.setValue(kRecent, recent_);
-    settings_.sync();
+        if (!splitter->objectName().isEmpty()) states[splitterKey(splitter)] = dataOf(splitter->saveState());
+    saved[kSplitters] = pf::Value(std::move(states));
+    saved[kView] = pf::Value(details_.detailsAction()->isChecked() ? kDetails : "fields");
+    pf::Array recent;
+    for (const QString& file : std::as_const(recent_)) recent.emplace_back(file.toStdString());
+    saved[kRecent] = pf::Value(std::move(recent));
+    // As the store is written: a new file renamed over the old, so a reader
+    // finds the old state or the new, and nobody waits on anybody.
+    const std::string folder = pf::deletingLastPathComponent(file_);
+    if (!folder.empty()) QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(folder)));
+    (void)pf::atomicWriteFile(file_, pf::toXmlPropertyList(pf::Value(std::move(saved))), {.durable = false});
 }
 
 void WindowState::noteShown(const std::string& path) {
@@ -96,7 +133,7 @@ QString windowStateFilePath() {
     if (!given.isEmpty()) return QFile::decodeName(given);
     QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
     if (config.isEmpty() || !QDir::isAbsolutePath(config)) config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/vesk/window.ini");
+    return config + QStringLiteral("/vesk/window.plist");
 }
 
 }  // namespace vesk::desktop

@@ -1,14 +1,18 @@
 // What the window remembers between runs, apart from the info store (whose
 // report fields start empty at every launch): its size, its splitters, the
-// view last chosen, and the last ten files shown (File > Open Recent). Kept in
-// the desktop's usual settings form, an INI file beside the store.
+// view last chosen, and the last ten files shown (File > Open Recent). Kept as
+// the store is kept, a property list beside it: read only when it is a
+// regular file of at most kMaxWindowStateBytes, replaced atomically, no lock
+// file (one held by another process made Quit wait half a minute).
 #pragma once
 
 #include <QObject>
-#include <QSettings>
 #include <QStringList>
+#include <cstddef>
 #include <functional>
 #include <string>
+
+#include "platform/Value.h"
 
 class QMenu;
 
@@ -21,6 +25,8 @@ class WindowState : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxRecentFiles = 10;
+    // Real ones are a few KB: ten paths and a few window geometries.
+    static constexpr std::size_t kMaxWindowStateBytes = 256 << 10;
 
     // `open` shows a file again, as a drop would.
     WindowState(MainWindow& window, DetailsPane& details, const QString& settingsFile,
@@ -44,13 +50,13 @@ private:
 
     MainWindow& window_;
     DetailsPane& details_;
-    QSettings settings_;
+    std::string file_;
     std::function<void(const std::string&)> open_;
     QStringList recent_;
     QMenu* menu_;
 };
 
-// VESK_WINDOW_STATE_FILE when set, else window.ini in $XDG_CONFIG_HOME/vesk
+// VESK_WINDOW_STATE_FILE when set, else window.plist in $XDG_CONFIG_HOME/vesk
 // (~/.config/vesk).
 QString windowStateFilePath();
 

@@ -1,6 +1,10 @@
 #include "inspector/ImageReport.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <span>
 
 #include "inspector/InfoKeys.h"
@@ -48,22 +52,46 @@ std::string renderMerged(const platform::Dictionary* properties, std::span<const
     return render(mergeSubDictionaries(properties, keys));
 }
 
+// Another report holding the comment folder is waited for this long at most;
+// past it, this report's comment goes through a file of its own.
+constexpr auto kCommentLockPatience = std::chrono::milliseconds(250);
+
+// A name in the comment folder no other report uses: the process and a count.
+std::string ownCommentName() {
+    static std::atomic<unsigned long> count{0};
+    return "usercomment-" + std::to_string(::getpid()) + "-" + std::to_string(count++) + ".xml";
+}
+
+// Removes the file at a path when it goes.
+struct RemovedAtEnd {
+    std::string path;
+    ~RemovedAtEnd() {
+        if (!path.empty()) ::unlink(path.c_str());
+    }
+};
+
 // The comment's round trip through usercomment.xml: the text written as it
-// is, read back as a property list. Nothing when the file could not be written.
+// is, read back as a property list (from memory when the file could not be written).
 std::optional<std::string> commentRoundTrip(const platform::Value& comment, const std::string& wholeComment,
                                             const std::string& folder, std::vector<std::string>& log,
                                             std::size_t& textLeft) {
     // A comment that is not text is written as its Dictionary text.
     const auto* text = comment.get<std::string>();
     const std::string bytes = !wholeComment.empty() ? wholeComment : text ? *text : platform::describe(comment);
-    const std::string path = platform::appendingPathComponent(folder, "usercomment.xml");
-    const platform::FolderLock lock(folder);
-    if (auto error = platform::atomicWriteFile(path, bytes, {.privateDirOnly = true, .durable = false})) {
-        log.push_back(platform::formatLog("writing error = %@", {*error}));
-        return std::nullopt;
+    std::string path = platform::appendingPathComponent(folder, "usercomment.xml");
+    const platform::FolderLock lock(folder, kCommentLockPatience);
+    RemovedAtEnd own;
+    if (lock.busy()) {
+        path = own.path = platform::appendingPathComponent(folder, ownCommentName());
+        log.push_back(platform::formatLog("usercomment.xml is held by another process; the comment goes through %@",
+                                          {path}));
     }
+    // A file that cannot be written (a full or read-only folder) does not
+    // take the comment with it: the same bytes are read in memory instead.
+    const auto error = platform::atomicWriteFile(path, bytes, {.privateDirOnly = true, .durable = false});
+    if (error) log.push_back(platform::formatLog("%@%@", {kCommentNotWritten, *error}));
     std::optional<platform::Value> read;
-    if (auto d = platform::readDictionaryWithContentsOfFile(path); !d)
+    if (auto d = error ? platform::readDictionaryFromBytes(bytes) : platform::readDictionaryWithContentsOfFile(path); !d)
         log.push_back(platform::formatLog("budget cut usercomment.xml: %@", {d.error()}));
     else if (*d)
         read = platform::Value(std::move(**d));

@@ -30,8 +30,15 @@ struct ImageReport {
 // What the image report shows of `properties`. A user comment is written to
 // usercomment.xml in `commentFolder` and read back as a property list; the
 // folder is locked meanwhile, so reports in other threads and processes never
-// read each other's comment. `wholeUserComment`, when not empty, is the
-// comment whole, which the properties hold cut.
+// read each other's comment; a lock held past a short wait sends the comment
+// through a file of the report's own, and a file that cannot be written
+// through memory.
+// The log line that says the comment file could not be written starts with
+// this; the comment was read in memory and is shown all the same.
+inline constexpr const char* kCommentNotWritten = "writing error = ";
+
+// `wholeUserComment`, when not empty, is the comment whole, which the
+// properties hold cut.
 ImageReport buildImageReport(std::optional<platform::Dictionary> properties, const std::string& commentFolder,
                              const std::string& wholeUserComment = {});
 

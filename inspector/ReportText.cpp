@@ -17,7 +17,7 @@ std::string reportText(const std::string& path, const std::map<std::string, std:
     // Text from files and their names reaches a terminal: nothing in it may
     // drive the terminal.
     const auto shown = [](const std::string& text) { return pf::utf8::escapeControls(text); };
-    std::string out = "==> " + shown(path) + " <==\n";
+    std::string out = "==> " + pf::utf8::escapeLine(path) + " <==\n";
     for (const auto& field : kInfoFields) {
         auto it = store.find(field.key);
         if (it == store.end()) continue;

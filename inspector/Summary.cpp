@@ -659,7 +659,8 @@ Details detailsFor(const std::string& path, ReportKind kind, const std::string& 
 }
 
 std::string summaryText(const std::string& path, const Summary& summary) {
-    const auto shown = [](const std::string& text) { return pf::utf8::escapeControls(text); };
+    // One line each: no name or value may start a line of its own.
+    const auto shown = [](const std::string& text) { return pf::utf8::escapeLine(text); };
     std::string out = "==> " + shown(path) + " <==\n";
     for (const auto& line : summary.lines) out += line.label + ": " + shown(line.text) + "\n";
     std::string reveals;

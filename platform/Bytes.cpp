@@ -81,14 +81,17 @@ bool FileBytes::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
         // The block starts at the read, since headers are walked forwards.
         if (!block_) block_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
         blockOffset_ = offset;
-        blockSize_ = readAt(fd_, block_.get(), static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size_ - offset)),
-                            offset);
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size_ - offset));
+        blockSize_ = readAt(fd_, block_.get(), want, offset);
+        if (blockSize_ < want) changed_ = true;
     }
     if (inBlock()) {
         if (length != 0) std::memcpy(out.data(), block_.get() + (offset - blockOffset_), length);
         return true;
     }
-    return readAt(fd_, out.data(), length, offset) == length;
+    if (readAt(fd_, out.data(), length, offset) == length) return true;
+    changed_ = true;
+    return false;
 }
 
 bool FileBytes::read(std::uint64_t offset, std::size_t length, std::vector<std::uint8_t>& out) const {

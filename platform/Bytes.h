@@ -38,6 +38,10 @@ public:
     virtual bool read(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
 };
 
+// How a report says that its file got shorter (or could no longer be read)
+// while it was read: what was read before is shown.
+inline constexpr const char* kFileChangedNote = "the file changed while it was read";
+
 class SpanSource final : public ByteSource {
 public:
     explicit SpanSource(ByteSpan bytes) : bytes_(bytes) {}
@@ -59,6 +63,8 @@ public:
     bool read(std::uint64_t offset, std::span<std::uint8_t> out) const override;
     // Exactly `length` bytes at `offset` into `out`, or false.
     bool read(std::uint64_t offset, std::size_t length, std::vector<std::uint8_t>& out) const;
+    // True once a read inside the size found at the start came back short.
+    bool changed() const { return changed_; }
 
     static constexpr std::size_t kBlockSize = 64 * 1024;
 
@@ -70,6 +76,7 @@ private:
     mutable std::unique_ptr<std::uint8_t[]> block_;
     mutable std::size_t blockSize_ = 0;
     mutable std::uint64_t blockOffset_ = 0;
+    mutable bool changed_ = false;
 };
 
 }  // namespace vesk::platform

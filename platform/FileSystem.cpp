@@ -27,13 +27,15 @@ std::string homeDirectory() {
     return "/";
 }
 
-// Refuses folders another user could swap files in.
+// Refuses folders another user could look into or swap files in.
 std::optional<std::string> checkPrivateDirectory(const std::string& dir) {
     struct stat st{};
     if (::lstat(dir.c_str(), &st) != 0) return errnoText("cannot inspect folder", dir, errno);
     if (!S_ISDIR(st.st_mode)) return "\"" + dir + "\" is not a folder";
     if (st.st_uid != ::geteuid()) return "folder \"" + dir + "\" is not owned by the user";
-    if (st.st_mode & (S_IWGRP | S_IWOTH)) return "folder \"" + dir + "\" is writable by others";
+    // Closed to everyone else: a folder others may list or enter lets them
+    // watch or hold what is written there.
+    if (st.st_mode & (S_IRWXG | S_IRWXO)) return "folder \"" + dir + "\" is open to others";
     return std::nullopt;
 }
 
@@ -231,17 +233,24 @@ std::string absolutePath(const std::string& path) {
     return absolutePath(path, currentDirectory());
 }
 
-FolderLock::FolderLock(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    int rc;
-    while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+FolderLock::FolderLock(const std::string& folder, std::chrono::milliseconds patience) {
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return;
+    // flock has no timeout of its own: tried without blocking, a few
+    // milliseconds apart, until the patience is spent.
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            fd_ = fd.release();
+            return;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) return;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            busy_ = errno == EWOULDBLOCK;
+            return;
+        }
+        ::usleep(2000);
     }
-    if (rc != 0) {
-        ::close(fd);
-        return;
-    }
-    fd_ = fd;
 }
 
 // Closing the descriptor releases the lock.

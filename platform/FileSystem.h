@@ -2,6 +2,7 @@
 // atomic writes.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -26,7 +27,8 @@ std::string appendingPathComponent(const std::string& dir, const std::string& na
 // The user's private temporary directory: the first of $TMPDIR,
 // $XDG_RUNTIME_DIR (when absolute) and /tmp/vesk-UID (made 0700 when missing)
 // that is a folder, not a link, owned by the user and writable by no one
-// else; failing all three, a fresh folder made once per process under /tmp.
+// else (mode & 077 == 0); failing all three, a fresh folder made once per
+// process under /tmp.
 // A shared $TMPDIR or a /tmp/vesk-UID made by someone else is passed over,
 // so the comment file always has a place the private writer accepts.
 std::string temporaryDirectory();
@@ -68,18 +70,23 @@ std::size_t readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset)
 std::optional<std::string> readFileBounded(const std::string& path, std::size_t limit);
 
 // Holds an exclusive lock on a folder while it lives, against other threads
-// and other processes that lock the same folder. A folder that cannot be
-// opened is not locked; the caller's own write then reports the error.
+// and other processes that lock the same folder. The lock is waited for at
+// most `patience`: a holder that never lets go (a process stopped with
+// Ctrl+Z, another user) must not hold the caller up. A folder that cannot be
+// opened is not locked either; the caller's own write then reports the error.
 class FolderLock {
 public:
-    explicit FolderLock(const std::string& folder);
+    FolderLock(const std::string& folder, std::chrono::milliseconds patience);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
     bool locked() const { return fd_ >= 0; }
+    // Someone else held the lock for all of `patience`.
+    bool busy() const { return busy_; }
 
 private:
     int fd_ = -1;
+    bool busy_ = false;
 };
 
 // Makes a relative path absolute against the working directory.

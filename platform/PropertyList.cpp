@@ -507,10 +507,15 @@ Result<std::optional<Value>> readPropertyList(std::string_view bytes, PropertyLi
 }
 
 Result<std::optional<Dictionary>> readDictionaryWithContentsOfFile(const std::string& path) {
-    using Read = Result<std::optional<Dictionary>>;
     auto bytes = readFileBounded(path, kPropertyListMaxFileBytes);
-    if (!bytes) return Read::success(std::nullopt);
-    auto root = readPropertyList(*bytes);
+    if (!bytes) return Result<std::optional<Dictionary>>::success(std::nullopt);
+    return readDictionaryFromBytes(*bytes);
+}
+
+Result<std::optional<Dictionary>> readDictionaryFromBytes(std::string_view bytes) {
+    using Read = Result<std::optional<Dictionary>>;
+    if (bytes.size() > kPropertyListMaxFileBytes) return Read::success(std::nullopt);
+    auto root = readPropertyList(bytes);
     if (!root) return Read::failure(root.error());
     if (!*root || !(*root)->is<Dictionary>()) return Read::success(std::nullopt);
     return Read::success(std::move(*(*root)->get<Dictionary>()));

@@ -45,6 +45,10 @@ Result<std::optional<Value>> readPropertyList(std::string_view bytes, PropertyLi
 // unreadable file, or another root, gives nothing.
 Result<std::optional<Dictionary>> readDictionaryWithContentsOfFile(const std::string& path);
 
+// The same for bytes that would have been such a file's content, under the
+// same limits (a list larger than a file may be reads as nothing).
+Result<std::optional<Dictionary>> readDictionaryFromBytes(std::string_view bytes);
+
 // readPropertyList with a refusal read as nothing.
 std::optional<Value> parsePropertyList(std::string_view bytes);
 

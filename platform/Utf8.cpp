@@ -98,7 +98,9 @@ void append(std::string& out, char32_t c) {
     }
 }
 
-std::string escapeControls(std::string_view bytes) {
+namespace {
+
+std::string escape(std::string_view bytes, bool keepLines) {
     static constexpr char kHex[] = "0123456789abcdef";
     const auto hexByte = [](std::string& out, std::uint8_t b) {
         out += "\\x";
@@ -117,7 +119,9 @@ std::string escapeControls(std::string_view bytes) {
         }
         if (cp == '\x1B') {
             out += "\\e";
-        } else if ((cp < 0x20 && cp != '\n' && cp != '\t') || cp == 0x7F) {
+        } else if (!keepLines && (cp == '\n' || cp == '\t')) {
+            out += cp == '\n' ? "\\n" : "\\t";
+        } else if ((cp < 0x20 && !(keepLines && (cp == '\n' || cp == '\t'))) || cp == 0x7F) {
             hexByte(out, static_cast<std::uint8_t>(cp));
         } else if (cp >= 0x80 && cp <= 0x9F) {
             out += "\\u00";
@@ -130,6 +134,12 @@ std::string escapeControls(std::string_view bytes) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string escapeControls(std::string_view bytes) { return escape(bytes, true); }
+
+std::string escapeLine(std::string_view bytes) { return escape(bytes, false); }
 
 std::size_t utf16Length(std::string_view bytes) {
     std::size_t units = 0;

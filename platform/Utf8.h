@@ -22,6 +22,10 @@ void append(std::string& out, char32_t codePoint);
 // text read from a file cannot move the cursor, retitle or clear the terminal.
 // Everything else, the backslash included, is left as it is.
 std::string escapeControls(std::string_view bytes);
+// The same, with newline and tab escaped too (`\n`, `\t`), for text that
+// must stay on its one line: a name in a header or a message, a summary
+// value. A name or a tag cannot then start a line that looks like Vesk's.
+std::string escapeLine(std::string_view bytes);
 
 // Length in UTF-16 code units, the platform string's own length; invalid bytes count one each.
 std::size_t utf16Length(std::string_view bytes);

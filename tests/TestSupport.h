@@ -2,6 +2,10 @@
 // environment variable and a whole set of services for the objects under test.
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <linux/capability.h>
@@ -107,6 +111,42 @@ private:
     __user_cap_data_struct saved_[2]{};
     bool dropped_ = false;
 #endif
+};
+
+// Another process that takes the lock on a folder and is then stopped, as a
+// vesk-info stopped with Ctrl+Z would be: it never lets go until it is
+// killed, which happens when the object goes.
+class StoppedLockHolder {
+public:
+    explicit StoppedLockHolder(const std::string& folder) {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls: the test process may have threads.
+            const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+            if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+            ::raise(SIGSTOP);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char ok = 0;
+        holding_ = pid_ > 0 && ::read(ready[0], &ok, 1) == 1 && ok == 'y';
+        ::close(ready[0]);
+    }
+    ~StoppedLockHolder() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    StoppedLockHolder(const StoppedLockHolder&) = delete;
+    StoppedLockHolder& operator=(const StoppedLockHolder&) = delete;
+    bool holding() const { return holding_; }
+
+private:
+    pid_t pid_ = -1;
+    bool holding_ = false;
 };
 
 inline std::string readFile(const std::string& path) {

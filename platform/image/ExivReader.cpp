@@ -5,7 +5,6 @@
 
 #include <exiv2/exiv2.hpp>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/FileMapping.h"
 #include "platform/Utf8.h"
 #include "platform/image/TiffValue.h"
 #include "platform/image/TiffValueCaps.h"
@@ -582,28 +582,6 @@ ExivMetadata readImage(Open&& open, Cuts cuts, const TiffValueCaps& caps, std::s
     return out;
 }
 
-// A private mapping: pages are read only when Exiv2 touches them, and the
-// few a TIFF's capped counts change are copied, never written back.
-class Mapping {
-public:
-    Mapping(int fd, std::size_t size, bool writable) : size_(size) {
-        if (size == 0) return;
-        void* p = ::mmap(nullptr, size, PROT_READ | (writable ? PROT_WRITE : 0), MAP_PRIVATE, fd, 0);
-        if (p != MAP_FAILED) data_ = static_cast<std::uint8_t*>(p);
-    }
-    ~Mapping() {
-        if (data_) ::munmap(data_, size_);
-    }
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-    std::uint8_t* data() const { return data_; }
-    std::size_t size() const { return size_; }
-
-private:
-    std::uint8_t* data_ = nullptr;
-    std::size_t size_;
-};
-
 bool isTiffHeader(const std::uint8_t* p, std::size_t size) {
     return size >= 4 && ((p[0] == 'I' && p[1] == 'I' && p[2] == 42 && p[3] == 0) ||
                          (p[0] == 'M' && p[1] == 'M' && p[2] == 0 && p[3] == 42));
@@ -621,19 +599,23 @@ ExivMetadata readWithExiv2(int fd) {
     // place (as it maps a file itself) and nothing else.
     const std::uint64_t window = tiff ? fileSize : std::min(fileSize, kMaxExivWindowBytes);
     if (window > static_cast<std::uint64_t>(std::numeric_limits<long>::max())) return {};
-    const Mapping map(fd, static_cast<std::size_t>(window), tiff);
+    // Private: pages are read only when Exiv2 touches them, and the few a
+    // TIFF's capped counts change are copied, never written back.
+    const FileMapping map(fd, static_cast<std::size_t>(window), tiff);
     if (!map.data()) return {};
     TiffValueCaps caps;
     if (tiff) caps = capTiffValues({map.data(), map.size()}, kMaxTagTextBytes, kMaxExivTiffValueBytes);
     Cuts cuts;
     if (window < fileSize) cuts.windowOf = fileSize;
-    return readImage(
+    ExivMetadata out = readImage(
         [&] {
             auto image = Exiv2::ImageFactory::open(map.data(), static_cast<long>(map.size()));
             if (image.get() && isVideo(image->imageType())) image.reset();
             return image;
         },
         cuts, caps);
+    if (map.shrank()) out.budgetCut += (out.budgetCut.empty() ? "" : ", ") + std::string(kFileChangedNote);
+    return out;
 }
 
 ExivMetadata readWithExiv2(const std::string& path) {

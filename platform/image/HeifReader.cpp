@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <unordered_set>
 
 #include "platform/image/HeifItems.h"
 #include "platform/image/IsoBox.h"
@@ -96,8 +97,12 @@ std::optional<BitDepths> bitDepthsOf(ByteSpan meta, const HeifItem& coded, const
 // An auxiliary image of the primary one is its alpha when its 'auxC'
 // property names one of the alpha types.
 bool hasAlphaImage(ByteSpan meta, const HeifItemTables& tables, std::uint32_t primary) {
+    // Each auxiliary item's properties are looked at once, however many
+    // references name it: many references times many properties was quadratic.
+    std::unordered_set<std::uint32_t> seen;
     for (const HeifReference& ref : tables.references) {
         if (ref.type != fourcc("auxl") || std::find(ref.to.begin(), ref.to.end(), primary) == ref.to.end()) continue;
+        if (!seen.insert(ref.from).second) continue;
         const HeifItem* aux = tables.item(ref.from);
         if (!aux || (!isCodedImage(aux->type) && aux->type != fourcc("grid"))) continue;
         const IsoBox* auxC = firstProperty(tables.propertiesOf(aux->id), fourcc("auxC"));
@@ -172,63 +177,65 @@ Read metadataItem(const FileBytes& file, ByteSpan meta, const HeifItemTables& ta
     return Read::Done;
 }
 
-// The primary image as the item tables describe it; nothing when they leave
-// something to libheif.
-std::optional<HeifImage> readFromItemTables(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables) {
-    if (!tables.complete || tables.repeatedIds) return std::nullopt;
-
-    const HeifItem* primary = tables.item(*tables.primary);
-    if (!primary || (!isCodedImage(primary->type) && primary->type != fourcc("grid"))) return std::nullopt;
-    const auto properties = tables.propertiesOf(primary->id);
-    // A grid's depth is its first tile's.
-    const HeifItem* coded = primary;
-    if (primary->type == fourcc("grid")) {
-        const auto tiles = tables.referencedBy(primary->id, fourcc("dimg"));
-        coded = tiles.empty() ? nullptr : tables.item(tiles.front());
-        if (!coded || !isCodedImage(coded->type)) return std::nullopt;
-    }
-    const auto codedProperties = coded == primary ? properties : tables.propertiesOf(coded->id);
-
+// The primary image as far as the item tables describe it; `settled` when
+// they leave nothing to libheif. Nothing when there is no primary item.
+std::optional<HeifImage> readFromItemTables(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables,
+                                            bool& settled) {
+    settled = false;
+    if (!tables.primary) return std::nullopt;
+    bool open = !tables.complete || tables.repeatedIds;
     HeifImage out;
-    // The size as stored ('ispe'): the EXIF orientation says how to turn it,
-    // as for a JPEG, so 'irot' is not applied here. A crop is libheif's.
-    const IsoBox* ispe = firstProperty(properties, fourcc("ispe"));
-    if (!ispe || firstProperty(properties, fourcc("clap"))) return std::nullopt;
-    const ByteSpan extent = fullBoxFields(meta, *ispe);
-    if (extent.size() < 8) return std::nullopt;
-    out.width = *readU32(extent, 0, true);
-    out.height = *readU32(extent, 4, true);
-    if (out.width > INT32_MAX || out.height > INT32_MAX) return std::nullopt;
+    const HeifItem* primary = tables.item(*tables.primary);
+    if (primary && (isCodedImage(primary->type) || primary->type == fourcc("grid"))) {
+        const auto properties = tables.propertiesOf(primary->id);
+        // A grid's depth is its first tile's.
+        const HeifItem* coded = primary;
+        if (primary->type == fourcc("grid")) {
+            const auto tiles = tables.referencedBy(primary->id, fourcc("dimg"));
+            coded = tiles.empty() ? nullptr : tables.item(tiles.front());
+            if (coded && !isCodedImage(coded->type)) coded = nullptr;
+        }
+        const auto codedProperties =
+            coded == primary ? properties : coded ? tables.propertiesOf(coded->id) : std::vector<const IsoBox*>{};
 
-    const auto depths = bitDepthsOf(meta, *coded, codedProperties);
-    if (!depths) return std::nullopt;
-    out.depth = static_cast<std::uint8_t>(depths->luma);
-    out.monochrome = depths->chroma <= 0;
-    out.hasAlpha = hasAlphaImage(meta, tables, primary->id);
+        // The size as stored ('ispe'): the EXIF orientation says how to turn
+        // it, as for a JPEG, so 'irot' is not applied here. A crop is libheif's.
+        const IsoBox* ispe = firstProperty(properties, fourcc("ispe"));
+        const ByteSpan extent = ispe ? fullBoxFields(meta, *ispe) : ByteSpan{};
+        if (extent.size() >= 8 && !firstProperty(properties, fourcc("clap"))) {
+            out.width = *readU32(extent, 0, true);
+            out.height = *readU32(extent, 4, true);
+            if (out.width > INT32_MAX || out.height > INT32_MAX) out.width = out.height = 0;
+        }
+        if (!out.width || !out.height) open = true;
 
-    const auto icc = iccProfileOf(meta, properties);
-    // Whether a grid without a profile of its own shows its tiles' is libheif's to say.
-    if (!icc && coded != primary && iccProfileOf(meta, codedProperties)) return std::nullopt;
-    if (icc) out.iccProfile.assign(icc->begin(), icc->end());
+        const auto depths = coded ? bitDepthsOf(meta, *coded, codedProperties) : std::nullopt;
+        if (depths) {
+            out.depth = static_cast<std::uint8_t>(depths->luma);
+            out.monochrome = depths->chroma <= 0;
+        } else {
+            open = true;
+        }
+        out.hasAlpha = hasAlphaImage(meta, tables, primary->id);
+
+        const auto icc = iccProfileOf(meta, properties);
+        // Whether a grid without a profile of its own shows its tiles' is libheif's to say.
+        if (!icc && coded != primary && (!coded || iccProfileOf(meta, codedProperties))) open = true;
+        if (icc) out.iccProfile.assign(icc->begin(), icc->end());
+    } else {
+        open = true;
+    }
 
     std::vector<std::uint8_t> exif, xmp;
-    if (metadataItem(file, meta, tables, primary->id, fourcc("Exif"), nullptr, exif, out.budgetCut) != Read::Done ||
-        metadataItem(file, meta, tables, primary->id, fourcc("mime"), "application/rdf+xml", xmp, out.budgetCut) !=
-            Read::Done)
-        return std::nullopt;
+    if (metadataItem(file, meta, tables, *tables.primary, fourcc("Exif"), nullptr, exif, out.budgetCut) != Read::Done)
+        open = true;
+    if (metadataItem(file, meta, tables, *tables.primary, fourcc("mime"), "application/rdf+xml", xmp, out.budgetCut) !=
+        Read::Done)
+        open = true;
     out.exifTiff = tiffOfExifItem(exif);
     out.xmp.assign(xmp.begin(), xmp.end());
+    settled = !open;
     return out;
-}
-
-// Whether the primary image's 'irot' properties add up to a quarter or three
-// quarters of a turn.
-bool quarterTurned(ByteSpan meta, const HeifItemTables& tables) {
-    if (!tables.primary) return false;
-    bool turned = false;
-    for (const IsoBox* p : tables.propertiesOf(*tables.primary))
-        if (p->type == fourcc("irot") && p->contentLength >= 1 && (meta[p->contentOffset] & 1)) turned = !turned;
-    return turned;
 }
 
 // ---- libheif, for what the tables leave open ----
@@ -302,9 +309,16 @@ struct BoundedReader {
         const std::span out(static_cast<std::uint8_t*>(data), size);
         if (r.position > r.file.size() || r.file.size() - r.position < size) return -1;
         // Box fields come a few bytes at a time; coded data in large reads.
-        const bool notNeeded = size >= 64 && std::any_of(r.notNeeded.begin(), r.notNeeded.end(), [&](const HeifExtent& e) {
-            return r.position >= e.offset && r.position - e.offset <= e.length && e.length - (r.position - e.offset) >= size;
-        });
+        bool notNeeded = false;
+        if (size >= 64) {
+            // The last stretch starting at or before the read.
+            auto e = std::upper_bound(r.notNeeded.begin(), r.notNeeded.end(), r.position,
+                                      [](std::uint64_t at, const HeifExtent& x) { return at < x.offset; });
+            if (e != r.notNeeded.begin()) {
+                --e;
+                notNeeded = r.position - e->offset <= e->length && e->length - (r.position - e->offset) >= size;
+            }
+        }
         if (notNeeded) {
             std::fill(out.begin(), out.end(), std::uint8_t{0});
         } else if (r.overBudget || size > kMaxHeifReadBytes - std::min(r.handedOver, kMaxHeifReadBytes)) {
@@ -362,23 +376,83 @@ std::optional<std::vector<std::uint8_t>> metadataBlock(const Libheif& lib, const
 
 // The coded image items' extents: libheif 1.15 reads every item's data while
 // it opens a file, and these are only needed to decode pixels, which Vesk
-// never does, so they are handed over as zeros instead of being read.
+// never does, so they are handed over as zeros instead of being read. Sorted
+// and joined where they meet or overlap, so each read finds its stretch by a
+// binary search, not a walk over thousands of items.
 std::vector<HeifExtent> codedImageExtents(const HeifItemTables& tables) {
-    std::vector<HeifExtent> out;
+    std::vector<HeifExtent> all;
     for (const HeifItem& item : tables.items)
         if (isCodedImage(item.type) && item.located && item.construction == 0 && item.inThisFile)
             for (const HeifExtent& e : item.extents)
-                if (e.length > 0) out.push_back(e);
+                if (e.length > 0 && e.length <= UINT64_MAX - e.offset) all.push_back(e);
+    std::sort(all.begin(), all.end(), [](const HeifExtent& a, const HeifExtent& b) { return a.offset < b.offset; });
+    std::vector<HeifExtent> out;
+    for (const HeifExtent& e : all) {
+        if (!out.empty() && e.offset <= out.back().offset + out.back().length) {
+            const std::uint64_t end = std::max(out.back().offset + out.back().length, e.offset + e.length);
+            out.back().length = end - out.back().offset;
+        } else {
+            out.push_back(e);
+        }
+    }
     return out;
 }
 
-std::optional<HeifImage> readThroughLibheif(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables) {
-    HeifImage out;
+// What libheif would be asked to hold, counted from the tables before it is
+// handed the file: it reads every item's data whole (an item counted each
+// time, though several name the same bytes) and inflates compressed ones,
+// and no reader of ours can bound what it allocates for them. A refusal says
+// why; empty when the file is within the budgets.
+std::string libheifRefusal(const FileBytes& file, const HeifItemTables& tables) {
+    if (tables.items.size() > kMaxLibheifItems)
+        return std::to_string(tables.items.size()) + " HEIF items, more than " + std::to_string(kMaxLibheifItems) +
+               ", not handed to libheif";
+    std::uint64_t bytes = 0;
+    std::size_t compressed = 0;
+    std::uint64_t compressedBytes = 0;
+    for (const HeifItem& item : tables.items) {
+        std::uint64_t size = 0;
+        for (const HeifExtent& e : item.extents) {
+            // A length of 0 runs to the end of the file.
+            const std::uint64_t length = e.length ? e.length : file.size() - std::min(file.size(), e.offset);
+            size = length > UINT64_MAX - size ? UINT64_MAX : size + length;
+        }
+        bytes = size > UINT64_MAX - bytes ? UINT64_MAX : bytes + size;
+        if (!item.contentEncoding.empty()) {
+            ++compressed;
+            compressedBytes = size > UINT64_MAX - compressedBytes ? UINT64_MAX : compressedBytes + size;
+        }
+    }
+    if (bytes > kMaxHeifReadBytes)
+        return "HEIF items of " + std::to_string(bytes >> 20) + " MB in all, more than " +
+               std::to_string(kMaxHeifReadBytes >> 20) + " MB, not handed to libheif";
+    if (compressed > kMaxLibheifCompressedItems || compressedBytes > kMaxLibheifCompressedBytes)
+        return std::to_string(compressed) + " compressed HEIF items of " + std::to_string(compressedBytes) +
+               " bytes, more than " + std::to_string(kMaxLibheifCompressedItems) + " of " +
+               std::to_string(kMaxLibheifCompressedBytes) + ", not handed to libheif";
+    return {};
+}
+
+// Whether the primary image's 'irot' properties add up to a quarter or three
+// quarters of a turn.
+bool quarterTurned(ByteSpan meta, const HeifItemTables& tables) {
+    if (!tables.primary) return false;
+    bool turned = false;
+    for (const IsoBox* p : tables.propertiesOf(*tables.primary))
+        if (p->type == fourcc("irot") && p->contentLength >= 1 && (meta[p->contentOffset] & 1)) turned = !turned;
+    return turned;
+}
+
+// Nothing when libheif could not read the file; `cut` then says so when a
+// budget stopped it, `notRead` when libheif could not be loaded.
+std::optional<HeifImage> readThroughLibheif(const FileBytes& file, ByteSpan meta, const HeifItemTables& tables,
+                                            std::string& cut, std::string& notRead) {
     const Libheif* lib = libheif().functions;
     if (!lib) {
-        out.notRead = "libheif could not be loaded (" + libheif().error + ")";
-        return out;
+        notRead = "libheif could not be loaded (" + libheif().error + ")";
+        return std::nullopt;
     }
+    HeifImage out;
     try {
         const auto contextFree = [lib](heif_context* c) { lib->heif_context_free(c); };
         std::unique_ptr<heif_context, decltype(contextFree)> context(lib->heif_context_alloc(), contextFree);
@@ -387,8 +461,8 @@ std::optional<HeifImage> readThroughLibheif(const FileBytes& file, ByteSpan meta
         const bool read =
             lib->heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr).code == heif_error_Ok;
         if (reader.overBudget) {
-            out.budgetCut = "HEIF structures past " + std::to_string(kMaxHeifReadBytes >> 20) + " MB not read";
-            return out;
+            cut = "HEIF structures past " + std::to_string(kMaxHeifReadBytes >> 20) + " MB not read";
+            return std::nullopt;
         }
         if (!read) return std::nullopt;
         heif_image_handle* raw = nullptr;
@@ -438,9 +512,30 @@ std::optional<HeifImage> read(const FileBytes& file, Path path) {
     const auto metaBytes = readIsoBoxContent(file, *meta, kMaxHeifMetaBoxBytes);
     if (!metaBytes) return std::nullopt;
     const HeifItemTables tables = readHeifItemTables(*metaBytes);
-    if (path != Path::Libheif)
-        if (auto image = readFromItemTables(file, *metaBytes, tables); image || path == Path::ItemTables) return image;
-    return readThroughLibheif(file, *metaBytes, tables);
+    std::optional<HeifImage> own;
+    if (path != Path::Libheif) {
+        bool settled = false;
+        own = readFromItemTables(file, *metaBytes, tables, settled);
+        if (settled) return own;
+        if (path == Path::ItemTables) return std::nullopt;
+    }
+    std::string cut = libheifRefusal(file, tables), notRead;
+    if (cut.empty())
+        if (auto image = readThroughLibheif(file, *metaBytes, tables, cut, notRead)) return image;
+    // libheif could not read it, could not be loaded, or was not let: what
+    // the tables read stands, and says it is not all there is.
+    if (own) {
+        if (notRead.empty()) {
+            if (!own->budgetCut.empty()) own->budgetCut += ", ";
+            own->budgetCut += (cut.empty() ? "" : cut + ", ") + "the HEIF file could not be read in full";
+        }
+        own->notRead = notRead;
+        return own;
+    }
+    if (cut.empty() && notRead.empty()) return std::nullopt;
+    out.budgetCut = cut;
+    out.notRead = notRead;
+    return out;
 }
 
 }  // namespace

@@ -20,6 +20,13 @@ inline constexpr std::uint64_t kMaxHeifReadBytes = 64 << 20;
 // A top-level 'meta' box larger than this is not handed to libheif at all;
 // real ones hold a few KB of item tables.
 inline constexpr std::uint64_t kMaxHeifMetaBoxBytes = 16 << 20;
+// Files whose item tables name more than these are not handed to libheif,
+// which reads every item whole and inflates compressed ones as it opens a
+// file: items (real photos have tens to a few hundred), and compressed
+// items and their bytes (a deflate stream may grow a thousandfold).
+inline constexpr std::size_t kMaxLibheifItems = 4096;
+inline constexpr std::size_t kMaxLibheifCompressedItems = 1;
+inline constexpr std::uint64_t kMaxLibheifCompressedBytes = 16 << 10;
 // Each metadata block (EXIF, XMP, ICC profile) is copied only up to this.
 inline constexpr std::size_t kMaxHeifMetadataBytes = 16 << 20;
 

@@ -263,6 +263,8 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
         }
         if (apple && !apple->empty()) props[kImagePropertyMakerAppleDictionary] = Value(std::move(*apple));
     }
+    if (file.changed() && budgetCut_.find(kFileChangedNote) == std::string::npos)
+        budgetCut_ += (budgetCut_.empty() ? "" : ", ") + std::string(kFileChangedNote);
     return props;
 }
 

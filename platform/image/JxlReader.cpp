@@ -87,7 +87,16 @@ bool readJxlSizeHeader(ByteSpan codestream, JxlImage& out) {
     return true;
 }
 
-std::optional<std::vector<std::uint8_t>> brotliDecompress(ByteSpan compressed, std::size_t maxBytes) {
+std::optional<std::vector<std::uint8_t>> brotliDecompress(ByteSpan compressed, std::size_t maxBytes,
+                                                          std::size_t* expanded) {
+    std::size_t made = 0;
+    struct Tell {
+        std::size_t* to;
+        const std::size_t& made;
+        ~Tell() {
+            if (to) *to = made;
+        }
+    } tell{expanded, made};
     std::unique_ptr<BrotliDecoderState, decltype(&BrotliDecoderDestroyInstance)> state(
         BrotliDecoderCreateInstance(nullptr, nullptr, nullptr), BrotliDecoderDestroyInstance);
     if (!state) return std::nullopt;
@@ -101,6 +110,7 @@ std::optional<std::vector<std::uint8_t>> brotliDecompress(ByteSpan compressed, s
         const auto result =
             BrotliDecoderDecompressStream(state.get(), &availableIn, &nextIn, &availableOut, &nextOut, nullptr);
         const std::size_t produced = chunk.size() - availableOut;
+        made += produced;
         if (out.size() + produced > maxBytes) return std::nullopt;
         out.insert(out.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(produced));
         if (result == BROTLI_DECODER_RESULT_SUCCESS) return out;
@@ -125,11 +135,21 @@ std::optional<JxlImage> readJxl(const ByteSource& file) {
         return out;
     }
     bool sawCodestream = false;
+    // One Brotli budget for the whole file: each box expanded to the cap in
+    // turn made thousands of small boxes cost minutes.
+    std::size_t brotliLeft = kMaxJxlMetadataBytes;
+    bool brotliCut = false;
+    // And one budget for the metadata boxes read, which a failed expansion
+    // does not spend.
+    std::uint64_t readLeft = kMaxJxlReadBytes;
+    bool readCut = false;
     const auto cut = [&](const char* what, std::uint64_t bytes) {
         if (!out.budgetCut.empty()) out.budgetCut += ", ";
         out.budgetCut += std::string("a JPEG XL ") + what + " box of " + std::to_string(bytes >> 20) + " MB not read";
     };
     for (const IsoBox& box : listIsoBoxes(file, 0, file.size(), kMaxJxlBoxes)) {
+        // Everything shown is found: the rest of the file is not read.
+        if (sawCodestream && !out.exifTiff.empty() && !out.xmp.empty()) break;
         std::uint32_t type = box.type;
         std::optional<std::vector<std::uint8_t>> content;
         if (type == fourcc("jxlc") && !sawCodestream) {
@@ -151,14 +171,35 @@ std::optional<JxlImage> readJxl(const ByteSource& file) {
         }
         if (type != fourcc("Exif") && type != fourcc("xml ")) continue;
         if ((type == fourcc("Exif") && !out.exifTiff.empty()) || (type == fourcc("xml ") && !out.xmp.empty())) continue;
+        // Spent: no later box is read or expanded.
+        if (brob && brotliLeft == 0) continue;
+        if (box.contentLength > readLeft) {
+            if (!readCut) {
+                readCut = true;
+                if (!out.budgetCut.empty()) out.budgetCut += ", ";
+                out.budgetCut += "JPEG XL metadata boxes past " + std::to_string(kMaxJxlReadBytes >> 20) + " MB not read";
+            }
+            continue;
+        }
         content = readIsoBoxContent(file, box, kMaxJxlMetadataBytes);
+        if (content) readLeft -= content->size();
         if (!content) {
             cut(brob ? "brob" : "metadata", box.contentLength);
             continue;
         }
         if (brob) {
-            content = brotliDecompress(std::span(*content).subspan(4), kMaxJxlMetadataBytes);
-            if (!content) continue;
+            std::size_t expanded = 0;
+            content = brotliDecompress(std::span(*content).subspan(4), brotliLeft, &expanded);
+            brotliLeft -= std::min(brotliLeft, expanded);
+            if (!content) {
+                if (brotliLeft == 0 && !brotliCut) {
+                    brotliCut = true;
+                    if (!out.budgetCut.empty()) out.budgetCut += ", ";
+                    out.budgetCut += "JPEG XL Brotli boxes past " + std::to_string(kMaxJxlMetadataBytes >> 20) +
+                                     " MB expanded not read";
+                }
+                continue;
+            }
         }
         if (type == fourcc("xml ")) {
             out.xmp.assign(content->begin(), content->end());

@@ -18,6 +18,8 @@ inline constexpr std::size_t kMaxJxlBoxes = 4096;
 // A metadata box, compressed or not, is read only up to this, and a
 // compressed one is never expanded past it.
 inline constexpr std::uint64_t kMaxJxlMetadataBytes = 16 << 20;
+// What the metadata boxes of one file may cost to read in all.
+inline constexpr std::uint64_t kMaxJxlReadBytes = 64 << 20;
 
 struct JxlImage {
     std::uint32_t width = 0, height = 0;  // 0 when the header could not be read
@@ -35,7 +37,9 @@ std::optional<JxlImage> readJxl(const ByteSource& file);
 bool readJxlSizeHeader(ByteSpan codestream, JxlImage& out);
 
 // Brotli data expanded to at most `maxBytes`; nothing when it is corrupt or
-// would be larger.
-std::optional<std::vector<std::uint8_t>> brotliDecompress(ByteSpan compressed, std::size_t maxBytes);
+// would be larger. `expanded`, when given, is told how many bytes were made,
+// whichever way it ended.
+std::optional<std::vector<std::uint8_t>> brotliDecompress(ByteSpan compressed, std::size_t maxBytes,
+                                                          std::size_t* expanded = nullptr);
 
 }  // namespace vesk::platform::image

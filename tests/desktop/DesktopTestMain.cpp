@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("XDG_RUNTIME_DIR", scratch.path().c_str());
     qputenv("VESK_DEFAULTS_FILE", scratch.file("defaults.plist").c_str());
-    qputenv("VESK_WINDOW_STATE_FILE", scratch.file("window.ini").c_str());
+    qputenv("VESK_WINDOW_STATE_FILE", scratch.file("window.plist").c_str());
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <vector>
 
@@ -96,15 +97,18 @@ TEST(FileSystem, UnflushedWritesReplaceFilesAndLinksButNotFolders) {
     }
 }
 
-TEST(FileSystem, PrivateWritesRefuseSharedFolders) {
-    ScratchDir dir;
-    ::chmod(dir.path().c_str(), 0777);
-    auto error = atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true});
-    ASSERT_TRUE(error);
-    EXPECT_NE(error->find("writable by others"), std::string::npos);
-    EXPECT_FALSE(fileExists(dir.file("f")));
-    ::chmod(dir.path().c_str(), 0700);
-    EXPECT_FALSE(atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true}));
+TEST(FileSystem, PrivateWritesRefuseFoldersOpenToOthers) {
+    for (const mode_t mode : {0777, 0770, 0755, 0705, 0710}) {
+        SCOPED_TRACE(mode);
+        ScratchDir dir;
+        ::chmod(dir.path().c_str(), mode);
+        auto error = atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true});
+        ASSERT_TRUE(error);
+        EXPECT_NE(error->find("open to others"), std::string::npos);
+        EXPECT_FALSE(fileExists(dir.file("f")));
+        ::chmod(dir.path().c_str(), 0700);
+        EXPECT_FALSE(atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true}));
+    }
 }
 
 TEST(PropertyList, ReadsXmlAndBinaryAndRefusesJunk) {
@@ -135,18 +139,33 @@ TEST(FolderLock, HoldsAgainstOtherProcessesUntilItGoes) {
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     };
     {
-        const FolderLock lock(dir.path().string());
+        const FolderLock lock(dir.path().string(), std::chrono::milliseconds(100));
         EXPECT_TRUE(lock.locked());
         EXPECT_FALSE(childCanLock());
     }
     EXPECT_TRUE(childCanLock());
-    EXPECT_FALSE(FolderLock(dir.file("missing")).locked());
+    EXPECT_FALSE(FolderLock(dir.file("missing"), std::chrono::milliseconds(100)).locked());
+}
+
+// A holder that never lets go, here a stopped process, costs the waiter its
+// patience and no more.
+TEST(FolderLock, AHolderThatNeverLetsGoIsWaitedForOnlyAWhile) {
+    ScratchDir dir;
+    const vesk::test::StoppedLockHolder holder(dir.path().string());
+    ASSERT_TRUE(holder.holding());
+    const auto start = std::chrono::steady_clock::now();
+    const FolderLock lock(dir.path().string(), std::chrono::milliseconds(200));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(lock.locked());
+    EXPECT_TRUE(lock.busy());
+    EXPECT_GE(waited, std::chrono::milliseconds(200));
+    EXPECT_LT(waited, std::chrono::milliseconds(600));
 }
 
 namespace {
 
 // What stands at a candidate place of the temporary directory.
-enum class Place { Unset, Private, OpenToAll, GroupWritable, LinkToPrivate, Foreign, Missing, File, Relative };
+enum class Place { Unset, Private, OpenToAll, GroupWritable, Readable, LinkToPrivate, Foreign, Missing, File, Relative };
 
 // Makes `kind` at `path`; false when this user cannot make it (a folder of
 // another owner needs root).
@@ -163,6 +182,8 @@ bool makePlace(Place kind, const std::string& path) {
         return ::mkdir(path.c_str(), 0700) == 0 && ::chmod(path.c_str(), 01777) == 0;
     case Place::GroupWritable:
         return ::mkdir(path.c_str(), 0700) == 0 && ::chmod(path.c_str(), 0770) == 0;
+    case Place::Readable:
+        return ::mkdir(path.c_str(), 0700) == 0 && ::chmod(path.c_str(), 0755) == 0;
     case Place::LinkToPrivate:
         return ::mkdir((path + ".real").c_str(), 0700) == 0 && ::symlink((path + ".real").c_str(), path.c_str()) == 0;
     case Place::Foreign:
@@ -188,6 +209,7 @@ TEST(TemporaryDirectory, TheFirstPrivateCandidateIsChosen) {
         {"private TMPDIR", Place::Private, Place::Private, Place::Private, Tmpdir},
         {"shared TMPDIR (1777)", Place::OpenToAll, Place::Private, Place::Private, Runtime},
         {"group-writable TMPDIR", Place::GroupWritable, Place::Private, Place::Private, Runtime},
+        {"TMPDIR others may read (0755)", Place::Readable, Place::Private, Place::Private, Runtime},
         {"TMPDIR a link", Place::LinkToPrivate, Place::Private, Place::Private, Runtime},
         {"TMPDIR of another user", Place::Foreign, Place::Private, Place::Private, Runtime},
         {"TMPDIR missing", Place::Missing, Place::Private, Place::Private, Runtime},
@@ -235,7 +257,7 @@ TEST(TemporaryDirectory, TheFirstPrivateCandidateIsChosen) {
         struct stat st{};
         ASSERT_EQ(::lstat(chosen.c_str(), &st), 0);
         EXPECT_TRUE(S_ISDIR(st.st_mode));
-        EXPECT_EQ(st.st_mode & 022, 0u);
+        EXPECT_EQ(st.st_mode & 077, 0u);
     }
 }
 
