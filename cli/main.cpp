@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/AppDelegate.h"
+#include "cli/Options.h"
 #include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ReportOutcome.h"
@@ -40,6 +40,7 @@
 #include "platform/TypeService.h"
 #include "platform/UserDefaults.h"
 #include "platform/Utf8.h"
+#include "platform/Versions.h"
 
 namespace {
 
@@ -52,35 +53,6 @@ enum class Mode { Text, Json, Properties, SummaryText, SummaryJson };
 // either way the caller did not get every report it asked for.
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-const char* kUsage =
-    "Usage: vesk-info [--json | --properties] [--summary] [-r] [--hidden] [--progress] [--verbose] PATH...\n"
-    "Shows what Vesk shows for each file: image metadata, the CPU architectures\n"
-    "of a bundle's executable, or the file tool's description of a library.\n"
-    "\n"
-    "  --json           one JSON object per path: {\"path\": ..., \"store\": {key: text}}\n"
-    "  --properties     one JSON object per path: {\"path\": ..., \"properties\": dictionary or null}\n"
-    "  --summary        the window's summary and privacy line of each path, as text\n"
-    "                   (with --json: {\"path\", \"summary\", \"position\", \"reveals\"})\n"
-    "  -r, --recursive  walk folders: every image, library and bundle in them, sorted per folder\n"
-    "  --hidden         with -r, also enter hidden folders and take hidden files\n"
-    "  --progress       show the progress line also when standard error is no terminal\n"
-    "  --verbose        write the diagnostic log to standard error\n"
-    "  --help           show this text\n"
-    "  --version        show the version\n"
-    "\n"
-    "\"path\" is the path as given (or as found under a given folder); a name that\n"
-    "is not UTF-8 also gets its exact bytes, base64, in \"pathBytes\". In the text\n"
-    "form, control characters from files and names are shown escaped (\\e, \\x07,\n"
-    "\\u0085, \\xff); JSON carries them as JSON escapes.\n"
-    "\n"
-    "Exit status: 0 when every PATH was inspected and the output written; 1 when a\n"
-    "PATH does not exist, the image or library report cannot read it as a regular\n"
-    "file (a folder that is no .bundle, .app, .framework or .plugin, without -r;\n"
-    "a pipe, a socket, a device, no permission; its report is still printed), a\n"
-    "folder could not be walked, or standard output cannot be written; 2 on a\n"
-    "usage error. A symbolic link back into the walk is said once and skipped; it\n"
-    "does not change the status.\n";
 
 // Text from files and their names reaches a terminal: nothing in it may
 // drive the terminal.
@@ -607,49 +579,29 @@ int inspectOne(const std::string& given, Mode mode, const pf::TypeService& types
 }  // namespace
 
 int main(int argc, char** argv) {
-    Mode mode = Mode::Text;
-    bool verbose = false, recursive = false, hidden = false, forceProgress = false;
-    bool summary = false;
-    std::vector<std::string> paths;
-    bool endOfOptions = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!endOfOptions && arg == "--") {
-            endOfOptions = true;
-        } else if (!endOfOptions && arg == "--help") {
-            Output out;
-            out.write(kUsage);
-            return out.finish(0);
-        } else if (!endOfOptions && arg == "--version") {
-            Output out;
-            out.write(getAppVersionString() + "\n");
-            return out.finish(0);
-        } else if (!endOfOptions && arg == "--json") {
-            mode = Mode::Json;
-        } else if (!endOfOptions && arg == "--properties") {
-            mode = Mode::Properties;
-        } else if (!endOfOptions && arg == "--summary") {
-            summary = true;
-        } else if (!endOfOptions && arg == "--verbose") {
-            verbose = true;
-        } else if (!endOfOptions && (arg == "-r" || arg == "--recursive")) {
-            recursive = true;
-        } else if (!endOfOptions && arg == "--hidden") {
-            hidden = true;
-        } else if (!endOfOptions && arg == "--progress") {
-            forceProgress = true;
-        } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "vesk-info: unknown option %s\n%s", shown(arg).c_str(), kUsage);
+    const cli::ParsedOptions parsed = cli::parseOptions(argc, argv);
+    switch (parsed.action) {
+        case cli::ParsedOptions::Action::UsageError:
+            std::fprintf(stderr, "vesk-info: %s\nTry 'vesk-info --help' for more information.\n", parsed.error.c_str());
             return kExitUsage;
-        } else {
-            paths.push_back(arg);
+        case cli::ParsedOptions::Action::Help: {
+            Output out;
+            out.write(cli::helpText());
+            return out.finish(0);
         }
+        case cli::ParsedOptions::Action::Version: {
+            Output out;
+            out.write("vesk-info " VESK_VERSION " (Exiv2 " + pf::exiv2Version() + ", libplist " + pf::libplistVersion() +
+                      ", libheif " + pf::libheifVersion() + ")\n");
+            return out.finish(0);
+        }
+        case cli::ParsedOptions::Action::Run: break;
     }
-    if (paths.empty() || (summary && mode == Mode::Properties)) {
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
-    }
-    if (summary) mode = mode == Mode::Json ? Mode::SummaryJson : Mode::SummaryText;
+    const cli::Options& options = parsed.options;
+    const auto& paths = options.paths;
+    const bool verbose = options.verbose, recursive = options.recursive;
+    Mode mode = options.json ? Mode::Json : options.properties ? Mode::Properties : Mode::Text;
+    if (options.summary) mode = mode == Mode::Json ? Mode::SummaryJson : Mode::SummaryText;
 
     pf::DiscardLogSink quiet;
     ShownStderrLogSink loud;
@@ -662,10 +614,14 @@ int main(int argc, char** argv) {
     const unsigned workers =
         recursive ? cores : static_cast<unsigned>(std::min<std::size_t>(paths.size(), cores));
     // The diagnostic log shares standard error: no progress line across it.
-    Progress progress(!verbose && (forceProgress || ::isatty(STDERR_FILENO) == 1));
+    Progress progress(!verbose && (options.progress || ::isatty(STDERR_FILENO) == 1));
     Pipeline pipeline(mode, workers, types, log, progress);
     return pipeline.run([&](const Walker::Emit& emit) {
-        Walker walker(types, recursive, hidden, emit);
+        // -q: the notes of the walk (nothing missing) are not said.
+        Walker walker(types, recursive, options.hidden, [&](Item item) {
+            if (options.quiet && !item.problem.empty() && !item.failed) return true;
+            return emit(std::move(item));
+        });
         return walker.run(paths);
     });
 }

@@ -84,17 +84,6 @@ TEST(VeskInfo, JsonHoldsExactlyTheKeysWithValuesAndThePathAsGiven) {
     EXPECT_EQ(r.err, "");  // the diagnostic log stays quiet unless asked for
 }
 
-TEST(VeskInfo, UsageErrorsHelpAndVersion) {
-    EXPECT_EQ(runVeskInfo("").status, 2);
-    EXPECT_EQ(runVeskInfo("--bogus x").status, 2);
-    const auto help = runVeskInfo("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Usage: vesk-info"), std::string::npos);
-    const auto version = runVeskInfo("--version");
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("Vesk - v", 0), 0u);
-}
-
 TEST(VeskInfo, ManyPathsKeepTheirOrderAndOneMissingSetsStatusOne) {
     ScratchDir dir;
     dir.write("a.dylib", "x");

@@ -1,0 +1,160 @@
+#include "cli/Options.h"
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "platform/Utf8.h"
+
+namespace vesk::cli {
+
+namespace {
+
+// Long options without a short name get values past any character.
+constexpr int kLongOnly = 256;
+
+const OptionSpec* byLongName(const char* name) {
+    for (const auto& spec : kOptions)
+        if (std::strcmp(spec.longName, name) == 0) return &spec;
+    return nullptr;
+}
+
+const OptionSpec& byId(OptionId id) {
+    return *std::find_if(kOptions.begin(), kOptions.end(), [&](const OptionSpec& s) { return s.id == id; });
+}
+
+void set(Options& o, OptionId id, const char* /*argument*/) {
+    switch (id) {
+        case OptionId::Json: o.json = true; break;
+        case OptionId::Properties: o.properties = true; break;
+        case OptionId::Summary: o.summary = true; break;
+        case OptionId::Recursive: o.recursive = true; break;
+        case OptionId::Hidden: o.hidden = true; break;
+        case OptionId::Progress: o.progress = true; break;
+        case OptionId::Verbose: o.verbose = true; break;
+        case OptionId::Quiet: o.quiet = true; break;
+        case OptionId::Help:
+        case OptionId::Version: break;
+    }
+}
+
+ParsedOptions usageError(std::string message) {
+    ParsedOptions p;
+    p.action = ParsedOptions::Action::UsageError;
+    p.error = platform::utf8::escapeControls(message);
+    return p;
+}
+
+}  // namespace
+
+std::string optionName(const OptionSpec& spec) {
+    const std::string name = std::string("--") + spec.longName;
+    return spec.shortName ? std::string("-") + spec.shortName + " (" + name + ")" : name;
+}
+
+ParsedOptions parseOptions(int argc, char** argv) {
+    // ':' first: a missing argument is told apart from an unknown option.
+    std::string shortOptions = ":";
+    std::vector<option> longOptions;
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        const auto& spec = kOptions[i];
+        const int value = spec.shortName ? spec.shortName : kLongOnly + static_cast<int>(i);
+        if (spec.shortName) shortOptions += std::string(1, spec.shortName) + (spec.argument ? ":" : "");
+        longOptions.push_back({spec.longName, spec.argument ? required_argument : no_argument, nullptr, value});
+    }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+
+    ParsedOptions parsed;
+    std::vector<bool> given(kOptions.size(), false);
+    opterr = 0;  // the messages are ours: one line, escaped
+    optind = 0;
+    for (;;) {
+        const int c = ::getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr);
+        if (c == -1) break;
+        if (c == '?' || c == ':') {
+            const char* arg = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+            const bool longForm = std::strncmp(arg, "--", 2) == 0;
+            if (c == ':')
+                return usageError("option " + (longForm ? std::string(arg) : "-" + std::string(1, char(optopt))) +
+                                  " needs an argument");
+            if (longForm) {
+                // "--json=x": a known option given an argument it does not take.
+                const char* eq = std::strchr(arg, '=');
+                if (eq && optopt != 0) return usageError("option " + std::string(arg, eq) + " takes no argument");
+                return usageError("unknown option " + std::string(arg));
+            }
+            return usageError("unknown option -" + std::string(1, char(optopt)));
+        }
+        std::size_t index = 0;
+        if (c >= kLongOnly) {
+            index = static_cast<std::size_t>(c - kLongOnly);
+        } else {
+            while (kOptions[index].shortName != c) ++index;
+        }
+        given[index] = true;
+        set(parsed.options, kOptions[index].id, optarg);
+    }
+    for (int i = optind; i < argc; ++i) parsed.options.paths.emplace_back(argv[i]);
+
+    const auto isGiven = [&](OptionId id) { return given[static_cast<std::size_t>(&byId(id) - kOptions.data())]; };
+    if (isGiven(OptionId::Help)) {
+        parsed.action = ParsedOptions::Action::Help;
+        return parsed;
+    }
+    if (isGiven(OptionId::Version)) {
+        parsed.action = ParsedOptions::Action::Version;
+        return parsed;
+    }
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        if (!given[i]) continue;
+        for (const char* other : kOptions[i].conflicts) {
+            const OptionSpec* spec = other ? byLongName(other) : nullptr;
+            if (spec && isGiven(spec->id))
+                return usageError(optionName(kOptions[i]) + " and " + optionName(*spec) + " cannot be used together");
+        }
+        if (const OptionSpec* needed = kOptions[i].needs ? byLongName(kOptions[i].needs) : nullptr;
+            needed && !isGiven(needed->id))
+            return usageError(optionName(kOptions[i]) + " works only with " + optionName(*needed));
+    }
+    if (parsed.options.paths.empty()) return usageError("no PATH given");
+    return parsed;
+}
+
+std::string helpText() {
+    std::string out =
+        "Usage: vesk-info [OPTION]... PATH...\n"
+        "Shows what Vesk shows for each file: image metadata, the CPU architectures\n"
+        "of a bundle's executable, or the file tool's description of a library.\n"
+        "\n";
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::size_t width = 0;
+    for (const auto& spec : kOptions) {
+        std::string left = spec.shortName ? std::string("  -") + spec.shortName + ", " : std::string("      ");
+        left += std::string("--") + spec.longName;
+        if (spec.argument) left += std::string("=") + spec.argument;
+        std::string help = spec.help;
+        if (spec.needs) help = std::string("with ") + optionName(*byLongName(spec.needs)) + ", " + help;
+        width = std::max(width, left.size());
+        lines.emplace_back(std::move(left), std::move(help));
+    }
+    for (const auto& [left, help] : lines) out += left + std::string(width + 2 - left.size(), ' ') + help + "\n";
+    out +=
+        "\n"
+        "\"path\" is the path as given (or as found under a given folder); a name that\n"
+        "is not UTF-8 also gets its exact bytes, base64, in \"pathBytes\". In the text\n"
+        "form, control characters from files and names are shown escaped (\\e, \\x07,\n"
+        "\\u0085, \\xff); JSON carries them as JSON escapes.\n"
+        "\n"
+        "Exit status: 0 when every PATH was inspected and the output written; 1 when a\n"
+        "PATH does not exist, the image or library report cannot read it as a regular\n"
+        "file (a folder that is no .bundle, .app, .framework or .plugin, without -r;\n"
+        "a pipe, a socket, a device, no permission; its report is still printed), a\n"
+        "folder could not be walked, or standard output cannot be written; 2 on a\n"
+        "usage error. A symbolic link back into the walk is said once and skipped; it\n"
+        "does not change the status.\n";
+    return out;
+}
+
+}  // namespace vesk::cli
