@@ -1,0 +1,77 @@
+#include "cli/Session.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/Forms.h"
+#include "inspector/InfoKeys.h"
+#include "inspector/ReportOutcome.h"
+#include "inspector/ReportText.h"
+#include "inspector/Routing.h"
+#include "inspector/Summary.h"
+#include "platform/FileSystem.h"
+
+namespace vesk::cli {
+
+namespace {
+
+// The working directory, asked once: vesk-info never changes it.
+const std::string& workingDirectory() {
+    static const std::string cwd = pf::currentDirectory();
+    return cwd;
+}
+
+}  // namespace
+
+Session::Session(const pf::TypeService& types, const pf::Log& log)
+    : types_(types), services_{store_, center_, queue_, unusedGlobal_, types_, log},
+      inspector_(std::make_shared<ViewController>(services_)) {
+    inspector_->viewDidLoad();
+}
+
+Session::Result Session::inspect(const std::string& given, Mode mode) {
+    types_.forget();
+    const std::string path = pf::absolutePath(given, workingDirectory());
+    struct stat st{};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        const int err = path.empty() ? ENOENT : errno;
+        return {"", "vesk-info: " + shown(given) + ": " + std::strerror(err) + "\n", true};
+    }
+    Result r;
+    const ReportKind kind = reportKindFor(path, services_.types);
+    // The bundle report reads folders; every other report reads one file.
+    if (kind != ReportKind::Bundle) {
+        // A regular file the type service could tell was opened by it
+        // (it tells nothing of what it cannot read): no second look.
+        const bool opened = S_ISREG(st.st_mode) && services_.types.typeOfFile(path);
+        if (auto reason = opened ? std::nullopt : unreadableReason(path)) {
+            // A plain folder is walked with -r; a bundle kind never is.
+            if (S_ISDIR(st.st_mode) && !isBundleFolder(path, services_.types)) *reason += " (-r walks folders)";
+            r.err = "vesk-info: " + shown(given) + ": " + *reason + "\n";
+            r.failed = true;
+        }
+    }
+    if (mode == Mode::Properties) {
+        r.out = propertiesJson(path, services_.log, given);
+        return r;
+    }
+    center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
+    queue_.drain();
+    if (mode == Mode::Json || mode == Mode::Text) {
+        // Read in place: the report's texts are not copied out first.
+        store_->read([&](const std::map<std::string, std::string>& values) {
+            r.out = mode == Mode::Json ? jsonReport(given, values) : reportText(given, values);
+        });
+        return r;
+    }
+    const auto properties = store_->get(prefTextViewString1);
+    // The report above has logged this file already.
+    pf::DiscardLogSink quietSink;
+    const Details details = detailsFor(path, kind, properties.value_or(std::string()), pf::Log(quietSink));
+    r.out = mode == Mode::SummaryJson ? summaryJson(given, details.summary) : summaryText(given, details.summary);
+    return r;
+}
+
+}  // namespace vesk::cli
