@@ -8,7 +8,9 @@
 
 namespace vesk::cli {
 
-enum class Mode { Text, Json, Properties, SummaryText, SummaryJson };
+// Text and Json read a file as the details view does; Fields and FieldsJson
+// print the window's six fields as the info store holds them.
+enum class Mode { Text, Json, Fields, FieldsJson, Properties, SummaryText, SummaryJson };
 
 // A path that could not be inspected and a failed write share status 1:
 // either way the caller did not get every report it asked for.

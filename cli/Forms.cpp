@@ -1,5 +1,6 @@
 #include "cli/Forms.h"
 
+#include "cli/Common.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ReportText.h"
 #include "platform/Value.h"
@@ -30,6 +31,31 @@ std::string jsonReport(const std::string& given, const std::map<std::string, std
     }
     out += "}}\n";
     return out;
+}
+
+std::string groupTitle(const std::string& group) {
+    if (group.empty()) return "Image";
+    if (group.size() > 2 && group.front() == '{' && group.back() == '}') return group.substr(1, group.size() - 2);
+    return group;
+}
+
+namespace {
+
+// One tag a line: a line break inside a value is shown, not made.
+std::string oneLine(const std::string& text) {
+    std::string out = shown(text);
+    for (std::size_t at = 0; (at = out.find('\n', at)) != std::string::npos; at += 2) out.replace(at, 1, "\\n");
+    return out;
+}
+
+}  // namespace
+
+std::string readableText(const std::string& given, const Summary& summary, const std::vector<PropertyRow>& rows) {
+    std::string out = summaryText(given, summary);
+    out.pop_back();  // the blank line goes after the rows
+    for (const auto& row : rows)
+        out += "[" + oneLine(groupTitle(row.group)) + "] " + oneLine(row.name) + "  " + oneLine(row.readable) + "\n";
+    return out + "\n";
 }
 
 }  // namespace vesk::cli

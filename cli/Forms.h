@@ -3,11 +3,22 @@
 
 #include <map>
 #include <string>
+#include <vector>
+
+#include "inspector/Summary.h"
 
 namespace vesk::cli {
 
 // {"path": ..., "store": {key: text}} and a newline: the six fields as the
 // info store holds them, with the current path, in the table's order.
 std::string jsonReport(const std::string& given, const std::map<std::string, std::string>& store);
+
+// The default text: "==> PATH <==", the summary's lines, then every row of
+// the details view once, "[Exif] ExposureTime  1/75 s", and a blank line.
+std::string readableText(const std::string& given, const Summary& summary, const std::vector<PropertyRow>& rows);
+
+// A group as the details view titles it, without the braces: "Exif", and
+// "Image" for the top-level values.
+std::string groupTitle(const std::string& group);
 
 }  // namespace vesk::cli

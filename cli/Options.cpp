@@ -28,6 +28,7 @@ const OptionSpec& byId(OptionId id) {
 void set(Options& o, OptionId id, const char* /*argument*/) {
     switch (id) {
         case OptionId::Json: o.json = true; break;
+        case OptionId::Fields: o.fields = true; break;
         case OptionId::Properties: o.properties = true; break;
         case OptionId::Summary: o.summary = true; break;
         case OptionId::Recursive: o.recursive = true; break;
@@ -148,7 +149,8 @@ std::string helpText() {
         "\\u0085, \\xff); JSON carries them as JSON escapes.\n"
         "\n"
         "Exit status: 0 when every PATH was inspected and the output written; 1 when a\n"
-        "PATH does not exist, the image or library report cannot read it as a regular\n"
+        "PATH does not exist, is no photo, bundle or library (not said with --fields,\n"
+        "--summary or --properties), the image or library report cannot read it as a regular\n"
         "file (a folder that is no .bundle, .app, .framework or .plugin, without -r;\n"
         "a pipe, a socket, a device, no permission; its report is still printed), a\n"
         "folder could not be walked, or standard output cannot be written; 2 on a\n"

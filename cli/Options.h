@@ -8,7 +8,7 @@
 
 namespace vesk::cli {
 
-enum class OptionId { Help, Version, Quiet, Json, Properties, Summary, Recursive, Hidden, Progress, Verbose };
+enum class OptionId { Help, Version, Quiet, Json, Fields, Properties, Summary, Recursive, Hidden, Progress, Verbose };
 
 struct OptionSpec {
     OptionId id;
@@ -20,9 +20,11 @@ struct OptionSpec {
     const char* needs;                     // long name of an option it means nothing without
 };
 
-inline constexpr std::array<OptionSpec, 10> kOptions{{
-    {OptionId::Json, 0, "json", nullptr, "one JSON object per path: {\"path\": ..., \"store\": {key: text}}",
-     {"properties"}, nullptr},
+inline constexpr std::array<OptionSpec, 11> kOptions{{
+    {OptionId::Json, 0, "json", nullptr, "one JSON object per path (JSON Lines)", {"properties"}, nullptr},
+    {OptionId::Fields, 0, "fields", nullptr,
+     "the window's six fields, labelled (with --json: {\"path\": ..., \"store\": {key: text}})",
+     {"properties", "summary"}, nullptr},
     {OptionId::Properties, 0, "properties", nullptr,
      "one JSON object per path: its image property dictionary", {"json", "summary"}, nullptr},
     {OptionId::Summary, 0, "summary", nullptr,
@@ -41,7 +43,7 @@ inline constexpr std::array<OptionSpec, 10> kOptions{{
 }};
 
 struct Options {
-    bool json = false, properties = false, summary = false;
+    bool json = false, fields = false, properties = false, summary = false;
     bool recursive = false, hidden = false, progress = false, verbose = false, quiet = false;
     std::vector<std::string> paths;
 };

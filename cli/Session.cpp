@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "cli/Forms.h"
+#include "inspector/ImageReport.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ReportOutcome.h"
 #include "inspector/ReportText.h"
@@ -29,6 +31,34 @@ Session::Session(const pf::TypeService& types, const pf::Log& log)
     : types_(types), services_{store_, center_, queue_, unusedGlobal_, types_, log},
       inspector_(std::make_shared<ViewController>(services_)) {
     inspector_->viewDidLoad();
+    inspector_->setOutcomeHandler([this](const ReportOutcome& outcome) { outcome_ = outcome; });
+}
+
+Session::Reading Session::read(const std::string& path, ReportKind kind) {
+    Reading reading;
+    if (kind == ReportKind::Image) {
+        // The dictionary is all the details view reads of an image: read once,
+        // with no report of six fields built and thrown away.
+        reading.properties = readImageProperties(path, services_.log);
+        if (!reading.properties) return reading;
+        reading.kind = "image";
+        reading.summary = summarizeImage(*reading.properties);
+        reading.rows = propertyRows(*reading.properties);
+        return reading;
+    }
+    outcome_ = {};
+    center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
+    queue_.drain();
+    if (outcome_.failed) return reading;
+    reading.field = store_->get(prefTextViewString1).value_or(std::string());
+    if (kind == ReportKind::Bundle) {
+        reading.kind = "bundle";
+        reading.summary = summarizeBundle(reading.field);
+    } else {
+        reading.kind = "library";
+        reading.summary = summarizeLibrary(reading.field, path);
+    }
+    return reading;
 }
 
 Session::Result Session::inspect(const std::string& given, Mode mode) {
@@ -57,12 +87,21 @@ Session::Result Session::inspect(const std::string& given, Mode mode) {
         r.out = propertiesJson(path, services_.log, given);
         return r;
     }
+    if (mode == Mode::Text) {
+        const Reading reading = read(path, kind);
+        r.out = readableText(given, reading.summary, reading.rows);
+        if (std::string_view(reading.kind) == "none" && !r.failed) {
+            r.err = "vesk-info: " + shown(given) + ": not a photo, bundle or library\n";
+            r.failed = true;
+        }
+        return r;
+    }
     center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
     queue_.drain();
-    if (mode == Mode::Json || mode == Mode::Text) {
+    if (mode == Mode::Json || mode == Mode::FieldsJson || mode == Mode::Fields) {
         // Read in place: the report's texts are not copied out first.
         store_->read([&](const std::map<std::string, std::string>& values) {
-            r.out = mode == Mode::Json ? jsonReport(given, values) : reportText(given, values);
+            r.out = mode == Mode::Fields ? reportText(given, values) : jsonReport(given, values);
         });
         return r;
     }

@@ -6,8 +6,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Common.h"
+#include "inspector/ReportOutcome.h"
+#include "inspector/Routing.h"
+#include "inspector/Summary.h"
 #include "inspector/ViewController.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
@@ -59,6 +63,16 @@ public:
 
     Result inspect(const std::string& given, Mode mode);
 
+    // A file as the details view reads it; `kind` "none" when no report can read it.
+    struct Reading {
+        const char* kind = "none";  // "image", "bundle", "library" or "none"
+        Summary summary;
+        std::vector<PropertyRow> rows;
+        std::optional<pf::Dictionary> properties;  // an image's
+        std::string field;                         // a bundle's architectures, a library's description
+    };
+    Reading read(const std::string& path, ReportKind kind);
+
 private:
     // Never the window's store: the terminal program leaves it alone.
     std::shared_ptr<pf::MemoryUserDefaults> store_ = std::make_shared<pf::MemoryUserDefaults>();
@@ -69,6 +83,7 @@ private:
     ReportTypes types_;
     pf::Services services_;
     std::shared_ptr<ViewController> inspector_;
+    ReportOutcome outcome_;  // of the last report
 };
 
 }  // namespace vesk::cli

@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     const auto& paths = options.paths;
     Mode mode = options.json ? Mode::Json : options.properties ? Mode::Properties : Mode::Text;
     if (options.summary) mode = mode == Mode::Json ? Mode::SummaryJson : Mode::SummaryText;
+    if (options.fields) mode = mode == Mode::Json ? Mode::FieldsJson : Mode::Fields;
 
     pf::DiscardLogSink quiet;
     ShownStderrLogSink loud;

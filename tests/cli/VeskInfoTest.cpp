@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,7 +58,7 @@ bool makeSocket(const std::string& path) {
 
 TEST(VeskInfo, AMissingPathIsReportedOnStandardErrorOnly) {
     ScratchDir dir;
-    const auto r = runVeskInfo("--json '" + dir.file("nope.jpg") + "'");
+    const auto r = runVeskInfo("--fields --json '" + dir.file("nope.jpg") + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "vesk-info: " + dir.file("nope.jpg") + ": No such file or directory\n");
@@ -74,7 +75,7 @@ TEST(VeskInfo, JsonHoldsExactlyTheKeysWithValuesAndThePathAsGiven) {
         const std::string given = std::string(args).substr(std::string(args).rfind(' ') + 1);
         EXPECT_EQ(text.out.rfind("==> " + given + " <==\n", 0), 0u) << text.out;
     }
-    const auto r = runVeskInfo("--json lib.dylib", dir.path().string());
+    const auto r = runVeskInfo("--fields --json lib.dylib", dir.path().string());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("{\"path\": \"lib.dylib\", \"store\": {\"prefCurFilePath\": \"" + dir.file("lib.dylib") +
                               "\", \"prefTextViewString1\": ",
@@ -88,7 +89,7 @@ TEST(VeskInfo, ManyPathsKeepTheirOrderAndOneMissingSetsStatusOne) {
     ScratchDir dir;
     dir.write("a.dylib", "x");
     dir.write("b.dylib", "x");
-    const auto r = runVeskInfo("--json a.dylib missing.jpg b.dylib", dir.path().string());
+    const auto r = runVeskInfo("--fields --json a.dylib missing.jpg b.dylib", dir.path().string());
     EXPECT_EQ(r.status, 1);
     const auto a = r.out.find("a.dylib"), b = r.out.find("b.dylib");
     ASSERT_NE(a, std::string::npos);
@@ -102,11 +103,11 @@ TEST(VeskInfo, ParallelWorkersEachReadBackTheirOwnComment) {
     const std::string fixtures = VESK_FIXTURE_DIR "/image/";
     const std::vector<std::string> names = {"plist-dict.jpg", "words.jpg", "plist-list.jpg", "unicode-le.jpg"};
     std::map<std::string, std::string> alone;
-    for (const auto& n : names) alone[n] = runVeskInfo("--json '" + fixtures + n + "'").out;
+    for (const auto& n : names) alone[n] = runVeskInfo("--fields --json '" + fixtures + n + "'").out;
     std::string args;
     for (int i = 0; i < 25; ++i)
         for (const auto& n : names) args += " '" + fixtures + n + "'";
-    const auto r = runVeskInfo("--json" + args);
+    const auto r = runVeskInfo("--fields --json" + args);
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream lines(r.out);
     std::string line;
@@ -125,7 +126,7 @@ TEST(VeskInfo, RunsSideBySideNeverShowEachOthersComment) {
         dict += " '" + fixtures + "/plist-dict.jpg'";
         list += " '" + fixtures + "/plist-list.jpg'";
     }
-    const std::string run = "TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "' --json";
+    const std::string run = "TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "' --fields --json";
     const std::string cmd = run + dict + " >'" + io.file("dict") + "' & " + run + list + " >'" + io.file("list") +
                             "' & wait";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
@@ -159,7 +160,7 @@ TEST(VeskInfoTerminal, ControlCharactersFromFilesAreShownEscaped) {
         {"description in text", "'" + name + "'", "x\\e]0;owned\\x07\\e[2J\\u0085y", "\x1B"},
         {"file name in text", "'" + name + "'", "evil\\e[2J\\x9b.jpg <==", "\x9B"},
         {"verbose log", "--verbose '" + name + "'", "x\\e]0;owned", "\x07"},
-        {"json as before", "--json '" + name + "'", "x\\u001b]0;owned\\u0007\\u001b[2J\xC2\x85y", "\\\\e"},
+        {"json as before", "--fields --json '" + name + "'", "x\\u001b]0;owned\\u0007\\u001b[2J\xC2\x85y", "\\\\e"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -168,7 +169,7 @@ TEST(VeskInfoTerminal, ControlCharactersFromFilesAreShownEscaped) {
         const std::string all = r.out + r.err;
         EXPECT_NE(all.find(c.mustHold), std::string::npos) << all;
         EXPECT_EQ(all.find(c.mustNotHold), std::string::npos);
-        if (c.args.rfind("--json", 0) != 0) {
+        if (c.args.rfind("--fields --json", 0) != 0) {
             EXPECT_EQ(all.find('\x1B'), std::string::npos);
         }
     }
@@ -211,14 +212,14 @@ TEST(VeskInfoStatus, PathsThatAreNoReadableFilesAreNamedWithTheReason) {
         ASSERT_TRUE(c.make(dir.file(c.name)));
         const std::string prefix =
             c.asOtherUser && root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
-        for (const char* mode : {"", "--json", "--properties"}) {
+        for (const char* mode : {"--fields", "--fields --json", "--properties"}) {
             SCOPED_TRACE(mode);
             const auto r = runVeskInfo(std::string(mode) + " " + c.name, dir.path().string(), "", prefix);
             EXPECT_EQ(r.status, c.reason ? 1 : 0);
             EXPECT_EQ(r.err, c.reason ? "vesk-info: " + std::string(c.name) + ": " + c.reason + "\n" : "");
             const std::string m = mode;
             const std::string printed = m == "--properties" ? "\"" + std::string(c.name) + "\""
-                                        : m == "--json"     ? dir.file(c.name)
+                                        : m == "--fields --json" ? dir.file(c.name)
                                                             : "==> " + std::string(c.name) + " <==";
             EXPECT_NE(r.out.find(printed), std::string::npos) << "the report is printed all the same";
         }
@@ -289,4 +290,38 @@ TEST(VeskInfoSummary, SummaryTextAndJson) {
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
         for (const auto& line : c.lines) EXPECT_NE(r.out.find(line), std::string::npos) << c.args << "\n" << r.out;
     }
+}
+
+// The default text reads a file as the details view does, each tag once; the
+// window's six fields stay one option away; what no report reads is said.
+TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
+    ScratchDir dir;
+    dir.write("notes.txt", "just words\n");
+    const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
+    const std::string app = VESK_MACHO_FIXTURES "/Viewer.app";
+    const std::string notA = "vesk-info: notes.txt: not a photo, bundle or library\n";
+    const struct {
+        std::string args;
+        int status;
+        std::string err;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {"'" + canon + "'", 0, "",
+         {"==> " + canon + " <==\nCamera: Canon DIGITAL IXUS 400\n", "Reveals: owner, software\n[Image] ColorModel  RGB\n",
+          "\n[Exif] ExposureTime  1/200 s\n", "\n[ExifAux] OwnerName  Jean-Pierre Grignon\n"}},
+        {"'" + app + "'", 0, "", {"==> " + app + " <==\nArchitectures: x86_64, arm64 (universal)\n\n"}},
+        {"--fields '" + canon + "'", 0, "", {"==> " + canon + " <==\nProperties:\n{", "\nEXIF:\n", "\nMaker notes:\n"}},
+        {"notes.txt", 1, notA, {"==> notes.txt <==\n\n"}},
+        {"--fields notes.txt", 0, "", {"==> notes.txt <==\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto r = runVeskInfo(c.args, dir.path().string());
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+        for (const auto& part : c.parts) EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+    }
+    std::istringstream lines(runVeskInfo("'" + canon + "'").out);
+    std::set<std::string> seen;
+    for (std::string line; std::getline(lines, line);) EXPECT_TRUE(line.empty() || seen.insert(line).second) << line;
 }
