@@ -1,6 +1,9 @@
 #include "cli/Forms.h"
 
+#include <string_view>
+
 #include "cli/Common.h"
+#include "inspector/Routing.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ReportText.h"
 #include "platform/Value.h"
@@ -49,6 +52,44 @@ std::string oneLine(const std::string& text) {
 }
 
 }  // namespace
+
+std::string jsonObject(const std::string& given, const std::string& path, const Reading& reading) {
+    std::string out = "{";
+    out += jsonPathMembers(given);
+    out += ", \"kind\": ";
+    out += pf::jsonString(reading.kind);
+    // summaryJson's members after its path: one list of labelled values, the
+    // position, the reveals.
+    const std::string summary = summaryJson("", reading.summary);
+    const std::string prefix = "{" + jsonPathMembers("");
+    out += summary.substr(prefix.size(), summary.size() - prefix.size() - 2);
+    const std::string_view kind = reading.kind;
+    if (kind == "image" && reading.properties) {
+        const pf::Value value(*reading.properties);
+        out += ", \"properties\": " + pf::toJson(&value);
+    } else if (kind == "bundle") {
+        out += ", \"architectures\": [";
+        std::size_t start = 0, count = 0;
+        while (start < reading.field.size()) {
+            std::size_t end = reading.field.find('\n', start);
+            if (end == std::string::npos) end = reading.field.size();
+            std::string_view line = std::string_view(reading.field).substr(start, end - start);
+            start = end + 1;
+            while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
+            if (line.empty()) continue;
+            out += (count++ ? ", " : "") + pf::jsonString(std::string(architectureName(line)));
+        }
+        out += "]";
+    } else if (kind == "library") {
+        // The file tool names the file first.
+        std::string_view text = reading.field;
+        if (text.size() > path.size() + 2 && text.substr(0, path.size()) == path && text.substr(path.size(), 2) == ": ")
+            text.remove_prefix(path.size() + 2);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+        out += ", \"description\": " + pf::jsonString(std::string(text));
+    }
+    return out + "}\n";
+}
 
 std::string readableText(const std::string& given, const Summary& summary, const std::vector<PropertyRow>& rows) {
     std::string out = summaryText(given, summary);

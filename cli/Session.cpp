@@ -34,7 +34,7 @@ Session::Session(const pf::TypeService& types, const pf::Log& log)
     inspector_->setOutcomeHandler([this](const ReportOutcome& outcome) { outcome_ = outcome; });
 }
 
-Session::Reading Session::read(const std::string& path, ReportKind kind) {
+Reading Session::read(const std::string& path, ReportKind kind) {
     Reading reading;
     if (kind == ReportKind::Image) {
         // The dictionary is all the details view reads of an image: read once,
@@ -87,9 +87,9 @@ Session::Result Session::inspect(const std::string& given, Mode mode) {
         r.out = propertiesJson(path, services_.log, given);
         return r;
     }
-    if (mode == Mode::Text) {
+    if (mode == Mode::Text || mode == Mode::Json) {
         const Reading reading = read(path, kind);
-        r.out = readableText(given, reading.summary, reading.rows);
+        r.out = mode == Mode::Json ? jsonObject(given, path, reading) : readableText(given, reading.summary, reading.rows);
         if (std::string_view(reading.kind) == "none" && !r.failed) {
             r.err = "vesk-info: " + shown(given) + ": not a photo, bundle or library\n";
             r.failed = true;
@@ -98,7 +98,7 @@ Session::Result Session::inspect(const std::string& given, Mode mode) {
     }
     center_.post(pf::kAddFromFileNotification, pf::Value(pf::Array{pf::Value(path)}));
     queue_.drain();
-    if (mode == Mode::Json || mode == Mode::FieldsJson || mode == Mode::Fields) {
+    if (mode == Mode::FieldsJson || mode == Mode::Fields) {
         // Read in place: the report's texts are not copied out first.
         store_->read([&](const std::map<std::string, std::string>& values) {
             r.out = mode == Mode::Fields ? reportText(given, values) : jsonReport(given, values);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/Common.h"
+#include "cli/Forms.h"
 #include "inspector/ReportOutcome.h"
 #include "inspector/Routing.h"
 #include "inspector/Summary.h"
@@ -63,14 +64,7 @@ public:
 
     Result inspect(const std::string& given, Mode mode);
 
-    // A file as the details view reads it; `kind` "none" when no report can read it.
-    struct Reading {
-        const char* kind = "none";  // "image", "bundle", "library" or "none"
-        Summary summary;
-        std::vector<PropertyRow> rows;
-        std::optional<pf::Dictionary> properties;  // an image's
-        std::string field;                         // a bundle's architectures, a library's description
-    };
+    // A file as the details view reads it; kind "none" when no report can read it.
     Reading read(const std::string& path, ReportKind kind);
 
 private:

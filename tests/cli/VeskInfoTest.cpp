@@ -313,6 +313,10 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
         {"--fields '" + canon + "'", 0, "", {"==> " + canon + " <==\nProperties:\n{", "\nEXIF:\n", "\nMaker notes:\n"}},
         {"notes.txt", 1, notA, {"==> notes.txt <==\n\n"}},
         {"--fields notes.txt", 0, "", {"==> notes.txt <==\n"}},
+        {"--json notes.txt", 1, notA,
+         {"{\"path\": \"notes.txt\", \"kind\": \"none\", \"summary\": [], \"position\": null, \"reveals\": []}\n"}},
+        {"--json '" + app + "'", 0, "", {"\"kind\": \"bundle\"", "\"architectures\": [\"x86_64\", \"arm64\"]}\n"}},
+        {"--json '" + canon + "'", 0, "", {"\"kind\": \"image\"", "\"properties\": {\"ColorModel\": \"RGB\""}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
