@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/TypeService.h"
 
@@ -10,7 +11,13 @@ namespace vesk::cli {
 
 // Text and Json read a file as the details view does; Fields and FieldsJson
 // print the window's six fields as the info store holds them.
-enum class Mode { Text, Json, Fields, FieldsJson, Properties, SummaryText, SummaryJson };
+enum class Mode { Text, Json, Csv, Fields, FieldsJson, Properties, SummaryText, SummaryJson };
+
+// A form and the tags it is limited to (none: every tag).
+struct Form {
+    Mode mode = Mode::Text;
+    std::vector<std::string> tags;
+};
 
 // A path that could not be inspected and a failed write share status 1:
 // either way the caller did not get every report it asked for.

@@ -1,5 +1,7 @@
 #include "cli/Forms.h"
 
+#include <algorithm>
+#include <cctype>
 #include <string_view>
 
 #include "cli/Common.h"
@@ -53,7 +55,97 @@ std::string oneLine(const std::string& text) {
 
 }  // namespace
 
-std::string jsonObject(const std::string& given, const std::string& path, const Reading& reading) {
+namespace {
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool rowChosen(const PropertyRow& row, const std::vector<std::string>& tags) {
+    for (const auto& tag : tags)
+        if (tagMatches(tag, row.group, row.key) || tagMatches(tag, row.group, row.name)) return true;
+    return false;
+}
+
+// The dictionary cut to the chosen tags; a group none of whose keys is chosen goes.
+pf::Dictionary chosenProperties(const pf::Dictionary& properties, const std::vector<std::string>& tags) {
+    pf::Dictionary out;
+    const auto chosen = [&](const std::string& group, const std::string& key) {
+        return std::any_of(tags.begin(), tags.end(), [&](const std::string& t) { return tagMatches(t, group, key); });
+    };
+    for (const auto& [key, value] : properties) {
+        if (const auto* group = value.get<pf::Dictionary>()) {
+            pf::Dictionary kept;
+            for (const auto& [inner, v] : *group)
+                if (chosen(key, inner)) kept.emplace(inner, v);
+            if (!kept.empty()) out.emplace(key, pf::Value(std::move(kept)));
+        } else if (chosen("", key)) {
+            out.emplace(key, value);
+        }
+    }
+    return out;
+}
+
+// The summary's labels as --csv's columns; a bundle's one architecture goes
+// with the many of others.
+constexpr const char* kCsvLabels[] = {"Camera",   "Lens",     "Exposure",      "Flash", "Taken",
+                                      "Size",     "File size", "Position",     "Altitude",
+                                      "Architectures", "Kind"};
+
+std::string csvField(const std::string& text) {
+    // RFC 4180: a field holding a comma, a quote or a line break is quoted, its quotes doubled.
+    const std::string value = shown(text);
+    if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
+    std::string out = "\"";
+    for (char c : value) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+}  // namespace
+
+bool tagMatches(const std::string& tag, const std::string& group, const std::string& key) {
+    const auto colon = tag.find(':');
+    if (colon == std::string::npos) return lowered(tag) == lowered(key);
+    return lowered(tag.substr(0, colon)) == lowered(groupTitle(group)) && lowered(tag.substr(colon + 1)) == lowered(key);
+}
+
+std::string csvHeader(const std::vector<std::string>& tags) {
+    std::string out = "path";
+    if (tags.empty())
+        for (const char* label : kCsvLabels) out += std::string(",") + csvField(label);
+    for (const auto& tag : tags) out += "," + csvField(tag);
+    return out + "\r\n";
+}
+
+std::string csvRow(const std::string& given, const Reading& reading, const std::vector<std::string>& tags) {
+    std::string out = csvField(given);
+    if (tags.empty()) {
+        for (const char* label : kCsvLabels) {
+            std::string text;
+            for (const auto& line : reading.summary.lines)
+                if (line.label == label || (line.label == "Architecture" && std::string_view(label) == "Architectures")) {
+                    text = line.text;
+                    break;
+                }
+            out += "," + csvField(text);
+        }
+    }
+    for (const auto& tag : tags) {
+        std::string text;
+        for (const auto& row : reading.rows)
+            if (rowChosen(row, {tag})) {
+                text = row.readable;
+                break;
+            }
+        out += "," + csvField(text);
+    }
+    return out + "\r\n";
+}
+
+std::string jsonObject(const std::string& given, const std::string& path, const Reading& reading,
+                       const std::vector<std::string>& tags) {
     std::string out = "{";
     out += jsonPathMembers(given);
     out += ", \"kind\": ";
@@ -65,7 +157,7 @@ std::string jsonObject(const std::string& given, const std::string& path, const 
     out += summary.substr(prefix.size(), summary.size() - prefix.size() - 2);
     const std::string_view kind = reading.kind;
     if (kind == "image" && reading.properties) {
-        const pf::Value value(*reading.properties);
+        const pf::Value value(tags.empty() ? *reading.properties : chosenProperties(*reading.properties, tags));
         out += ", \"properties\": " + pf::toJson(&value);
     } else if (kind == "bundle") {
         out += ", \"architectures\": [";
@@ -91,11 +183,14 @@ std::string jsonObject(const std::string& given, const std::string& path, const 
     return out + "}\n";
 }
 
-std::string readableText(const std::string& given, const Summary& summary, const std::vector<PropertyRow>& rows) {
-    std::string out = summaryText(given, summary);
+std::string readableText(const std::string& given, const Reading& reading, const std::vector<std::string>& tags) {
+    // With tags asked for, the header and those tags only.
+    std::string out = tags.empty() ? summaryText(given, reading.summary) : "==> " + shown(given) + " <==\n\n";
     out.pop_back();  // the blank line goes after the rows
-    for (const auto& row : rows)
+    for (const auto& row : reading.rows) {
+        if (!tags.empty() && !rowChosen(row, tags)) continue;
         out += "[" + oneLine(groupTitle(row.group)) + "] " + oneLine(row.name) + "  " + oneLine(row.readable) + "\n";
+    }
     return out + "\n";
 }
 

@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <optional>
 
@@ -25,10 +26,19 @@ const OptionSpec& byId(OptionId id) {
     return *std::find_if(kOptions.begin(), kOptions.end(), [&](const OptionSpec& s) { return s.id == id; });
 }
 
-void set(Options& o, OptionId id, const char* /*argument*/) {
+void set(Options& o, OptionId id, const char* argument) {
     switch (id) {
         case OptionId::Json: o.json = true; break;
         case OptionId::Fields: o.fields = true; break;
+        case OptionId::Csv: o.csv = true; break;
+        case OptionId::Tag: o.tags.emplace_back(argument); break;
+        case OptionId::Ext: {
+            // "jpg", ".jpg" and "JPG" alike.
+            std::string ext = argument[0] == '.' ? argument + 1 : argument;
+            for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            o.extensions.push_back(ext);
+            break;
+        }
         case OptionId::Properties: o.properties = true; break;
         case OptionId::Summary: o.summary = true; break;
         case OptionId::Recursive: o.recursive = true; break;

@@ -8,7 +8,7 @@
 
 namespace vesk::cli {
 
-enum class OptionId { Help, Version, Quiet, Json, Fields, Properties, Summary, Recursive, Hidden, Progress, Verbose };
+enum class OptionId { Help, Version, Quiet, Json, Csv, Fields, Properties, Summary, Tag, Recursive, Hidden, Ext, Progress, Verbose };
 
 struct OptionSpec {
     OptionId id;
@@ -16,12 +16,14 @@ struct OptionSpec {
     const char* longName;  // without the dashes
     const char* argument;  // the argument's name in the help; nullptr: takes none
     const char* help;
-    std::array<const char*, 3> conflicts;  // long names of options it cannot be used with
+    std::array<const char*, 4> conflicts;  // long names of options it cannot be used with
     const char* needs;                     // long name of an option it means nothing without
 };
 
-inline constexpr std::array<OptionSpec, 11> kOptions{{
+inline constexpr std::array<OptionSpec, 14> kOptions{{
     {OptionId::Json, 0, "json", nullptr, "one JSON object per path (JSON Lines)", {"properties"}, nullptr},
+    {OptionId::Csv, 0, "csv", nullptr, "one CSV row per file: the path, then the chosen tags or the summary",
+     {"json", "fields", "summary", "properties"}, nullptr},
     {OptionId::Fields, 0, "fields", nullptr,
      "the window's six fields, labelled (with --json: {\"path\": ..., \"store\": {key: text}})",
      {"properties", "summary"}, nullptr},
@@ -30,9 +32,14 @@ inline constexpr std::array<OptionSpec, 11> kOptions{{
     {OptionId::Summary, 0, "summary", nullptr,
      "the window's summary and privacy line of each path (as JSON with --json)",
      {"properties"}, nullptr},
+    {OptionId::Tag, 't', "tag", "TAG",
+     "only this tag: a key in any group, letter case aside, or GROUP:KEY (Exif:FNumber); repeatable",
+     {"fields", "summary", "properties"}, nullptr},
     {OptionId::Recursive, 'r', "recursive", nullptr,
      "walk folders: every image, library and bundle in them, sorted per folder", {}, nullptr},
     {OptionId::Hidden, 0, "hidden", nullptr, "also enter hidden folders and take hidden files", {}, "recursive"},
+    {OptionId::Ext, 0, "ext", "EXT", "take only the files found with this extension (jpg, heic); repeatable", {},
+     "recursive"},
     {OptionId::Progress, 0, "progress", nullptr, "show the progress line also when standard error is no terminal",
      {}, nullptr},
     {OptionId::Verbose, 0, "verbose", nullptr, "write the diagnostic log to standard error", {"quiet"}, nullptr},
@@ -43,8 +50,9 @@ inline constexpr std::array<OptionSpec, 11> kOptions{{
 }};
 
 struct Options {
-    bool json = false, fields = false, properties = false, summary = false;
+    bool json = false, csv = false, fields = false, properties = false, summary = false;
     bool recursive = false, hidden = false, progress = false, verbose = false, quiet = false;
+    std::vector<std::string> tags, extensions;
     std::vector<std::string> paths;
 };
 

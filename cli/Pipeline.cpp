@@ -79,8 +79,8 @@ public:
     static constexpr std::size_t kQueue = 256;
     static constexpr std::size_t kWindow = 256;
 
-    Pipeline(Mode mode, unsigned workers, const pf::TypeService& types, const pf::Log& log, Progress& progress)
-        : mode_(mode), workers_(std::max(1u, workers)), types_(types), log_(log), progress_(progress),
+    Pipeline(const Form& form, unsigned workers, const pf::TypeService& types, const pf::Log& log, Progress& progress)
+        : form_(form), workers_(std::max(1u, workers)), types_(types), log_(log), progress_(progress),
           window_(kWindow) {}
 
     int run(const std::function<bool(const Emit&)>& produce) {
@@ -130,7 +130,7 @@ private:
             lock.unlock();
             const bool isFile = item.problem.empty();
             Session::Result r =
-                isFile ? session.inspect(item.path, mode_) : Session::Result{"", std::move(item.problem), item.failed};
+                isFile ? session.inspect(item.path, form_) : Session::Result{"", std::move(item.problem), item.failed};
             lock.lock();
             window_[index % kWindow] = Slot{std::move(r), isFile};
             // Only the result printed next is worth waking the printer for.
@@ -194,7 +194,7 @@ private:
     // The next item may be taken: its result has room in the window.
     bool admissible() const { return !queue_.empty() && queue_.front().first < printed_ + kWindow; }
 
-    const Mode mode_;
+    const Form form_;
     const unsigned workers_;
     const pf::TypeService& types_;
     const pf::Log& log_;
@@ -214,16 +214,16 @@ private:
 
 }  // namespace
 
-int runPipeline(Mode mode, unsigned workers, const pf::TypeService& types, const pf::Log& log, bool progressShown,
+int runPipeline(const Form& form, unsigned workers, const pf::TypeService& types, const pf::Log& log, bool progressShown,
                 const std::function<bool(const Emit&)>& produce) {
     Progress progress(progressShown);
-    Pipeline pipeline(mode, workers, types, log, progress);
+    Pipeline pipeline(form, workers, types, log, progress);
     return pipeline.run(produce);
 }
 
-int inspectOne(const std::string& given, Mode mode, const pf::TypeService& types, const pf::Log& log) {
+int inspectOne(const std::string& given, const Form& form, const pf::TypeService& types, const pf::Log& log) {
     Session session(types, log);
-    const auto r = session.inspect(given, mode);
+    const auto r = session.inspect(given, form);
     Output out;
     if (!out.write(r.out)) return kExitFailure;
     if (!r.err.empty()) {

@@ -15,10 +15,10 @@ namespace vesk::cli {
 // Runs `produce` on a thread of its own, inspects what it emits on
 // `workers` threads and prints the results in the order emitted; a progress
 // line on standard error when `progress`. The exit status.
-int runPipeline(Mode mode, unsigned workers, const platform::TypeService& types, const platform::Log& log,
+int runPipeline(const Form& form, unsigned workers, const platform::TypeService& types, const platform::Log& log,
                 bool progress, const std::function<bool(const Emit&)>& produce);
 
 // One path, no folder to walk: inspected on this thread, no other started.
-int inspectOne(const std::string& given, Mode mode, const platform::TypeService& types, const platform::Log& log);
+int inspectOne(const std::string& given, const Form& form, const platform::TypeService& types, const platform::Log& log);
 
 }  // namespace vesk::cli

@@ -61,7 +61,8 @@ Reading Session::read(const std::string& path, ReportKind kind) {
     return reading;
 }
 
-Session::Result Session::inspect(const std::string& given, Mode mode) {
+Session::Result Session::inspect(const std::string& given, const Form& form) {
+    const Mode mode = form.mode;
     types_.forget();
     const std::string path = pf::absolutePath(given, workingDirectory());
     struct stat st{};
@@ -87,9 +88,11 @@ Session::Result Session::inspect(const std::string& given, Mode mode) {
         r.out = propertiesJson(path, services_.log, given);
         return r;
     }
-    if (mode == Mode::Text || mode == Mode::Json) {
+    if (mode == Mode::Text || mode == Mode::Json || mode == Mode::Csv) {
         const Reading reading = read(path, kind);
-        r.out = mode == Mode::Json ? jsonObject(given, path, reading) : readableText(given, reading.summary, reading.rows);
+        r.out = mode == Mode::Json  ? jsonObject(given, path, reading, form.tags)
+                : mode == Mode::Csv ? csvRow(given, reading, form.tags)
+                                    : readableText(given, reading, form.tags);
         if (std::string_view(reading.kind) == "none" && !r.failed) {
             r.err = "vesk-info: " + shown(given) + ": not a photo, bundle or library\n";
             r.failed = true;

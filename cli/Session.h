@@ -62,7 +62,7 @@ public:
         bool failed = false;
     };
 
-    Result inspect(const std::string& given, Mode mode);
+    Result inspect(const std::string& given, const Form& form);
 
     // A file as the details view reads it; kind "none" when no report can read it.
     Reading read(const std::string& path, ReportKind kind);

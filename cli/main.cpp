@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include "cli/Common.h"
+#include "cli/Forms.h"
 #include "cli/Options.h"
 #include "cli/Pipeline.h"
 #include "cli/Walk.h"
@@ -30,6 +32,15 @@ public:
 private:
     pf::StderrLogSink inner_;
 };
+
+// Whether the name of `path` ends in "." and one of `extensions` (lower case), letter case aside.
+bool hasExtension(const std::string& path, const std::vector<std::string>& extensions) {
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
+}
 
 }  // namespace
 
@@ -54,15 +65,20 @@ int main(int argc, char** argv) {
     }
     const Options& options = parsed.options;
     const auto& paths = options.paths;
-    Mode mode = options.json ? Mode::Json : options.properties ? Mode::Properties : Mode::Text;
-    if (options.summary) mode = mode == Mode::Json ? Mode::SummaryJson : Mode::SummaryText;
-    if (options.fields) mode = mode == Mode::Json ? Mode::FieldsJson : Mode::Fields;
+    Form form{options.json ? Mode::Json : options.csv ? Mode::Csv : options.properties ? Mode::Properties : Mode::Text,
+              options.tags};
+    if (options.summary) form.mode = form.mode == Mode::Json ? Mode::SummaryJson : Mode::SummaryText;
+    if (options.fields) form.mode = form.mode == Mode::Json ? Mode::FieldsJson : Mode::Fields;
+    if (form.mode == Mode::Csv) {
+        Output out;
+        if (!out.write(csvHeader(form.tags))) return kExitFailure;
+    }
 
     pf::DiscardLogSink quiet;
     ShownStderrLogSink loud;
     const pf::Log log(options.verbose ? static_cast<pf::LogSink&>(loud) : quiet);
     const pf::FileTypeService types;
-    if (paths.size() == 1 && !options.recursive) return inspectOne(paths[0], mode, types, log);
+    if (paths.size() == 1 && !options.recursive) return inspectOne(paths[0], form, types, log);
 
     // One worker per core; this thread prints, the walk has its own.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -70,10 +86,14 @@ int main(int argc, char** argv) {
         options.recursive ? cores : static_cast<unsigned>(std::min<std::size_t>(paths.size(), cores));
     // The diagnostic log shares standard error: no progress line across it.
     const bool progress = !options.verbose && (options.progress || ::isatty(STDERR_FILENO) == 1);
-    return runPipeline(mode, workers, types, log, progress, [&](const Emit& emit) {
+    return runPipeline(form, workers, types, log, progress, [&](const Emit& emit) {
         // -q: the notes of the walk (nothing missing) are not said.
         return walkPaths(types, options.recursive, options.hidden, paths, [&](Item item) {
             if (options.quiet && !item.problem.empty() && !item.failed) return true;
+            // --ext: the files a walk found, not the paths given.
+            if (!options.extensions.empty() && item.problem.empty() && !hasExtension(item.path, options.extensions) &&
+                std::find(paths.begin(), paths.end(), item.path) == paths.end())
+                return true;
             return emit(std::move(item));
         });
     });

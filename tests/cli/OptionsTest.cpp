@@ -61,6 +61,11 @@ TEST(VeskInfoOptions, UsageErrorsAreOneLineAndSayWhy) {
         {"--json --properties x", "vesk-info: --json and --properties cannot be used together\n"},
         {"-q --verbose x", "vesk-info: --verbose and -q (--quiet) cannot be used together\n"},
         {"--hidden x", "vesk-info: --hidden works only with -r (--recursive)\n"},
+        {"--ext jpg x", "vesk-info: --ext works only with -r (--recursive)\n"},
+        {"x -t", "vesk-info: option -t needs an argument\n"},
+        {"x --tag", "vesk-info: option --tag needs an argument\n"},
+        {"--csv --json x", "vesk-info: --csv and --json cannot be used together\n"},
+        {"-t Make --fields x", "vesk-info: -t (--tag) and --fields cannot be used together\n"},
         {"\"$(printf '\\055\\055\\033[2J')\" x", "vesk-info: unknown option --\\e[2J\n"},
     };
     for (const auto& c : cases) {

@@ -329,3 +329,34 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
     std::set<std::string> seen;
     for (std::string line; std::getline(lines, line);) EXPECT_TRUE(line.empty() || seen.insert(line).second) << line;
 }
+
+// -t limits every form to the tags asked for; --csv is one quoted row a file.
+TEST(VeskInfoForms, TagsAndCsv) {
+    ScratchDir dir;
+    dir.write("notes.txt", "just words\n");
+    const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
+    const struct {
+        std::string args;
+        int status;
+        std::string out;  // whole, or a part when `whole` is false
+        bool whole;
+    } cases[] = {
+        {"-t make -t Exif:FNumber -t TIFF:nothing '" + canon + "'", 0,
+         "==> " + canon + " <==\n[Exif] FNumber  f/10\n[TIFF] Make  Canon\n\n", true},
+        {"--json -t FNUMBER '" + canon + "'", 0, "\"properties\": {\"{Exif}\": {\"FNumber\": 10}}}\n", false},
+        {"--csv -t Make -t Model '" + canon + "' notes.txt", 1,
+         "path,Make,Model\r\n" + canon + ",Canon,Canon DIGITAL IXUS 400\r\nnotes.txt,,\r\n", true},
+        {"--csv '" + canon + "'", 0, ",1/200 s · f/10 · ISO 50 · 15.4 mm,\"Auto, did not fire\",2004-08-27 13:52:55,", false},
+        {"--csv -t 'a\"b,c' notes.txt", 1, "path,\"a\"\"b,c\"\r\nnotes.txt,\r\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto r = runVeskInfo(c.args, dir.path().string());
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (c.whole) {
+            EXPECT_EQ(r.out, c.out);
+        } else {
+            EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+        }
+    }
+}

@@ -96,6 +96,8 @@ TEST(VeskInfoWalk, TakesTheFilesVeskReadsInSortedOrderAndSaysEachProblemOnce) {
         {"hidden", "-r --hidden --fields --json tree", all, walked, 0},
         {"files beside folders, in the order given", "-r --fields --json tree/sub tree/b.jpg",
          {"tree/sub/c.tif", "tree/sub/deeper/d.jpg", "tree/b.jpg"}, loop, 0},
+        {"extensions, letter case aside", "-r --ext TIF --ext .dylib --fields --json tree",
+         {"tree/lib.dylib", "tree/sub/c.tif"}, walked, 0},
         {"quiet: the notes are not said", "-r -q --fields --json tree", visible, "", 0},
         {"a hidden folder given is walked", "-r --fields --json tree/.secret", {"tree/.secret/e.jpg"}, "", 0},
         {"properties", "-r --properties tree/sub", {"tree/sub/c.tif", "tree/sub/deeper/d.jpg"}, loop, 0},
