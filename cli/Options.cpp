@@ -130,6 +130,9 @@ ParsedOptions parseOptions(int argc, char** argv) {
             return usageError(optionName(kOptions[i]) + " works only with " + optionName(*needed));
     }
     if (parsed.options.paths.empty()) return usageError("no PATH given");
+    const auto& paths = parsed.options.paths;
+    if (std::find(paths.begin(), paths.end(), "-") != paths.end() && paths.size() > 1)
+        return usageError("- (standard input) must be the only PATH");
     return parsed;
 }
 

@@ -221,9 +221,10 @@ int runPipeline(const Form& form, unsigned workers, const pf::TypeService& types
     return pipeline.run(produce);
 }
 
-int inspectOne(const std::string& given, const Form& form, const pf::TypeService& types, const pf::Log& log) {
+int inspectOne(const std::string& given, const Form& form, const pf::TypeService& types, const pf::Log& log,
+               const std::string& path) {
     Session session(types, log);
-    const auto r = session.inspect(given, form);
+    const auto r = session.inspect(given, form, path);
     Output out;
     if (!out.write(r.out)) return kExitFailure;
     if (!r.err.empty()) {

@@ -19,6 +19,8 @@ int runPipeline(const Form& form, unsigned workers, const platform::TypeService&
                 bool progress, const std::function<bool(const Emit&)>& produce);
 
 // One path, no folder to walk: inspected on this thread, no other started.
-int inspectOne(const std::string& given, const Form& form, const platform::TypeService& types, const platform::Log& log);
+// `path` as Session::inspect takes it.
+int inspectOne(const std::string& given, const Form& form, const platform::TypeService& types, const platform::Log& log,
+               const std::string& path = {});
 
 }  // namespace vesk::cli

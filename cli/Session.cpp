@@ -61,10 +61,10 @@ Reading Session::read(const std::string& path, ReportKind kind) {
     return reading;
 }
 
-Session::Result Session::inspect(const std::string& given, const Form& form) {
+Session::Result Session::inspect(const std::string& given, const Form& form, const std::string& readFrom) {
     const Mode mode = form.mode;
     types_.forget();
-    const std::string path = pf::absolutePath(given, workingDirectory());
+    const std::string path = readFrom.empty() ? pf::absolutePath(given, workingDirectory()) : readFrom;
     struct stat st{};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
         const int err = path.empty() ? ENOENT : errno;

@@ -62,7 +62,9 @@ public:
         bool failed = false;
     };
 
-    Result inspect(const std::string& given, const Form& form);
+    // `path`: where the file given as `given` is read, when not at `given`
+    // itself (standard input's copy).
+    Result inspect(const std::string& given, const Form& form, const std::string& path = {});
 
     // A file as the details view reads it; kind "none" when no report can read it.
     Reading read(const std::string& path, ReportKind kind);

@@ -14,6 +14,7 @@
 #include "cli/Forms.h"
 #include "cli/Options.h"
 #include "cli/Pipeline.h"
+#include "cli/StandardInput.h"
 #include "cli/Walk.h"
 #include "platform/Log.h"
 #include "platform/TypeService.h"
@@ -78,6 +79,14 @@ int main(int argc, char** argv) {
     ShownStderrLogSink loud;
     const pf::Log log(options.verbose ? static_cast<pf::LogSink&>(loud) : quiet);
     const pf::FileTypeService types;
+    if (paths.size() == 1 && paths[0] == "-") {
+        StandardInputFile input;
+        if (auto reason = input.copy()) {
+            std::fprintf(stderr, "vesk-info: -: %s\n", reason->c_str());
+            return kExitFailure;
+        }
+        return inspectOne("-", form, types, log, input.path());
+    }
     if (paths.size() == 1 && !options.recursive) return inspectOne(paths[0], form, types, log);
 
     // One worker per core; this thread prints, the walk has its own.

@@ -61,6 +61,7 @@ TEST(VeskInfoOptions, UsageErrorsAreOneLineAndSayWhy) {
         {"--json --properties x", "vesk-info: --json and --properties cannot be used together\n"},
         {"-q --verbose x", "vesk-info: --verbose and -q (--quiet) cannot be used together\n"},
         {"--hidden x", "vesk-info: --hidden works only with -r (--recursive)\n"},
+        {"- x", "vesk-info: - (standard input) must be the only PATH\n"},
         {"--ext jpg x", "vesk-info: --ext works only with -r (--recursive)\n"},
         {"x -t", "vesk-info: option -t needs an argument\n"},
         {"x --tag", "vesk-info: option --tag needs an argument\n"},

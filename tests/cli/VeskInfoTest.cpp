@@ -330,8 +330,9 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
     for (std::string line; std::getline(lines, line);) EXPECT_TRUE(line.empty() || seen.insert(line).second) << line;
 }
 
-// -t limits every form to the tags asked for; --csv is one quoted row a file.
-TEST(VeskInfoForms, TagsAndCsv) {
+// -t limits every form to the tags asked for; --csv is one quoted row a
+// file; "-" is standard input, read like a file.
+TEST(VeskInfoForms, TagsCsvAndStandardInput) {
     ScratchDir dir;
     dir.write("notes.txt", "just words\n");
     const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
@@ -348,6 +349,8 @@ TEST(VeskInfoForms, TagsAndCsv) {
          "path,Make,Model\r\n" + canon + ",Canon,Canon DIGITAL IXUS 400\r\nnotes.txt,,\r\n", true},
         {"--csv '" + canon + "'", 0, ",1/200 s · f/10 · ISO 50 · 15.4 mm,\"Auto, did not fire\",2004-08-27 13:52:55,", false},
         {"--csv -t 'a\"b,c' notes.txt", 1, "path,\"a\"\"b,c\"\r\nnotes.txt,\r\n", true},
+        {"-t make - <'" + canon + "'", 0, "==> - <==\n[TIFF] Make  Canon\n\n", true},
+        {"--json - <notes.txt", 1, "{\"path\": \"-\", \"kind\": \"none\", \"summary\": []", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
