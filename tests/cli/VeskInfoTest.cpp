@@ -363,3 +363,37 @@ TEST(VeskInfoForms, TagsCsvAndStandardInput) {
         }
     }
 }
+
+// The README's vesk-info examples run as shown from the top of the tree, and
+// the default text it shows is what the first one prints.
+TEST(VeskInfoReadme, ExamplesRunAsShown) {
+    const std::string readme = vesk::test::readFile(VESK_SOURCE_DIR "/README.md");
+    const auto section = readme.find("`vesk-info` on its own");
+    ASSERT_NE(section, std::string::npos);
+    const auto block = [&](const std::string& fence) {
+        const auto start = readme.find(fence, section) + fence.size();
+        return readme.substr(start, readme.find("```\n", start) - start);
+    };
+    std::istringstream commands(block("```sh\n"));
+    std::string first;
+    int count = 0;
+    for (std::string line; std::getline(commands, line); ++count) {
+        SCOPED_TRACE(line);
+        ASSERT_EQ(line.rfind("build/vesk-info ", 0), 0u);
+        ScratchDir io;
+        const std::string cmd = "cd '" VESK_SOURCE_DIR "' && TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "'" +
+                                line.substr(15) + " >'" + io.file("out") + "' 2>'" + io.file("err") + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        const std::string out = vesk::test::readFile(io.file("out"));
+        EXPECT_FALSE(out.empty());
+        EXPECT_EQ(vesk::test::readFile(io.file("err")), "");
+        if (count == 0) first = out;
+    }
+    EXPECT_GE(count, 3);
+    std::istringstream shown(block("```text\n"));
+    for (std::string line; std::getline(shown, line);) {
+        if (line != "...") {
+            EXPECT_NE(first.find(line + "\n"), std::string::npos) << line;
+        }
+    }
+}
