@@ -171,7 +171,11 @@ std::string jsonObject(const std::string& given, const std::string& path, const 
             if (line.empty()) continue;
             out += (count++ ? ", " : "") + pf::jsonString(std::string(architectureName(line)));
         }
-        out += "]";
+        out += "], \"identity\": {";
+        for (std::size_t i = 0; i < reading.identity.size(); ++i)
+            out += (i ? ", " : "") + pf::jsonString(reading.identity[i].first) + ": " +
+                   pf::jsonString(reading.identity[i].second);
+        out += "}";
     } else if (kind == "library") {
         // The file tool names the file first.
         std::string_view text = reading.field;

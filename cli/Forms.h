@@ -22,7 +22,12 @@ struct Reading {
     std::vector<PropertyRow> rows;
     std::optional<platform::Dictionary> properties;  // an image's
     std::string field;  // a bundle's architecture lines, a library's description
+    // Who a bundle says it is: the Info.plist keys it has of kIdentityKeys.
+    std::vector<std::pair<std::string, std::string>> identity;
 };
+
+inline constexpr const char* kIdentityKeys[] = {"CFBundleIdentifier", "CFBundleName", "CFBundleShortVersionString",
+                                                 "CFBundleVersion"};
 
 // --json: one object and a newline, {"path", ["pathBytes",] "kind",
 // "summary", "position", "reveals"} and by kind "properties",

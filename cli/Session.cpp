@@ -14,6 +14,7 @@
 #include "inspector/Routing.h"
 #include "inspector/Summary.h"
 #include "platform/FileSystem.h"
+#include "platform/PropertyList.h"
 
 namespace vesk::cli {
 
@@ -54,6 +55,15 @@ Reading Session::read(const std::string& path, ReportKind kind) {
     if (kind == ReportKind::Bundle) {
         reading.kind = "bundle";
         reading.summary = summarizeBundle(reading.field);
+        // Where the bundle report looks for the executable's name, in its order.
+        for (const char* where : {"/Contents/Info.plist", "/Info.plist", "/Resources/Info.plist"}) {
+            const auto info = pf::readDictionaryWithContentsOfFile(path + where);
+            if (!info || !info.value()) continue;
+            for (const char* key : kIdentityKeys)
+                if (auto it = info.value()->find(key); it != info.value()->end())
+                    if (const auto* text = it->second.get<std::string>()) reading.identity.emplace_back(key, *text);
+            break;
+        }
     } else {
         reading.kind = "library";
         reading.summary = summarizeLibrary(reading.field, path);

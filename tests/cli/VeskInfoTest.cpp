@@ -300,6 +300,11 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
     const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
     const std::string app = VESK_MACHO_FIXTURES "/Viewer.app";
     const std::string notA = "vesk-info: notes.txt: not a photo, bundle or library\n";
+    std::filesystem::copy(VESK_SOURCE_DIR "/samples/Viewer.app", dir.file("Id.app"),
+                          std::filesystem::copy_options::recursive);
+    dir.write("Id.app/Contents/Info.plist",
+              "<plist><dict><key>CFBundleExecutable</key><string>Viewer</string><key>CFBundleIdentifier</key>"
+              "<string>org.vesk.Viewer</string><key>CFBundleVersion</key><integer>3</integer></dict></plist>");
     const struct {
         std::string args;
         int status;
@@ -315,7 +320,8 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
         {"--fields notes.txt", 0, "", {"==> notes.txt <==\n"}},
         {"--json notes.txt", 1, notA,
          {"{\"path\": \"notes.txt\", \"kind\": \"none\", \"summary\": [], \"position\": null, \"reveals\": []}\n"}},
-        {"--json '" + app + "'", 0, "", {"\"kind\": \"bundle\"", "\"architectures\": [\"x86_64\", \"arm64\"]}\n"}},
+        {"--json '" + app + "'", 0, "", {"\"kind\": \"bundle\"", "\"architectures\": [\"x86_64\", \"arm64\"], \"identity\": {}}\n"}},
+        {"--json Id.app", 0, "", {"\"identity\": {\"CFBundleIdentifier\": \"org.vesk.Viewer\"}}\n"}},
         {"--json '" + canon + "'", 0, "", {"\"kind\": \"image\"", "\"properties\": {\"ColorModel\": \"RGB\""}},
     };
     for (const auto& c : cases) {
