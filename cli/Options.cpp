@@ -153,7 +153,28 @@ std::string helpText() {
         width = std::max(width, left.size());
         lines.emplace_back(std::move(left), std::move(help));
     }
-    for (const auto& [left, help] : lines) out += left + std::string(width + 2 - left.size(), ' ') + help + "\n";
+    // Wrapped at 80 columns, later lines under the first.
+    const std::size_t room = 80 - (width + 2);
+    for (const auto& [left, help] : lines) {
+        out += left + std::string(width + 2 - left.size(), ' ');
+        std::size_t column = 0;
+        for (std::size_t at = 0; at < help.size();) {
+            std::size_t end = help.find(' ', at);
+            if (end == std::string::npos) end = help.size();
+            const std::string word = help.substr(at, end - at);
+            if (column > 0 && column + 1 + word.size() > room) {
+                out += "\n" + std::string(width + 2, ' ');
+                column = 0;
+            } else if (column > 0) {
+                out += ' ';
+                ++column;
+            }
+            out += word;
+            column += word.size();
+            at = end + 1;
+        }
+        out += "\n";
+    }
     out +=
         "\n"
         "\"path\" is the path as given (or as found under a given folder); a name that\n"
