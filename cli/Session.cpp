@@ -35,7 +35,7 @@ Session::Session(const pf::TypeService& types, const pf::Log& log)
     inspector_->setOutcomeHandler([this](const ReportOutcome& outcome) { outcome_ = outcome; });
 }
 
-Reading Session::read(const std::string& path, ReportKind kind) {
+Reading Session::read(const std::string& path, ReportKind kind, bool rows) {
     Reading reading;
     if (kind == ReportKind::Image) {
         // The dictionary is all the details view reads of an image: read once,
@@ -44,7 +44,7 @@ Reading Session::read(const std::string& path, ReportKind kind) {
         if (!reading.properties) return reading;
         reading.kind = "image";
         reading.summary = summarizeImage(*reading.properties);
-        reading.rows = propertyRows(*reading.properties);
+        if (rows) reading.rows = propertyRows(*reading.properties);
         return reading;
     }
     outcome_ = {};
@@ -99,7 +99,8 @@ Session::Result Session::inspect(const std::string& given, const Form& form, con
         return r;
     }
     if (mode == Mode::Text || mode == Mode::Json || mode == Mode::Csv) {
-        const Reading reading = read(path, kind);
+        // The CSV reads the summary, or the rows of the tags asked for.
+        const Reading reading = read(path, kind, mode == Mode::Text || (mode == Mode::Csv && !form.tags.empty()));
         r.out = mode == Mode::Json  ? jsonObject(given, path, reading, form.tags)
                 : mode == Mode::Csv ? csvRow(given, reading, form.tags)
                                     : readableText(given, reading, form.tags);

@@ -67,7 +67,8 @@ public:
     Result inspect(const std::string& given, const Form& form, const std::string& path = {});
 
     // A file as the details view reads it; kind "none" when no report can read it.
-    Reading read(const std::string& path, ReportKind kind);
+    // An image's rows only when `rows`: --json reads the dictionary itself.
+    Reading read(const std::string& path, ReportKind kind, bool rows);
 
 private:
     // Never the window's store: the terminal program leaves it alone.
