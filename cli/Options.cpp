@@ -16,14 +16,14 @@ namespace {
 // Long options without a short name get values past any character.
 constexpr int kLongOnly = 256;
 
-const OptionSpec* byLongName(const char* name) {
-    for (const auto& spec : kOptions)
-        if (std::strcmp(spec.longName, name) == 0) return &spec;
+const OptionRow* byLongName(const char* name) {
+    for (const auto& row : kOptions)
+        if (std::strcmp(row.longName, name) == 0) return &row;
     return nullptr;
 }
 
-const OptionSpec& byId(OptionId id) {
-    return *std::find_if(kOptions.begin(), kOptions.end(), [&](const OptionSpec& s) { return s.id == id; });
+const OptionRow& byId(OptionId id) {
+    return *std::find_if(kOptions.begin(), kOptions.end(), [&](const OptionRow& s) { return s.id == id; });
 }
 
 void set(Options& o, OptionId id, const char* argument) {
@@ -60,9 +60,9 @@ ParsedOptions usageError(std::string message) {
 
 }  // namespace
 
-std::string optionName(const OptionSpec& spec) {
-    const std::string name = std::string("--") + spec.longName;
-    return spec.shortName ? std::string("-") + spec.shortName + " (" + name + ")" : name;
+std::string optionName(const OptionRow& row) {
+    const std::string name = std::string("--") + row.longName;
+    return row.shortName ? std::string("-") + row.shortName + " (" + name + ")" : name;
 }
 
 ParsedOptions parseOptions(int argc, char** argv) {
@@ -70,10 +70,10 @@ ParsedOptions parseOptions(int argc, char** argv) {
     std::string shortOptions = ":";
     std::vector<option> longOptions;
     for (std::size_t i = 0; i < kOptions.size(); ++i) {
-        const auto& spec = kOptions[i];
-        const int value = spec.shortName ? spec.shortName : kLongOnly + static_cast<int>(i);
-        if (spec.shortName) shortOptions += std::string(1, spec.shortName) + (spec.argument ? ":" : "");
-        longOptions.push_back({spec.longName, spec.argument ? required_argument : no_argument, nullptr, value});
+        const auto& row = kOptions[i];
+        const int value = row.shortName ? row.shortName : kLongOnly + static_cast<int>(i);
+        if (row.shortName) shortOptions += std::string(1, row.shortName) + (row.argument ? ":" : "");
+        longOptions.push_back({row.longName, row.argument ? required_argument : no_argument, nullptr, value});
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -121,11 +121,11 @@ ParsedOptions parseOptions(int argc, char** argv) {
     for (std::size_t i = 0; i < kOptions.size(); ++i) {
         if (!given[i]) continue;
         for (const char* other : kOptions[i].conflicts) {
-            const OptionSpec* spec = other ? byLongName(other) : nullptr;
-            if (spec && isGiven(spec->id))
-                return usageError(optionName(kOptions[i]) + " and " + optionName(*spec) + " cannot be used together");
+            const OptionRow* row = other ? byLongName(other) : nullptr;
+            if (row && isGiven(row->id))
+                return usageError(optionName(kOptions[i]) + " and " + optionName(*row) + " cannot be used together");
         }
-        if (const OptionSpec* needed = kOptions[i].needs ? byLongName(kOptions[i].needs) : nullptr;
+        if (const OptionRow* needed = kOptions[i].needs ? byLongName(kOptions[i].needs) : nullptr;
             needed && !isGiven(needed->id))
             return usageError(optionName(kOptions[i]) + " works only with " + optionName(*needed));
     }
@@ -144,12 +144,12 @@ std::string helpText() {
         "\n";
     std::vector<std::pair<std::string, std::string>> lines;
     std::size_t width = 0;
-    for (const auto& spec : kOptions) {
-        std::string left = spec.shortName ? std::string("  -") + spec.shortName + ", " : std::string("      ");
-        left += std::string("--") + spec.longName;
-        if (spec.argument) left += std::string("=") + spec.argument;
-        std::string help = spec.help;
-        if (spec.needs) help = std::string("with ") + optionName(*byLongName(spec.needs)) + ", " + help;
+    for (const auto& row : kOptions) {
+        std::string left = row.shortName ? std::string("  -") + row.shortName + ", " : std::string("      ");
+        left += std::string("--") + row.longName;
+        if (row.argument) left += std::string("=") + row.argument;
+        std::string help = row.help;
+        if (row.needs) help = std::string("with ") + optionName(*byLongName(row.needs)) + ", " + help;
         width = std::max(width, left.size());
         lines.emplace_back(std::move(left), std::move(help));
     }

@@ -10,7 +10,7 @@ namespace vesk::cli {
 
 enum class OptionId { Help, Version, Quiet, Json, Csv, Fields, Properties, Summary, Tag, Recursive, Hidden, Ext, Progress, Verbose };
 
-struct OptionSpec {
+struct OptionRow {
     OptionId id;
     char shortName;        // 0: long only
     const char* longName;  // without the dashes
@@ -20,7 +20,7 @@ struct OptionSpec {
     const char* needs;                     // long name of an option it means nothing without
 };
 
-inline constexpr std::array<OptionSpec, 14> kOptions{{
+inline constexpr std::array<OptionRow, 14> kOptions{{
     {OptionId::Json, 0, "json", nullptr, "one JSON object per path (JSON Lines)", {"properties"}, nullptr},
     {OptionId::Csv, 0, "csv", nullptr, "one CSV row per file: the path, then the chosen tags or the summary",
      {"json", "fields", "summary", "properties"}, nullptr},
@@ -71,6 +71,6 @@ ParsedOptions parseOptions(int argc, char** argv);
 std::string helpText();
 
 // "--json", or "-r (--recursive)" for an option with a short name.
-std::string optionName(const OptionSpec& spec);
+std::string optionName(const OptionRow& row);
 
 }  // namespace vesk::cli

@@ -97,9 +97,9 @@ TEST(VeskInfoOptions, HelpAndVersion) {
 // The table is the truth: help, manual page and completions name the same options.
 TEST(VeskInfoOptions, ManualPageAndCompletionsNameTheTablesOptions) {
     std::set<std::string> table;
-    for (const auto& spec : vesk::cli::kOptions) {
-        table.insert(std::string("--") + spec.longName);
-        if (spec.shortName) table.insert(std::string("-") + spec.shortName);
+    for (const auto& row : vesk::cli::kOptions) {
+        table.insert(std::string("--") + row.longName);
+        if (row.shortName) table.insert(std::string("-") + row.shortName);
     }
     const std::string man = vesk::test::readFile(VESK_SOURCE_DIR "/packaging/vesk-info.1");
     const std::string bash = vesk::test::readFile(VESK_SOURCE_DIR "/packaging/vesk-info.bash-completion");
