@@ -12,6 +12,7 @@
 
 #include "platform/Bytes.h"
 #include "platform/FileSystem.h"
+#include "platform/Versions.h"
 
 namespace vesk::platform {
 namespace {
@@ -540,5 +541,11 @@ std::string toXmlPropertyList(const Value& value) {
     plist_to_xml_free(xml);
     return out;
 }
+
+}  // namespace vesk::platform
+
+namespace vesk::platform {
+
+std::string libplistVersion() { return VESK_LIBPLIST_VERSION; }
 
 }  // namespace vesk::platform

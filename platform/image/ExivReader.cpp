@@ -2,6 +2,7 @@
 // stop: the log is muted once, and every tag is converted under its own catch
 // so that one bad tag does not hide the others.
 #include "platform/image/ExivReader.h"
+#include "platform/Versions.h"
 
 #include <exiv2/exiv2.hpp>
 #include <fcntl.h>
@@ -782,3 +783,9 @@ std::optional<std::string> interpretedText(const std::string& exivKey, const Val
 }
 
 }  // namespace vesk::platform::image
+
+namespace vesk::platform {
+
+std::string exiv2Version() { return Exiv2::versionString(); }
+
+}  // namespace vesk::platform

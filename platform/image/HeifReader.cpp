@@ -5,6 +5,7 @@
 // reader over the descriptor the image source holds; every error it reports
 // ends the read with what was taken so far.
 #include "platform/image/HeifReader.h"
+#include "platform/Versions.h"
 
 #include <dlfcn.h>
 #include <libheif/heif.h>
@@ -244,7 +245,7 @@ std::optional<HeifImage> readFromItemTables(const FileBytes& file, ByteSpan meta
 // initialisers (milliseconds) in every process that links them, and most
 // processes never need it.
 #define VESK_LIBHEIF_FUNCTIONS(X)                                                                         \
-    X(heif_init) X(heif_context_alloc) X(heif_context_free) X(heif_context_read_from_reader)              \
+    X(heif_init) X(heif_get_version) X(heif_context_alloc) X(heif_context_free) X(heif_context_read_from_reader)              \
     X(heif_context_get_primary_image_handle) X(heif_image_handle_release) X(heif_image_handle_get_width) \
     X(heif_image_handle_get_height) X(heif_image_handle_get_luma_bits_per_pixel)                         \
     X(heif_image_handle_get_chroma_bits_per_pixel) X(heif_image_handle_has_alpha_channel)                \
@@ -547,3 +548,12 @@ std::optional<HeifImage> readHeifFromItemTables(const FileBytes& file) { return 
 std::optional<HeifImage> readHeifThroughLibheif(const FileBytes& file) { return read(file, Path::Libheif); }
 
 }  // namespace vesk::platform::image
+
+namespace vesk::platform {
+
+std::string libheifVersion() {
+    const auto& loaded = image::libheif();
+    return loaded.functions ? loaded.functions->heif_get_version() : "not loaded: " + loaded.error;
+}
+
+}  // namespace vesk::platform

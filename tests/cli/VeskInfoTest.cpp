@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -58,7 +59,7 @@ bool makeSocket(const std::string& path) {
 
 TEST(VeskInfo, AMissingPathIsReportedOnStandardErrorOnly) {
     ScratchDir dir;
-    const auto r = runVeskInfo("--json '" + dir.file("nope.jpg") + "'");
+    const auto r = runVeskInfo("--fields --json '" + dir.file("nope.jpg") + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "vesk-info: " + dir.file("nope.jpg") + ": No such file or directory\n");
@@ -75,7 +76,7 @@ TEST(VeskInfo, JsonHoldsExactlyTheKeysWithValuesAndThePathAsGiven) {
         const std::string given = std::string(args).substr(std::string(args).rfind(' ') + 1);
         EXPECT_EQ(text.out.rfind("==> " + given + " <==\n", 0), 0u) << text.out;
     }
-    const auto r = runVeskInfo("--json lib.dylib", dir.path().string());
+    const auto r = runVeskInfo("--fields --json lib.dylib", dir.path().string());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("{\"path\": \"lib.dylib\", \"store\": {\"prefCurFilePath\": \"" + dir.file("lib.dylib") +
                               "\", \"prefTextViewString1\": ",
@@ -85,22 +86,11 @@ TEST(VeskInfo, JsonHoldsExactlyTheKeysWithValuesAndThePathAsGiven) {
     EXPECT_EQ(r.err, "");  // the diagnostic log stays quiet unless asked for
 }
 
-TEST(VeskInfo, UsageErrorsHelpAndVersion) {
-    EXPECT_EQ(runVeskInfo("").status, 2);
-    EXPECT_EQ(runVeskInfo("--bogus x").status, 2);
-    const auto help = runVeskInfo("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Usage: vesk-info"), std::string::npos);
-    const auto version = runVeskInfo("--version");
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("Vesk - v", 0), 0u);
-}
-
 TEST(VeskInfo, ManyPathsKeepTheirOrderAndOneMissingSetsStatusOne) {
     ScratchDir dir;
     dir.write("a.dylib", "x");
     dir.write("b.dylib", "x");
-    const auto r = runVeskInfo("--json a.dylib missing.jpg b.dylib", dir.path().string());
+    const auto r = runVeskInfo("--fields --json a.dylib missing.jpg b.dylib", dir.path().string());
     EXPECT_EQ(r.status, 1);
     const auto a = r.out.find("a.dylib"), b = r.out.find("b.dylib");
     ASSERT_NE(a, std::string::npos);
@@ -114,11 +104,11 @@ TEST(VeskInfo, ParallelWorkersEachReadBackTheirOwnComment) {
     const std::string fixtures = VESK_FIXTURE_DIR "/image/";
     const std::vector<std::string> names = {"plist-dict.jpg", "words.jpg", "plist-list.jpg", "unicode-le.jpg"};
     std::map<std::string, std::string> alone;
-    for (const auto& n : names) alone[n] = runVeskInfo("--json '" + fixtures + n + "'").out;
+    for (const auto& n : names) alone[n] = runVeskInfo("--fields --json '" + fixtures + n + "'").out;
     std::string args;
     for (int i = 0; i < 25; ++i)
         for (const auto& n : names) args += " '" + fixtures + n + "'";
-    const auto r = runVeskInfo("--json" + args);
+    const auto r = runVeskInfo("--fields --json" + args);
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream lines(r.out);
     std::string line;
@@ -137,7 +127,7 @@ TEST(VeskInfo, RunsSideBySideNeverShowEachOthersComment) {
         dict += " '" + fixtures + "/plist-dict.jpg'";
         list += " '" + fixtures + "/plist-list.jpg'";
     }
-    const std::string run = "TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "' --json";
+    const std::string run = "TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "' --fields --json";
     const std::string cmd = run + dict + " >'" + io.file("dict") + "' & " + run + list + " >'" + io.file("list") +
                             "' & wait";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
@@ -157,7 +147,7 @@ TEST(VeskInfo, RunsSideBySideNeverShowEachOthersComment) {
 TEST(VeskInfo, ACommentWhoseFileCannotBeWrittenIsShownAndSaidOnce) {
     ScratchDir tmp;
     std::filesystem::create_directory(tmp.file("usercomment.xml"));
-    const auto r = runVeskInfo("--json '" VESK_FIXTURE_DIR "/image/plist-dict.jpg'", ".", "",
+    const auto r = runVeskInfo("--fields --json '" VESK_FIXTURE_DIR "/image/plist-dict.jpg'", ".", "",
                                "env TMPDIR='" + tmp.path().string() + "'");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("Summer trip"), std::string::npos) << r.out;
@@ -182,10 +172,11 @@ TEST(VeskInfoTerminal, ControlCharactersFromFilesAreShownEscaped) {
         std::string args, mustHold, mustNotHold;
     };
     const std::vector<Case> cases = {
-        {"description in text", "'" + name + "'", "x\\U001b]0;owned\\U0007\\U001b[2J\\U0085y", "\x1B"},
+        {"description in text", "'" + name + "'", "x\\e]0;owned\\x07\\e[2J\\u0085y", "\x1B"},
+        {"fields in text", "--fields '" + name + "'", "x\\U001b]0;owned\\U0007\\U001b[2J\\U0085y", "\x1B"},
         {"file name in text", "'" + name + "'", "evil\\e[2J\\x9b.jpg <==", "\x9B"},
-        {"verbose log", "--verbose '" + name + "'", "x\\U001b]0;owned", "\x07"},
-        {"json", "--json '" + name + "'", "x\\\\U001b]0;owned\\\\U0007\\\\U001b[2J\\\\U0085y", "\\\\e"},
+        {"verbose log", "--verbose --fields '" + name + "'", "x\\U001b]0;owned", "\x07"},
+        {"json", "--fields --json '" + name + "'", "x\\\\U001b]0;owned\\\\U0007\\\\U001b[2J\\\\U0085y", "\\\\e"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -194,7 +185,7 @@ TEST(VeskInfoTerminal, ControlCharactersFromFilesAreShownEscaped) {
         const std::string all = r.out + r.err;
         EXPECT_NE(all.find(c.mustHold), std::string::npos) << all;
         EXPECT_EQ(all.find(c.mustNotHold), std::string::npos);
-        if (c.args.rfind("--json", 0) != 0) {
+        if (c.args.rfind("--fields --json", 0) != 0) {
             EXPECT_EQ(all.find('\x1B'), std::string::npos);
         }
     }
@@ -237,14 +228,14 @@ TEST(VeskInfoStatus, PathsThatAreNoReadableFilesAreNamedWithTheReason) {
         ASSERT_TRUE(c.make(dir.file(c.name)));
         const std::string prefix =
             c.asOtherUser && root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
-        for (const char* mode : {"", "--json", "--properties"}) {
+        for (const char* mode : {"--fields", "--fields --json", "--properties"}) {
             SCOPED_TRACE(mode);
             const auto r = runVeskInfo(std::string(mode) + " " + c.name, dir.path().string(), "", prefix);
             EXPECT_EQ(r.status, c.reason ? 1 : 0);
             EXPECT_EQ(r.err, c.reason ? "vesk-info: " + std::string(c.name) + ": " + c.reason + "\n" : "");
             const std::string m = mode;
             const std::string printed = m == "--properties" ? "\"" + std::string(c.name) + "\""
-                                        : m == "--json"     ? dir.file(c.name)
+                                        : m == "--fields --json" ? dir.file(c.name)
                                                             : "==> " + std::string(c.name) + " <==";
             EXPECT_NE(r.out.find(printed), std::string::npos) << "the report is printed all the same";
         }
@@ -343,5 +334,117 @@ TEST(VeskInfoTerminal, NamesAndValuesCannotStartALineOfTheirOwn) {
         EXPECT_NE(all.find(c.mustHold), std::string::npos) << all;
         for (const char* forged : {"\n==> b.jpg", "\nReveals: nothing", "<==\tc.jpg"})
             EXPECT_EQ(all.find(forged), std::string::npos) << all;
+    }
+}
+
+// The default text reads a file as the details view does, each tag once; the
+// window's six fields stay one option away; what no report reads is said.
+TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
+    ScratchDir dir;
+    dir.write("notes.txt", "just words\n");
+    const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
+    const std::string app = VESK_MACHO_FIXTURES "/Viewer.app";
+    const std::string notA = "vesk-info: notes.txt: not a photo, bundle or library\n";
+    std::filesystem::copy(VESK_SOURCE_DIR "/samples/Viewer.app", dir.file("Id.app"),
+                          std::filesystem::copy_options::recursive);
+    dir.write("Id.app/Contents/Info.plist",
+              "<plist><dict><key>CFBundleExecutable</key><string>Viewer</string><key>CFBundleIdentifier</key>"
+              "<string>org.vesk.Viewer</string><key>CFBundleVersion</key><integer>3</integer></dict></plist>");
+    const struct {
+        std::string args;
+        int status;
+        std::string err;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {"'" + canon + "'", 0, "",
+         {"==> " + canon + " <==\nCamera: Canon DIGITAL IXUS 400\n", "Reveals: owner, software\n[Image] ColorModel  RGB\n",
+          "\n[Exif] ExposureTime  1/200 s\n", "\n[ExifAux] OwnerName  Jean-Pierre Grignon\n"}},
+        {"'" + app + "'", 0, "", {"==> " + app + " <==\nArchitectures: x86_64, arm64 (universal)\n\n"}},
+        {"--fields '" + canon + "'", 0, "", {"==> " + canon + " <==\nProperties:\n{", "\nEXIF:\n", "\nMaker notes:\n"}},
+        {"notes.txt", 1, notA, {"==> notes.txt <==\n\n"}},
+        {"--fields notes.txt", 0, "", {"==> notes.txt <==\n"}},
+        {"--json notes.txt", 1, notA,
+         {"{\"path\": \"notes.txt\", \"kind\": \"none\", \"summary\": [], \"position\": null, \"reveals\": []}\n"}},
+        {"--json '" + app + "'", 0, "", {"\"kind\": \"bundle\"", "\"architectures\": [\"x86_64\", \"arm64\"], \"identity\": {}}\n"}},
+        {"--json Id.app", 0, "", {"\"identity\": {\"CFBundleIdentifier\": \"org.vesk.Viewer\"}}\n"}},
+        {"--json '" + canon + "'", 0, "", {"\"kind\": \"image\"", "\"properties\": {\"ColorModel\": \"RGB\""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto r = runVeskInfo(c.args, dir.path().string());
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+        for (const auto& part : c.parts) EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+    }
+    std::istringstream lines(runVeskInfo("'" + canon + "'").out);
+    std::set<std::string> seen;
+    for (std::string line; std::getline(lines, line);) EXPECT_TRUE(line.empty() || seen.insert(line).second) << line;
+}
+
+// -t limits every form to the tags asked for; --csv is one quoted row a
+// file; "-" is standard input, read like a file.
+TEST(VeskInfoForms, TagsCsvAndStandardInput) {
+    ScratchDir dir;
+    dir.write("notes.txt", "just words\n");
+    const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
+    const struct {
+        std::string args;
+        int status;
+        std::string out;  // whole, or a part when `whole` is false
+        bool whole;
+    } cases[] = {
+        {"-t make -t Exif:FNumber -t TIFF:nothing '" + canon + "'", 0,
+         "==> " + canon + " <==\n[Exif] FNumber  f/10\n[TIFF] Make  Canon\n\n", true},
+        {"--json -t FNUMBER '" + canon + "'", 0, "\"properties\": {\"{Exif}\": {\"FNumber\": 10}}}\n", false},
+        {"--csv -t Make -t Model '" + canon + "' notes.txt", 1,
+         "path,Make,Model\r\n" + canon + ",Canon,Canon DIGITAL IXUS 400\r\nnotes.txt,,\r\n", true},
+        {"--csv '" + canon + "'", 0, ",1/200 s · f/10 · ISO 50 · 15.4 mm,\"Auto, did not fire\",2004-08-27 13:52:55,", false},
+        {"--csv -t 'a\"b,c' notes.txt", 1, "path,\"a\"\"b,c\"\r\nnotes.txt,\r\n", true},
+        {"-t make - <'" + canon + "'", 0, "==> - <==\n[TIFF] Make  Canon\n\n", true},
+        {"--json - <notes.txt", 1, "{\"path\": \"-\", \"kind\": \"none\", \"summary\": []", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto r = runVeskInfo(c.args, dir.path().string());
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (c.whole) {
+            EXPECT_EQ(r.out, c.out);
+        } else {
+            EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+        }
+    }
+}
+
+// The README's vesk-info examples run as shown from the top of the tree, and
+// the default text it shows is what the first one prints.
+TEST(VeskInfoReadme, ExamplesRunAsShown) {
+    const std::string readme = vesk::test::readFile(VESK_SOURCE_DIR "/README.md");
+    const auto section = readme.find("`vesk-info` on its own");
+    ASSERT_NE(section, std::string::npos);
+    const auto block = [&](const std::string& fence) {
+        const auto start = readme.find(fence, section) + fence.size();
+        return readme.substr(start, readme.find("```\n", start) - start);
+    };
+    std::istringstream commands(block("```sh\n"));
+    std::string first;
+    int count = 0;
+    for (std::string line; std::getline(commands, line); ++count) {
+        SCOPED_TRACE(line);
+        ASSERT_EQ(line.rfind("build/vesk-info ", 0), 0u);
+        ScratchDir io;
+        const std::string cmd = "cd '" VESK_SOURCE_DIR "' && TMPDIR='" + io.path().string() + "' '" VESK_INFO_BIN "'" +
+                                line.substr(15) + " >'" + io.file("out") + "' 2>'" + io.file("err") + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        const std::string out = vesk::test::readFile(io.file("out"));
+        EXPECT_FALSE(out.empty());
+        EXPECT_EQ(vesk::test::readFile(io.file("err")), "");
+        if (count == 0) first = out;
+    }
+    EXPECT_GE(count, 3);
+    std::istringstream shown(block("```text\n"));
+    for (std::string line; std::getline(shown, line);) {
+        if (line != "...") {
+            EXPECT_NE(first.find(line + "\n"), std::string::npos) << line;
+        }
     }
 }

@@ -96,12 +96,15 @@ TEST(VeskInfoWalk, TakesTheFilesVeskReadsInSortedOrderAndSaysEachProblemOnce) {
     // A link loop is said but inspects every file once: the status stays 0.
     const std::string walked = selfLoop + loop;
     const std::vector<Case> cases = {
-        {"walk", "-r --json tree", visible, walked, 0},
-        {"long option, trailing slash", "--recursive --json tree/", visible, walked, 0},
-        {"hidden", "-r --hidden --json tree", all, walked, 0},
-        {"files beside folders, in the order given", "-r --json tree/sub tree/b.jpg",
+        {"walk", "-r --fields --json tree", visible, walked, 0},
+        {"long option, trailing slash", "--recursive --fields --json tree/", visible, walked, 0},
+        {"hidden", "-r --hidden --fields --json tree", all, walked, 0},
+        {"files beside folders, in the order given", "-r --fields --json tree/sub tree/b.jpg",
          {"tree/sub/c.tif", "tree/sub/deeper/d.jpg", "tree/b.jpg"}, loop, 0},
-        {"a hidden folder given is walked", "-r --json tree/.secret", {"tree/.secret/e.jpg"}, "", 0},
+        {"extensions, letter case aside", "-r --ext TIF --ext .dylib --fields --json tree",
+         {"tree/lib.dylib", "tree/sub/c.tif"}, walked, 0},
+        {"quiet: the notes are not said", "-r -q --fields --json tree", visible, "", 0},
+        {"a hidden folder given is walked", "-r --fields --json tree/.secret", {"tree/.secret/e.jpg"}, "", 0},
         {"properties", "-r --properties tree/sub", {"tree/sub/c.tif", "tree/sub/deeper/d.jpg"}, loop, 0},
     };
     for (const auto& c : cases) {
@@ -112,7 +115,7 @@ TEST(VeskInfoWalk, TakesTheFilesVeskReadsInSortedOrderAndSaysEachProblemOnce) {
         EXPECT_EQ(r.err, c.err);
     }
     // The store keeps the absolute path, as the window gives it.
-    const auto r = run("VESK -r --json tree/sub/deeper", dir.path().string());
+    const auto r = run("VESK -r --fields --json tree/sub/deeper", dir.path().string());
     ASSERT_EQ(jsonLines(r.out).size(), 1u);
     EXPECT_EQ(jsonLines(r.out)[0]["store"]["prefCurFilePath"], dir.file("tree/sub/deeper/d.jpg"));
 }
@@ -120,7 +123,7 @@ TEST(VeskInfoWalk, TakesTheFilesVeskReadsInSortedOrderAndSaysEachProblemOnce) {
 TEST(VeskInfoWalk, AFolderWithoutRecursiveIsAnErrorThatSaysSo) {
     ScratchDir dir;
     link(kPhoto, dir.file("photos/a.jpg"));
-    const auto r = run("VESK --json photos", dir.path().string());
+    const auto r = run("VESK --fields --json photos", dir.path().string());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "vesk-info: photos: Is a directory (-r walks folders)\n");
     EXPECT_EQ(pathsOf(r.out), std::vector<std::string>{"photos"});  // the report, empty, as before
@@ -138,7 +141,7 @@ TEST(VeskInfoWalk, AnUnreadableFolderIsSaidOnceAndTheWalkGoesOn) {
     ::chmod(dir.file("t/b").c_str(), 0);
     // Root reads every folder: the walk runs as nobody instead.
     const std::string as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-    const auto r = run(as + "VESK -r --json t", dir.path().string());
+    const auto r = run(as + "VESK -r --fields --json t", dir.path().string());
     ::chmod(dir.file("t/b").c_str(), 0755);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "vesk-info: t/b: Permission denied (folder not walked)\n");
@@ -150,7 +153,7 @@ TEST(VeskInfoWalk, NamesThatAreNoUtf8KeepTheirBytes) {
     ScratchDir dir;
     const std::vector<std::string> names = {"n\xFE.jpg", "n\xFF.jpg", "caf\xC3\xA9.jpg"};
     for (const auto& n : names) link(kPhoto, dir.file("t/" + n));
-    for (const std::string mode : {"--json", "--properties"}) {
+    for (const std::string mode : {"--fields --json", "--properties"}) {
         SCOPED_TRACE(mode);
         const auto r = run("VESK -r " + mode + " t", dir.path().string());
         ASSERT_EQ(r.status, 0) << r.err;
@@ -179,12 +182,12 @@ TEST(VeskInfoWalk, ManyFilesStreamInOrderWithTheirOwnReports) {
         fs::create_hard_link(VESK_FIXTURE_DIR "/image/" + kinds[i % 4], dir.file(name));
         expected.push_back(name);
     }
-    const auto r = run("VESK -r --json t", dir.path().string());
+    const auto r = run("VESK -r --fields --json t", dir.path().string());
     ASSERT_EQ(r.status, 0) << r.err;
     const auto lines = jsonLines(r.out);
     ASSERT_EQ(lines.size(), expected.size());
     std::vector<nlohmann::json> alone;
-    for (int k = 0; k < 4; ++k) alone.push_back(jsonLines(run("VESK --json " + expected[k], dir.path().string()).out)[0]);
+    for (int k = 0; k < 4; ++k) alone.push_back(jsonLines(run("VESK --fields --json " + expected[k], dir.path().string()).out)[0]);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         ASSERT_EQ(lines[i]["path"], expected[i]) << i;
         // The stores differ only in the path they name.
@@ -208,9 +211,9 @@ TEST(VeskInfoProgress, ShownOnATerminalNeverInAPipeOrOnStandardOutput) {
         bool shown;
     };
     const std::vector<Case> cases = {
-        {"terminal", "script -qec \"VESK -r --json t 2>/dev/tty" + slowReader + " >/dev/null\" /dev/null", true},
-        {"pipe", "VESK -r --json t" + slowReader, false},
-        {"pipe, asked for", "VESK -r --progress --json t" + slowReader, true},
+        {"terminal", "script -qec \"VESK -r --fields --json t 2>/dev/tty" + slowReader + " >/dev/null\" /dev/null", true},
+        {"pipe", "VESK -r --fields --json t" + slowReader, false},
+        {"pipe, asked for", "VESK -r --progress --fields --json t" + slowReader, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -212,7 +212,7 @@ TEST(Details, ExportsWriteWhatVeskInfoPrints) {
     EXPECT_EQ(readAll(json), expectedJson);
 
     ASSERT_TRUE(shown.pane().exportText(text));
-    const QByteArray expectedText = run(veskInfo, {q(shown.path)});
+    const QByteArray expectedText = run(veskInfo, {QStringLiteral("--fields"), q(shown.path)});
     ASSERT_FALSE(expectedText.isEmpty());
     EXPECT_EQ(readAll(text), expectedText);
 
