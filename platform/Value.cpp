@@ -14,10 +14,6 @@
 
 #include "platform/Utf8.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace vesk::platform {
 namespace {
 
@@ -460,23 +456,6 @@ void appendJsonString(std::string& out, const std::string& text) {
         }
     };
     for (std::size_t i = 0; i < valid.size();) {
-#if defined(__SSE2__)
-        // Sixteen bytes at a time where the processor compares them at once:
-        // the lowest flagged byte is the first that needs an escape.
-        if (valid.size() - i >= 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(valid.data() + i));
-            const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);  // v <= 0x1F
-            const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
-            const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
-            const unsigned flagged =
-                static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quote, backslash))));
-            if (flagged == 0) {
-                i += 16;
-                continue;
-            }
-            i += static_cast<std::size_t>(std::countr_zero(flagged));
-        }
-#endif
         // Eight bytes at a time: the lowest byte the masks flag is always a
         // control, a quote or a backslash (a borrow only runs upwards from
         // one), so the bytes before it are copied as they are.
