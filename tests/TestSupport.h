@@ -113,40 +113,20 @@ private:
 #endif
 };
 
-// Another process that takes the lock on a folder and is then stopped, as a
-// vesk-info stopped with Ctrl+Z would be: it never lets go until it is
-// killed, which happens when the object goes.
-class StoppedLockHolder {
-public:
-    explicit StoppedLockHolder(const std::string& folder) {
-        int ready[2];
-        if (::pipe(ready) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // Only async-signal-safe calls: the test process may have threads.
+// Another process holding the lock on `folder`, stopped as a vesk-info
+// stopped with Ctrl+Z would be; killed when the object goes.
+struct StoppedLockHolder {
+    explicit StoppedLockHolder(const std::string& folder) : pid(::fork()) {
+        if (pid == 0) {  // only async-signal-safe calls: the test process may have threads
             const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
-            if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
-            ::raise(SIGSTOP);
-            ::_exit(0);
+            ::_exit(fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::raise(SIGSTOP) == 0 ? 0 : 1);
         }
-        ::close(ready[1]);
-        char ok = 0;
-        holding_ = pid_ > 0 && ::read(ready[0], &ok, 1) == 1 && ok == 'y';
-        ::close(ready[0]);
+        int status = 0;
+        holding = pid > 0 && ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
     }
-    ~StoppedLockHolder() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    StoppedLockHolder(const StoppedLockHolder&) = delete;
-    StoppedLockHolder& operator=(const StoppedLockHolder&) = delete;
-    bool holding() const { return holding_; }
-
-private:
-    pid_t pid_ = -1;
-    bool holding_ = false;
+    ~StoppedLockHolder() { ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0); }
+    const pid_t pid;
+    bool holding = false;
 };
 
 inline std::string readFile(const std::string& path) {

@@ -146,14 +146,11 @@ TEST(VeskInfo, RunsSideBySideNeverShowEachOthersComment) {
 // A comment whose file cannot be written is shown all the same, and said once.
 TEST(VeskInfo, ACommentWhoseFileCannotBeWrittenIsShownAndSaidOnce) {
     ScratchDir tmp;
-    std::filesystem::create_directory(tmp.file("usercomment.xml"));
-    const auto r = runVeskInfo("--fields --json '" VESK_FIXTURE_DIR "/image/plist-dict.jpg'", ".", "",
-                               "env TMPDIR='" + tmp.path().string() + "'");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Summer trip"), std::string::npos) << r.out;
+    std::filesystem::create_directory(tmp.file("usercomment.xml"));  // the file cannot replace it
+    const auto r = runVeskInfo("--fields --json " VESK_FIXTURE_DIR "/image/plist-dict.jpg", ".", "", "env TMPDIR=" + tmp.path().string());
+    EXPECT_TRUE(r.status == 0 && r.out.find("Summer trip") != std::string::npos) << r.out;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_NE(r.err.find("plist-dict.jpg: usercomment.xml could not be written (cannot replace"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("plist-dict.jpg: usercomment.xml could not be written (cannot replace"), std::string::npos);
 }
 
 // Whatever a photo's metadata or a file's name holds, text output carries no
@@ -316,22 +313,14 @@ TEST(VeskInfoTerminal, NamesAndValuesCannotStartALineOfTheirOwn) {
     std::filesystem::copy_file(VESK_FIXTURE_DIR "/image/words.jpg", dir.file(name));
     const std::string set = "exiftool -q -q -overwrite_original '-Make=Canon\nReveals: nothing' '" + dir.file(name) + "'";
     ASSERT_EQ(std::system(set.c_str()), 0) << "exiftool could not write the make";
-    struct Case {
-        const char* what;
-        std::string args, mustHold;
-        int status;
-    };
-    const std::vector<Case> cases = {
-        {"header", "'" + name + "'", "==> a\\n==> b.jpg <==\\tc.jpg <==\n", 0},
-        {"summary", "--summary '" + name + "'", "Canon\\nReveals: nothing", 0},
-        {"message", "'gone\n" + name + "'", "vesk-info: gone\\na\\n==> b.jpg <==\\tc.jpg: No such file or directory\n", 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const auto r = runVeskInfo(c.args, dir.path().string());
-        EXPECT_EQ(r.status, c.status) << r.err;
+    for (const auto& [args, mustHold] : std::vector<std::pair<std::string, std::string>>{
+             {"'" + name + "'", "==> a\\n==> b.jpg <==\\tc.jpg <==\n"},
+             {"--summary '" + name + "'", "Canon\\nReveals: nothing"},
+             {"'gone\n" + name + "'", "vesk-info: gone\\na\\n==> b.jpg <==\\tc.jpg: No such file or directory\n"}}) {
+        SCOPED_TRACE(args);
+        const auto r = runVeskInfo(args, dir.path().string());
         const std::string all = r.out + r.err;
-        EXPECT_NE(all.find(c.mustHold), std::string::npos) << all;
+        EXPECT_NE(all.find(mustHold), std::string::npos) << all;
         for (const char* forged : {"\n==> b.jpg", "\nReveals: nothing", "<==\tc.jpg"})
             EXPECT_EQ(all.find(forged), std::string::npos) << all;
     }

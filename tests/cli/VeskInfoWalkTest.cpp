@@ -1,14 +1,12 @@
 // vesk-info over folders: the walk, the stream through worker threads, the
 // progress line and the JSON "path" contract, each through the built program.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -232,98 +230,59 @@ TEST(VeskInfoProgress, ShownOnATerminalNeverInAPipeOrOnStandardOutput) {
     }
 }
 
-namespace {
-
 // `levels` folders named `name`, one in the other, made by descriptor so no
-// path length stops it; `photo` is copied into the levels listed in `at`.
+// path length stops it; a link to the photo at each level listed in `at`.
 void makeDeep(const std::string& root, int levels, const std::string& name, const std::vector<int>& at) {
-    const std::string photo = vesk::test::readFile(kPhoto);
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int level = 1; level <= levels && fd >= 0; ++level) {
         ::mkdirat(fd, name.c_str(), 0755);
         const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ::close(fd);
         fd = next;
-        if (std::find(at.begin(), at.end(), level) != at.end()) {
-            const int out = ::openat(fd, ("photo" + std::to_string(level) + ".jpg").c_str(),
-                                     O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-            EXPECT_EQ(::write(out, photo.data(), photo.size()), static_cast<ssize_t>(photo.size()));
-            ::close(out);
-        }
+        if (std::count(at.begin(), at.end(), level) &&
+            ::symlinkat(kPhoto.c_str(), fd, ("photo" + std::to_string(level) + ".jpg").c_str()) != 0)
+            break;
     }
     ::close(fd);
 }
-
-// Removes what makeDeep made, by descriptor: std::filesystem gives up past PATH_MAX.
-void removeDeep(int parent, const std::string& name) {
-    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        ::unlinkat(parent, name.c_str(), 0);
-        return;
-    }
-    std::vector<std::string> names;
-    if (DIR* dir = ::fdopendir(::dup(fd))) {
-        while (const dirent* e = ::readdir(dir))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.emplace_back(e->d_name);
-        ::closedir(dir);
-    }
-    for (const auto& n : names) removeDeep(fd, n);
-    ::close(fd);
-    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
-}
-
-}  // namespace
 
 // Whatever the tree, every photo that can be reached is reported once, and
 // every one that cannot is said, with status 1.
 TEST(VeskInfoWalk, NoTreeLosesAFileQuietly) {
-    const std::string longName(120, 'n');
-    struct Case {
+    const std::string n(120, 'n');
+    const auto web = [](const std::string& t) {
+        for (int i = 0; i < 17; ++i)
+            for (const char* name : {"/a", "/b"})
+                fs::create_directories(t + "/n" + std::to_string(i)),
+                    fs::create_directory_symlink("../n" + std::to_string(i + 1), t + "/n" + std::to_string(i) + name);
+        link(kPhoto, t + "/n17/photo.jpg");
+    };
+    const auto kernel = [](const std::string& t) {
+        link(kPhoto, t + "/a.jpg");
+        for (const char* tree : {"/sys", "/proc", "/dev"}) fs::create_directory_symlink(tree, t + tree);
+    };
+    const auto closed = [](const std::string& t) {
+        link(kPhoto, t + "/a.jpg"), link(kPhoto, t + "/closed/b.jpg");
+        ::chmod((t + "/closed").c_str(), 0444);
+    };
+    const struct {
         const char* what;
         std::function<void(const std::string&)> make;
         std::vector<std::string> paths;
-        std::vector<std::string> said;
+        std::string said;
         int status;
-        bool asNobody = false;
+    } cases[] = {
+        {"deeper than PATH_MAX", [&](const std::string& t) { makeDeep(t, 40, n, {2, 40}); },
+         {"t/" + n + "/" + n + "/photo2.jpg"}, "/photo40.jpg: File name too long\n", 1},
+        {"deeper than the walk goes", [&](const std::string& t) { makeDeep(t, 300, "d", {1, 300}); }, {"t/d/photo1.jpg"},
+         "more than 256 folders deep (folder not walked)\n", 1},
+        {"a folder listed but not entered", closed, {"t/a.jpg"},
+         "vesk-info: t/closed: Permission denied (folder listed, its files not reached)\n", 1},
+        {"a web of links", web, {"t/n0/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/photo.jpg"},
+         "vesk-info: t/n0/b: a folder already walked by another way, not walked again\n", 0},
+        {"links into the kernel's trees", kernel, {"t/a.jpg"}, "vesk-info: t/sys: symbolic link into /sys, not followed\n", 0},
     };
-    const std::vector<Case> cases = {
-        {"deeper than PATH_MAX",
-         [&](const std::string& t) { makeDeep(t, 40, longName, {2, 40}); },
-         {"t/" + longName + "/" + longName + "/photo2.jpg"},
-         {"/photo40.jpg: File name too long\n"},
-         1},
-        {"deeper than the walk goes", [&](const std::string& t) { makeDeep(t, 300, "d", {1, 300}); },
-         {"t/d/photo1.jpg"}, {"folders deep (folder not walked)\n"}, 1},
-        {"a folder that can be listed but not entered",
-         [&](const std::string& t) {
-             link(kPhoto, t + "/a.jpg");
-             link(kPhoto, t + "/closed/b.jpg");
-             ::chmod((t + "/closed").c_str(), 0444);
-         },
-         {"t/a.jpg"}, {"vesk-info: t/closed: Permission denied (folder listed, its files not reached)\n"}, 1, true},
-        {"a web of links",
-         [&](const std::string& t) {
-             for (int i = 0; i < 17; ++i) {
-                 const std::string here = t + "/n" + std::to_string(i), next = "../n" + std::to_string(i + 1);
-                 fs::create_directories(here);
-                 fs::create_directory_symlink(next, here + "/a");
-                 fs::create_directory_symlink(next, here + "/b");
-             }
-             link(kPhoto, t + "/n17/photo.jpg");
-         },
-         {"t/n0/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/photo.jpg"}, {"t/n0/b: a folder already walked"}, 0},
-        {"links into the kernel's trees",
-         [&](const std::string& t) {
-             link(kPhoto, t + "/a.jpg");
-             fs::create_directory_symlink("/sys", t + "/sys");
-             fs::create_directory_symlink("/proc/self", t + "/self");
-             fs::create_directory_symlink("/dev", t + "/dev");
-         },
-         {"t/a.jpg"},
-         {"t/dev: symbolic link into /dev, not followed", "t/self: symbolic link into /proc, not followed",
-          "t/sys: symbolic link into /sys, not followed"},
-         0},
-    };
+    // Root enters every folder: the walk runs as nobody.
     const std::string as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -331,15 +290,12 @@ TEST(VeskInfoWalk, NoTreeLosesAFileQuietly) {
         ::chmod(dir.path().c_str(), 0755);
         fs::create_directory(dir.file("t"));
         c.make(dir.file("t"));
-        const auto start = std::chrono::steady_clock::now();
-        const auto r = run((c.asNobody ? as : "") + "VESK -r --json t", dir.path().string());
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        const auto r = run(as + "VESK -r --json t", dir.path().string());
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(pathsOf(r.out), c.paths);
-        for (const auto& said : c.said) EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        // std::filesystem gives up past PATH_MAX; rm walks by descriptor.
         ::chmod(dir.file("t/closed").c_str(), 0755);
-        const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        removeDeep(fd, "t");
-        ::close(fd);
+        EXPECT_EQ(std::system(("rm -rf '" + dir.file("t") + "'").c_str()), 0);
     }
 }

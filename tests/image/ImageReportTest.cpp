@@ -6,10 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
+#include <tuple>
 #include <filesystem>
 
 #include "../TestSupport.h"
@@ -352,47 +353,30 @@ TEST_F(ImageReports, EachOutcomeIsToldInPlainWords) {
 // However the comment folder lets the report down, the comment is shown
 // within a second, and the log says what became of its file.
 TEST_F(ImageReports, TheCommentIsShownWhateverItsFolderDoes) {
-    enum Trouble { HeldByAStoppedProcess, FolderInTheFilesPlace, ReadOnly, Full };
-    struct Case {
-        const char* what;
-        Trouble trouble;
-        const char* logSays;
+    std::optional<StoppedLockHolder> holder;
+    std::optional<PermissionsBind> bind;
+    rlimit size{};
+    ::getrlimit(RLIMIT_FSIZE, &size);
+    const rlimit tiny{8, size.rlim_max};
+    const std::vector<std::tuple<const char*, std::function<void()>, const char*>> cases = {
+        {"lock held by a stopped process", [&] { holder.emplace(tmp.string()); }, "held by another process"},
+        {"read-only folder", [&] { bind.emplace(), ::chmod(tmp.c_str(), 0500); }, "writing error = cannot create a file in"},
+        // Past the limit a write fails with EFBIG, as on a full disk with ENOSPC.
+        {"no room (a file size limit)", [&] { ::setrlimit(RLIMIT_FSIZE, &tiny); }, "writing error = cannot write"},
     };
-    const Case cases[] = {
-        {"lock held by a stopped process", HeldByAStoppedProcess, "held by another process"},
-        {"a folder where the file goes", FolderInTheFilesPlace, "writing error = cannot replace"},
-        {"read-only folder", ReadOnly, "writing error = cannot create a file in"},
-        {"no room for the file (a file size limit)", Full, "writing error = cannot write"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::optional<StoppedLockHolder> holder;
-        std::optional<PermissionsBind> bind;
-        rlimit size{};
-        ::getrlimit(RLIMIT_FSIZE, &size);
-        if (c.trouble == HeldByAStoppedProcess) {
-            holder.emplace(tmp.string());
-            ASSERT_TRUE(holder->holding());
-        }
-        if (c.trouble == FolderInTheFilesPlace) std::filesystem::create_directory(commentFile());
-        if (c.trouble == ReadOnly) bind.emplace(), ::chmod(tmp.c_str(), 0500);
-        // Past the limit a write fails with EFBIG, as a full disk fails it with ENOSPC.
-        const auto ignored = ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit tiny{8, size.rlim_max};
-        if (c.trouble == Full) ::setrlimit(RLIMIT_FSIZE, &tiny);
+    const auto ignored = ::signal(SIGXFSZ, SIG_IGN);
+    for (const auto& [what, spoil, logSays] : cases) {
+        SCOPED_TRACE(what);
+        spoil();
         const auto start = std::chrono::steady_clock::now();
-        const auto lines = report(fixture("plist-dict.jpg"));
+        std::string log;
+        for (const auto& line : report(fixture("plist-dict.jpg"))) log += line + "\n";
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-        ::setrlimit(RLIMIT_FSIZE, &size);
-        ::signal(SIGXFSZ, ignored);
-        ::chmod(tmp.c_str(), 0700);
-        bind.reset();
-        std::filesystem::remove_all(commentFile());
+        holder.reset(), bind.reset(), ::setrlimit(RLIMIT_FSIZE, &size), ::chmod(tmp.c_str(), 0700);
         EXPECT_NE(field(prefTextViewString3).value_or("").find("album = \"Summer trip\";"), std::string::npos);
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                                [&](const std::string& l) { return l.find(c.logSays) != std::string::npos; }));
-        // Nothing of this report's own is left behind.
-        for (const auto& entry : std::filesystem::directory_iterator(tmp))
+        EXPECT_NE(log.find(logSays), std::string::npos) << log;
+        for (const auto& entry : std::filesystem::directory_iterator(tmp))  // nothing of its own left behind
             EXPECT_EQ(entry.path().filename().string().rfind("usercomment-", 0), std::string::npos);
     }
+    ::signal(SIGXFSZ, ignored);
 }

@@ -98,17 +98,14 @@ TEST(FileSystem, UnflushedWritesReplaceFilesAndLinksButNotFolders) {
 }
 
 TEST(FileSystem, PrivateWritesRefuseFoldersOpenToOthers) {
-    for (const mode_t mode : {0777, 0770, 0755, 0705, 0710}) {
-        SCOPED_TRACE(mode);
-        ScratchDir dir;
-        ::chmod(dir.path().c_str(), mode);
-        auto error = atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true});
-        ASSERT_TRUE(error);
-        EXPECT_NE(error->find("open to others"), std::string::npos);
-        EXPECT_FALSE(fileExists(dir.file("f")));
-        ::chmod(dir.path().c_str(), 0700);
-        EXPECT_FALSE(atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true}));
-    }
+    ScratchDir dir;
+    ::chmod(dir.path().c_str(), 0755);  // others may look in, though not write
+    auto error = atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true});
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->find("open to others"), std::string::npos);
+    EXPECT_FALSE(fileExists(dir.file("f")));
+    ::chmod(dir.path().c_str(), 0700);
+    EXPECT_FALSE(atomicWriteFile(dir.file("f"), "x", {.privateDirOnly = true}));
 }
 
 TEST(PropertyList, ReadsXmlAndBinaryAndRefusesJunk) {
@@ -145,21 +142,6 @@ TEST(FolderLock, HoldsAgainstOtherProcessesUntilItGoes) {
     }
     EXPECT_TRUE(childCanLock());
     EXPECT_FALSE(FolderLock(dir.file("missing"), std::chrono::milliseconds(100)).locked());
-}
-
-// A holder that never lets go, here a stopped process, costs the waiter its
-// patience and no more.
-TEST(FolderLock, AHolderThatNeverLetsGoIsWaitedForOnlyAWhile) {
-    ScratchDir dir;
-    const vesk::test::StoppedLockHolder holder(dir.path().string());
-    ASSERT_TRUE(holder.holding());
-    const auto start = std::chrono::steady_clock::now();
-    const FolderLock lock(dir.path().string(), std::chrono::milliseconds(200));
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_FALSE(lock.locked());
-    EXPECT_TRUE(lock.busy());
-    EXPECT_GE(waited, std::chrono::milliseconds(200));
-    EXPECT_LT(waited, std::chrono::milliseconds(600));
 }
 
 namespace {
