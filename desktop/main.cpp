@@ -85,6 +85,12 @@ QString optionErrorBeforeQt(const QCommandLineParser& parser) {
                              : QStringLiteral("Unknown options: %1.").arg(notQt.join(QStringLiteral(", ")));
 }
 
+// VESK_VERBOSE set to anything but empty, "0", "false" or "no".
+bool verboseRequestedByEnvironment() {
+    const QByteArray value = qgetenv("VESK_VERBOSE").trimmed().toLower();
+    return !value.isEmpty() && value != "0" && value != "false" && value != "no";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +112,12 @@ int main(int argc, char** argv) {
     QCommandLineOption view(QStringLiteral("view"), QStringLiteral("Open on the <view>: fields or details."),
                             QStringLiteral("view"), QStringLiteral("fields"));
     parser.addOption(view);
+    // The log names every file shown and its properties (GPS, owner, serial
+    // numbers); a desktop session keeps a program's standard error in its
+    // journal, so it is written only when asked for.
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Write the diagnostic log to standard error (also VESK_VERBOSE=1)."));
+    parser.addOption(verbose);
 
     // Help and the version are answered before any window system is opened,
     // so they work without a display. (Other options are checked once
@@ -142,8 +154,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> files = positionalBytes(parser.positionalArguments(), raw);
 
     // The services every part of the window is handed; they outlive the shell.
-    platform::StderrLogSink logSink;
-    const platform::Log log(logSink);
+    platform::StderrLogSink loudSink;
+    platform::DiscardLogSink quietSink;
+    const bool logWanted = parser.isSet(verbose) || verboseRequestedByEnvironment();
+    const platform::Log log(logWanted ? static_cast<platform::LogSink&>(loudSink) : quietSink);
     platform::NotificationCenter center;
     const platform::FileTypeService types;
     desktop::QtMainQueue mainQueue;

@@ -198,7 +198,7 @@ TEST(VeskProgram, ShowsTheFirstOfTwoFilesAndSavesAScreenshot) {
     env.insert("VESK_DEFAULTS_FILE", q(dir.file("store.plist")));
     vesk.setProcessEnvironment(env);
     vesk.setWorkingDirectory(q(dir.path().string()));
-    vesk.start(VESK_BIN, {"--screenshot", "shot.png", "a.jpg", "b.jpg"});
+    vesk.start(VESK_BIN, {"--verbose", "--screenshot", "shot.png", "a.jpg", "b.jpg"});
     ASSERT_TRUE(vesk.waitForFinished(30000));
     EXPECT_EQ(vesk.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(vesk.exitCode(), 0);
@@ -213,6 +213,41 @@ TEST(VeskProgram, ShowsTheFirstOfTwoFilesAndSavesAScreenshot) {
     const QImage shot(q(dir.file("shot.png")));
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(shot.size(), QSize(1000, 760));
+}
+
+// A desktop session keeps standard error in its journal: the log of a photo
+// (its name, its GPS position) goes there only when asked for.
+TEST(VeskProgram, WritesTheLogToStandardErrorOnlyWhenAskedFor) {
+    const std::string photo = std::string(VESK_SOURCE_DIR) + "/samples/Nikon_COOLPIX_P6000_GPS.jpg";
+    const struct {
+        const char* option;
+        const char* variable;  // VESK_VERBOSE, or nullptr for unset
+        bool logged;
+    } cases[] = {
+        {nullptr, nullptr, false}, {nullptr, "0", false}, {nullptr, "", false},
+        {"--verbose", nullptr, true}, {nullptr, "1", true},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        QProcess vesk;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("VESK_DEFAULTS_FILE", q(dir.file("store.plist")));
+        env.insert("VESK_WINDOW_STATE_FILE", q(dir.file("window.ini")));
+        env.remove("VESK_VERBOSE");
+        if (c.variable) env.insert("VESK_VERBOSE", c.variable);
+        vesk.setProcessEnvironment(env);
+        QStringList args{"--screenshot", q(dir.file("shot.png")), q(photo)};
+        if (c.option) args.prepend(c.option);
+        vesk.start(VESK_BIN, args);
+        ASSERT_TRUE(vesk.waitForFinished(30000));
+        EXPECT_EQ(vesk.exitCode(), 0);
+        const std::string err = vesk.readAllStandardError().toStdString();
+        for (const char* photoWord : {"Nikon_COOLPIX_P6000_GPS", "Latitude", "COOLPIX"})
+            EXPECT_EQ(err.find(photoWord) != std::string::npos, c.logged)
+                << (c.option ? c.option : "") << " VESK_VERBOSE=" << (c.variable ? c.variable : "(unset)") << ": "
+                << photoWord << "\n" << err;
+    }
 }
 
 TEST(VeskProgram, InstallsBothProgramsTheDesktopEntryAndTheIcon) {
