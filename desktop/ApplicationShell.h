@@ -58,6 +58,13 @@ private:
     void flushOpenFiles();
     // The status line for `outcome`, from any thread.
     void showOutcome(const ReportOutcome& outcome);
+    void displayOutcome(const ReportOutcome& outcome);
+    // Files that arrived together (dropped, opened, given on the command
+    // line) become the set Next and Previous step through; on this thread.
+    void noteFileSet(std::vector<std::string> paths);
+    void step(int by);
+    // Posts `path` as a file-add event that keeps the set as it is.
+    void showInSet(const std::string& path);
 
     platform::Services services_;
     std::unique_ptr<MainWindow> window_;
@@ -71,6 +78,13 @@ private:
     std::unique_ptr<StoreRelay> storeChanges_;
     AppDelegate delegate_;
     std::vector<std::string> pendingFiles_;
+    std::vector<std::string> fileSet_;
+    std::size_t fileAt_ = 0;
+    bool stepping_ = false;
+    // The files of the drop being taken in that were not taken, and what
+    // the status line says of them while the set is on show.
+    std::vector<ReportOutcome> refusedNow_;
+    std::string refusedNote_;
     bool launched_ = false;
     bool flushScheduled_ = false;
 };

@@ -26,6 +26,10 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 // How a group is named in the tree: top-level values under "Image".
 QString groupTitle(const std::string& group) { return group.empty() ? QStringLiteral("Image") : q(group); }
 
+QString nothingOnShow() {
+    return DetailsView::tr("No file on show: drop one anywhere in this window, or choose File > Open (Ctrl+O).");
+}
+
 }  // namespace
 
 DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
@@ -35,6 +39,7 @@ DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
     summary_->setTextFormat(Qt::RichText);
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     summary_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    summary_->setText(nothingOnShow());
 
     copyPosition_ = new QPushButton(tr("Copy Coordinates"), this);
     copyPosition_->setObjectName(QStringLiteral("copyPositionButton"));
@@ -110,7 +115,10 @@ void DetailsView::display(const Details& details) {
         html += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
                     .arg(q(line.label).toHtmlEscaped(), q(line.text).toHtmlEscaped());
     html += QStringLiteral("</table>");
-    summary_->setText(details_.summary.lines.empty() ? QString() : html);
+    // With nothing on show the view says how to fill it, rather than stay blank.
+    const bool nothing = details_.summary.lines.empty() && details_.rows.empty();
+    summary_->setText(nothing ? nothingOnShow()
+                              : details_.summary.lines.empty() ? QString() : html);
     copyPosition_->setVisible(details_.summary.position.has_value());
 
     if (details_.summary.privacy.empty()) {

@@ -162,15 +162,45 @@ bool DropArea::offersRegisteredType(const vesk::Pasteboard& pb) const {
                        [&](const std::string& t) { return pb.containsType(t); });
 }
 
-void DropArea::dragEnterEvent(QDragEnterEvent* event) {
+void DropArea::takeDropsAcross(QWidget* window) {
+    if (!window || across_) return;
+    across_ = window;
+    // Text fields take text drags of their own; in this window every drag is the inspector's.
+    for (QWidget* child : window->findChildren<QWidget*>())
+        if (child != this) child->setAcceptDrops(false);
+    window->setAcceptDrops(true);
+    window->installEventFilter(this);
+}
+
+bool DropArea::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != across_) return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter: enter(static_cast<QDragEnterEvent*>(event)); return true;
+    case QEvent::DragMove: dragMoveEvent(static_cast<QDragMoveEvent*>(event)); return true;
+    case QEvent::DragLeave: leave(static_cast<QDragLeaveEvent*>(event)); return true;
+    case QEvent::Drop: drop(static_cast<QDropEvent*>(event)); return true;
+    default: return QWidget::eventFilter(watched, event);
+    }
+}
+
+void DropArea::dragEnterEvent(QDragEnterEvent* event) { enter(event); }
+void DropArea::dragLeaveEvent(QDragLeaveEvent* event) { leave(event); }
+void DropArea::dropEvent(QDropEvent* event) { drop(event); }
+
+void DropArea::enter(QDragEnterEvent* event) {
+    if (leavePending_) {
+        // Still inside the window: the answer given on entry stands.
+        leavePending_ = false;
+        event->setDropAction(event->proposedAction());
+        event->setAccepted(lastEnterAccepted_);
+        return;
+    }
     vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
     // Only drags of the registered types reach the view, as on the platform;
     // none are registered before the view is attached.
-    if (!view_ || !offersRegisteredType(info.pasteboard)) {
-        event->ignore();
-        return;
-    }
-    if (view_->draggingEntered(info) != vesk::NSDragOperationNone) {
+    lastEnterAccepted_ = view_ && offersRegisteredType(info.pasteboard) &&
+                         view_->draggingEntered(info) != vesk::NSDragOperationNone;
+    if (lastEnterAccepted_) {
         event->setDropAction(event->proposedAction());
         event->accept();
     } else {
@@ -184,12 +214,25 @@ void DropArea::dragMoveEvent(QDragMoveEvent* event) {
     event->accept();
 }
 
-void DropArea::dragLeaveEvent(QDragLeaveEvent* event) {
-    if (view_) view_->draggingExited(vesk::DraggingInfo{});
+void DropArea::leave(QDragLeaveEvent* event) {
     event->accept();
+    if (!across_) {
+        if (view_) view_->draggingExited(vesk::DraggingInfo{});
+        return;
+    }
+    leavePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!leavePending_) return;
+            leavePending_ = false;
+            if (view_) view_->draggingExited(vesk::DraggingInfo{});
+        },
+        Qt::QueuedConnection);
 }
 
-void DropArea::dropEvent(QDropEvent* event) {
+void DropArea::drop(QDropEvent* event) {
+    leavePending_ = false;
     vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
     if (!view_ || !view_->prepareForDragOperation(info) || !view_->performDragOperation(info)) {
         event->ignore();

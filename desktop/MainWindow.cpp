@@ -94,9 +94,12 @@ MainWindow::~MainWindow() = default;
 DropArea* MainWindow::dropArea() const { return ui_->dropArea; }
 DoubleClickButton* MainWindow::doubleClickButton() const { return ui_->doubleClickButton; }
 QLineEdit* MainWindow::currentFileField() const { return ui_->currentFileField; }
+QWidget* MainWindow::fieldsArea() const { return ui_->rowsSplitter; }
 QAction* MainWindow::openAction() const { return ui_->actionOpen; }
 QAction* MainWindow::inspectTestFileAction() const { return ui_->actionInspectTestFile; }
 QAction* MainWindow::aboutAction() const { return ui_->actionAbout; }
+QAction* MainWindow::nextFileAction() const { return ui_->actionNextFile; }
+QAction* MainWindow::previousFileAction() const { return ui_->actionPreviousFile; }
 QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
 
 void MainWindow::showStatus(const QString& text, bool failed) {

@@ -28,10 +28,14 @@ public:
     DropArea* dropArea() const;
     DoubleClickButton* doubleClickButton() const;
     QLineEdit* currentFileField() const;
+    // The six fields with their labels, under the drop area and the file row.
+    QWidget* fieldsArea() const;
     // The field bound to `key`, or nullptr.
     QPlainTextEdit* infoField(const QString& key) const;
     QAction* openAction() const;
     QAction* inspectTestFileAction() const;
+    QAction* nextFileAction() const;
+    QAction* previousFileAction() const;
     QAction* aboutAction() const;
     QAction* quitAction() const;
 

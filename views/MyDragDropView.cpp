@@ -57,8 +57,10 @@ void MyDragDropView::requestRedraw() {
 }
 
 template <typename OnMiss>
-bool MyDragDropView::pathIsAccepted(const std::string& path, OnMiss onFailedEntry) const {
+bool MyDragDropView::pathIsAccepted(const std::string& path, OnMiss onFailedEntry,
+                                    std::optional<std::string>* typeFound) const {
     const std::optional<std::string> utiType = typeService_.typeOfFile(path);
+    if (typeFound) *typeFound = utiType;
     log_.nslog("found utiType = %@", {utiType ? *utiType : std::string("(null)")});
     for (const auto& entry : validTypes()) {
         if (utiType && typeService_.conformsTo(*utiType, entry)) return true;
@@ -130,8 +132,13 @@ void MyDragDropView::draggingEnded(const DraggingInfo& sender) {
     if (pboard.containsType(NSFilenamesPboardType)) {
         platform::Array accepted;
         const auto paths = pboard.propertyListForType(NSFilenamesPboardType);
-        for (const auto& path : paths.value_or(std::vector<std::string>{}))
-            if (pathIsAccepted(path, [] {})) accepted.emplace_back(path);
+        for (const auto& path : paths.value_or(std::vector<std::string>{})) {
+            std::optional<std::string> type;
+            if (pathIsAccepted(path, [] {}, &type))
+                accepted.emplace_back(path);
+            else if (refused_)
+                refused_(path, type);
+        }
         log_.nslog("validitems = %@", {platform::describe(Value(accepted))});
         center_.post(platform::kAddFromFileNotification, Value(std::move(accepted)));
     }

@@ -14,16 +14,21 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QAction>
 #include <QStatusBar>
+#include <QTreeWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
+#include <functional>
 #include <filesystem>
 
 #include "../runner/RunnerSupport.h"
 #include "DesktopSupport.h"
 #include "desktop/ApplicationShell.h"
+#include "desktop/DetailsPane.h"
+#include "desktop/DetailsView.h"
 #include "desktop/DoubleClickButton.h"
 #include "desktop/DropArea.h"
 #include "desktop/MainWindow.h"
@@ -145,6 +150,115 @@ TEST_F(AtADesktop, DroppedOrOpenedAppsFrameworksAndUnnamedLibrariesFillField1) {
         open(file);
         EXPECT_FALSE(field1().isEmpty());
     }
+}
+
+// The whole window is one drop target in either view: a drag over any of its
+// widgets lights the drop area's outline, moving between them keeps it lit,
+// and the drop shows the file.
+TEST_F(AtADesktop, EveryViewTakesADropAnywhereInTheWindow) {
+    std::filesystem::copy_file(kSample, dir.file("a.jpg"));
+    const struct {
+        bool details;
+        const char* under;  // the widget the pointer is over
+    } rows[] = {{false, "propertiesField"}, {false, "makerNotesField"}, {false, "dropArea"},
+                {true, "propertyTree"},     {true, "filterField"},      {true, "currentFileField"}};
+    MainWindow& window = shell.window();
+    // Where Qt delivers a drag: the nearest widget under the pointer that takes drops.
+    const auto targetUnder = [&](QWidget* w) {
+        while (w && !w->acceptDrops()) w = w->parentWidget();
+        return w;
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.under);
+        (row.details ? shell.details().detailsAction() : shell.details().fieldsAction())->trigger();
+        shell.viewController().clearInfo();
+        QWidget* under = window.findChild<QWidget*>(QString::fromLatin1(row.under));
+        ASSERT_NE(under, nullptr);
+        ASSERT_TRUE(under->isVisible());
+        QWidget* target = targetUnder(under);
+        ASSERT_NE(target, nullptr);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(q(dir.file("a.jpg")))});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        EXPECT_TRUE(window.dropArea()->dragDropView().isHighlighted());
+        // Qt tells a move onto another widget as a leave and an enter.
+        QWidget* other = targetUnder(window.dropArea()) == target ? static_cast<QWidget*>(&window) : window.dropArea();
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(target, &leave);
+        QDragEnterEvent again(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(other, &again);
+        QApplication::processEvents();
+        EXPECT_TRUE(again.isAccepted());
+        EXPECT_TRUE(window.dropArea()->dragDropView().isHighlighted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(other, &drop);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == dir.file("a.jpg"); }, 10000));
+        EXPECT_FALSE(window.dropArea()->dragDropView().isHighlighted());
+        if (row.details) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return shell.details().view()->tree()->topLevelItemCount() > 0; }, 5000));
+        }
+        // The file row is there in either view.
+        EXPECT_TRUE(window.currentFileField()->isVisible());
+        EXPECT_TRUE(window.doubleClickButton()->isVisible());
+    }
+}
+
+// Every drop and open is answered in the status line: a file not taken says
+// what it is, files that came together say which one is on show, and Next and
+// Previous step through them.
+TEST_F(AtADesktop, EveryDropIsAnsweredAndSeveralFilesAreSteppedThrough) {
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) std::filesystem::copy_file(kSample, dir.file(name));
+    const std::string notes = dir.write("notes.txt", "plain words");
+    std::filesystem::create_directory(dir.path() / "plain");
+    const std::string tail = "; Vesk reads photos, macOS bundles and libraries";
+    const auto drop = [&](const std::vector<std::string>& files) {
+        shell.window().statusLabel()->clear();
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const auto& f : files) urls.append(QUrl::fromLocalFile(q(f)));
+        mime.setUrls(urls);
+        // Qt delivers a drop to the widget whose enter was accepted.
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&shell.window(), &enter);
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&shell.window(), &event);
+    };
+    const auto given = [&](const std::vector<std::string>& files) {
+        shell.window().statusLabel()->clear();
+        shell.openFiles(files);
+    };
+    const struct {
+        std::function<void(const std::vector<std::string>&)> how;
+        std::vector<std::string> files;
+        std::string status;
+        int steps;  // Next (+) or Previous (-) after the status
+        std::string stepped;
+    } rows[] = {
+        {drop, {notes}, "notes.txt: a text file" + tail, 0, ""},
+        {drop, {dir.file("plain")}, "plain: a folder that is no bundle" + tail, 0, ""},
+        {drop, {notes, dir.file("plain")}, "notes.txt: a text file" + tail + " (and 1 more not taken)", 0, ""},
+        {drop, {dir.file("a.jpg"), notes}, "a.jpg: Image metadata shown · 1 not taken: notes.txt: a text file" + tail, 0, ""},
+        {drop, {dir.file("a.jpg"), dir.file("b.jpg"), dir.file("c.jpg")}, "a.jpg: Image metadata shown — 1 of 3", 1,
+         "b.jpg: Image metadata shown — 2 of 3"},
+        {given, {dir.file("a.jpg"), dir.file("b.jpg"), dir.file("c.jpg")}, "a.jpg: Image metadata shown — 1 of 3", -1,
+         "c.jpg: Image metadata shown — 3 of 3"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.status);
+        row.how(row.files);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !status().isEmpty(); }, 10000));
+        EXPECT_EQ(status().toStdString(), row.status);
+        EXPECT_EQ(shell.window().nextFileAction()->isEnabled(), row.steps != 0);
+        if (row.steps == 0) continue;
+        shell.window().statusLabel()->clear();
+        (row.steps > 0 ? shell.window().nextFileAction() : shell.window().previousFileAction())->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !status().isEmpty(); }, 10000));
+        EXPECT_EQ(status().toStdString(), row.stepped);
+    }
+    EXPECT_EQ(shell.window().nextFileAction()->shortcut(), QKeySequence(Qt::Key_PageDown));
+    EXPECT_EQ(shell.window().previousFileAction()->shortcut(), QKeySequence(Qt::Key_PageUp));
 }
 
 // The reveal with an opener that stays 5 s in the foreground, as xdg-open

@@ -252,6 +252,9 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
     }
     Shown next;
     EXPECT_EQ(next.pane().stack()->currentIndex(), 1);
+    // The remembered view comes back with its content, under the file row.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return next.view().tree()->topLevelItemCount() > 0; }, 5000));
+    EXPECT_TRUE(next.shell.window().currentFileField()->isVisible());
     EXPECT_EQ(next.shell.window().size(), QSize(900, 640));
     const QStringList recent = next.shell.windowState().recentFiles();
     ASSERT_EQ(recent.size(), 10);
