@@ -15,6 +15,7 @@
 #include "desktop/MainWindow.h"
 #include "desktop/QtMainQueue.h"
 #include "platform/Dispatch.h"
+#include "platform/Formats.h"
 #include "platform/Services.h"
 #include "platform/Utf8.h"
 
@@ -100,8 +101,11 @@ int main(int argc, char** argv) {
                        "executable, what the file tool says of a library."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to open; the first one is shown."),
-                                 QStringLiteral("[files...]"));
+    parser.addPositionalArgument(
+        QStringLiteral("files"),
+        QStringLiteral("Files to open (%1); the first one is shown, Page Down steps to the next.")
+            .arg(QString::fromStdString(platform::formatNames())),
+        QStringLiteral("[files...]"));
     // For documentation and checks: saves the window as an image once the
     // files given have been shown, then quits.
     QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to <png> and quit."),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/Formats.h"
 #include "platform/Log.h"
 #include "platform/Utf8.h"
 
@@ -42,12 +43,7 @@ MyDragDropView::MyDragDropView(const platform::Services& services, ViewHost* hos
     : host_(host), typeService_(services.types), center_(services.center), log_(services.log) {}
 
 std::vector<std::string> MyDragDropView::validTypes() const {
-    std::vector<std::string> types{platform::kUTTypeJPEG, platform::kUTTypeJPEG2000, platform::kUTTypeTIFF,
-                                   platform::kUTTypeBundle, "com.apple.mach-o-dylib"};
-    // Today's photo formats come after the first five, which decide first.
-    types.insert(types.end(), {platform::kUTTypeHEIF, platform::kUTTypeAVIF, platform::kUTTypeJPEGXL,
-                               platform::kUTTypeCanonCR3});
-    return types;
+    return platform::formatTypes();
 }
 
 void MyDragDropView::logEntry(const char* selector) const { log_.nslog("[%@ %@]", {className, selector}); }

@@ -86,8 +86,8 @@ public:
     // and logs on their log; `host` may be set later.
     explicit MyDragDropView(const platform::Services& services, ViewHost* host = nullptr);
 
-    // A new list on every call: the five accepted type identifiers, in order,
-    // then HEIF (HEIC with it), AVIF, JPEG XL and Canon CR3.
+    // A new list on every call: the types of what Vesk reads (platform/Formats),
+    // the five first accepted ones in order, then today's photo formats.
     std::vector<std::string> validTypes() const;
 
     void awakeFromNib();

@@ -19,6 +19,7 @@
 #include "desktop/DropArea.h"
 #include "desktop/MainWindow.h"
 #include "inspector/InfoKeys.h"
+#include "platform/Formats.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -265,8 +266,14 @@ TEST(VeskProgram, InstallsBothProgramsTheDesktopEntryAndTheIcon) {
     ASSERT_FALSE(entry.empty());
     EXPECT_NE(entry.find("\nExec=vesk %F\n"), std::string::npos);
     EXPECT_NE(entry.find("\nIcon=vesk\n"), std::string::npos);
-    const auto mime = entry.substr(entry.find("\nMimeType="));
-    for (const char* type : {"image/jpeg;", "image/jp2;", "image/tiff;", "image/heic;", "image/heif;", "image/avif;",
-                             "image/jxl;", "image/x-canon-cr3;"})
-        EXPECT_NE(mime.find(type), std::string::npos) << type;
+    // The desktop entry and the AppStream metainfo offer what the table of formats reads, in its order.
+    std::string listed, provided;
+    for (const auto& type : platform::formatMediaTypes()) {
+        listed += type + ";";
+        provided += "<mediatype>" + type + "</mediatype>";
+    }
+    EXPECT_NE(entry.find("\nMimeType=" + listed + "\n"), std::string::npos) << entry;
+    std::string metainfo = vesk::test::readFile((dir.path() / "share/metainfo/org.vesk.Vesk.metainfo.xml").string());
+    std::erase_if(metainfo, [](char c) { return c == ' ' || c == '\n'; });
+    EXPECT_NE(metainfo.find(provided), std::string::npos) << metainfo;
 }
