@@ -18,6 +18,7 @@
 #include "desktop/InfoBinder.h"
 #include "desktop/WindowState.h"
 #include "desktop/MainWindow.h"
+#include "desktop/ShowInFolder.h"
 #include "desktop/DropArea.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ReportOutcome.h"
@@ -74,8 +75,11 @@ ApplicationShell::ApplicationShell(const platform::Services& services, QObject* 
         [this](const std::string& key) {
             idleSync_.start();
             if (details_) details_->storeChanged(key);
-            if (windowState_ && key == prefCurFilePath)
-                windowState_->noteShown(services_.store->get(prefCurFilePath).value_or(""));
+            if (key == prefCurFilePath) {
+                const std::string shown = services_.store->get(prefCurFilePath).value_or("");
+                if (windowState_) windowState_->noteShown(shown);
+                if (window_) window_->showInFolderAction()->setEnabled(!shown.empty());
+            }
         });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         delegate_.applicationWillTerminate();
@@ -140,6 +144,14 @@ void ApplicationShell::launch(const std::vector<std::string>& files) {
         [this](const std::string& path, const std::optional<std::string>& type) {
             refusedNow_.push_back(refusalOutcome(path, type, services_.types));
         });
+    // Without a file manager on the session bus, the button's opener shows the folder.
+    showInFolder_ = new ShowInFolder(
+        [this](const std::string& path) {
+            if (viewController_) viewController_->ibRevealInFinder(path);
+        },
+        this);
+    connect(window_->showInFolderAction(), &QAction::triggered, this,
+            [this] { showInFolder_->show(services_.store->get(prefCurFilePath).value_or("")); });
     connect(window_->nextFileAction(), &QAction::triggered, this, [this] { step(1); });
     connect(window_->previousFileAction(), &QAction::triggered, this, [this] { step(-1); });
     DoubleClickButton* button = window_->doubleClickButton();

@@ -20,6 +20,7 @@ namespace vesk::desktop {
 class DetailsPane;
 class InfoBinder;
 class MainWindow;
+class ShowInFolder;
 class WindowState;
 
 class ApplicationShell : public QObject, private WindowHost {
@@ -46,6 +47,8 @@ public:
     // Size, splitters, view and recent files kept between runs; the window owns it.
     WindowState& windowState() const { return *windowState_; }
     ViewController& viewController() const { return *viewController_; }
+    // File > Show in Folder's way to the file manager; the shell owns it.
+    ShowInFolder& showInFolder() const { return *showInFolder_; }
     AppDelegate& delegate() { return delegate_; }
 
 protected:
@@ -72,6 +75,7 @@ private:
     std::unique_ptr<InfoBinder> binder_;
     DetailsPane* details_ = nullptr;
     WindowState* windowState_ = nullptr;
+    ShowInFolder* showInFolder_ = nullptr;
     // Saves are not flushed to the disk as they happen; a few seconds after
     // the last change, and at quit, the store makes them durable.
     QTimer idleSync_;

@@ -98,6 +98,7 @@ QWidget* MainWindow::fieldsArea() const { return ui_->rowsSplitter; }
 QAction* MainWindow::openAction() const { return ui_->actionOpen; }
 QAction* MainWindow::inspectTestFileAction() const { return ui_->actionInspectTestFile; }
 QAction* MainWindow::aboutAction() const { return ui_->actionAbout; }
+QAction* MainWindow::showInFolderAction() const { return ui_->actionShowInFolder; }
 QAction* MainWindow::nextFileAction() const { return ui_->actionNextFile; }
 QAction* MainWindow::previousFileAction() const { return ui_->actionPreviousFile; }
 QAction* MainWindow::quitAction() const { return ui_->actionQuit; }

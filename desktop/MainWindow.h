@@ -34,6 +34,7 @@ public:
     QPlainTextEdit* infoField(const QString& key) const;
     QAction* openAction() const;
     QAction* inspectTestFileAction() const;
+    QAction* showInFolderAction() const;
     QAction* nextFileAction() const;
     QAction* previousFileAction() const;
     QAction* aboutAction() const;

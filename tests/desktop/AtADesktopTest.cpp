@@ -10,6 +10,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QProcess>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -32,6 +36,7 @@
 #include "desktop/DoubleClickButton.h"
 #include "desktop/DropArea.h"
 #include "desktop/MainWindow.h"
+#include "desktop/ShowInFolder.h"
 #include "desktop/PathField.h"
 #include "inspector/InfoKeys.h"
 #include "platform/UserDefaults.h"
@@ -259,6 +264,75 @@ TEST_F(AtADesktop, EveryDropIsAnsweredAndSeveralFilesAreSteppedThrough) {
     }
     EXPECT_EQ(shell.window().nextFileAction()->shortcut(), QKeySequence(Qt::Key_PageDown));
     EXPECT_EQ(shell.window().previousFileAction()->shortcut(), QKeySequence(Qt::Key_PageUp));
+}
+
+namespace {
+
+// A file manager on the test's own session bus: records what it is asked to show.
+class StandInFileManager : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.member() != QLatin1String("ShowItems")) return false;
+        shown.push_back(message.arguments().value(0).toStringList());
+        connection.send(message.createReply());
+        return true;
+    }
+    std::vector<QStringList> shown;
+};
+
+}  // namespace
+
+// File > Show in Folder asks the file manager on the session bus to select
+// the file; with none there, the opener shows the folder, as the button does.
+TEST_F(AtADesktop, ShowInFolderAsksTheFileManagerAndElseOpensTheFolder) {
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+    ASSERT_TRUE(daemon.waitForReadyRead(10000)) << "dbus-daemon (scripts/setup installs it)";
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("vesk-under-test"));
+    ASSERT_TRUE(bus.isConnected());
+    shell.showInFolder().setBus(bus);
+    auto& log = t.startLog();
+    const std::string record = dir.file("record");
+    shell.viewController().setOpenToolPath(vesk::test::writeRecordingTool(dir, "open-tool", record));
+    std::filesystem::create_directory(dir.path() / "a b");
+    const std::string photo = (dir.path() / "a b" / "photo.jpg").string();
+    std::filesystem::copy_file(kSample, photo);
+
+    QAction* action = shell.window().showInFolderAction();
+    EXPECT_EQ(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+R")));
+    EXPECT_FALSE(action->isEnabled());  // nothing on show yet
+    open(photo);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return action->isEnabled(); }, 5000));
+
+    for (const bool fileManager : {true, false}) {
+        SCOPED_TRACE(fileManager ? "with a file manager" : "without one");
+        StandInFileManager manager;
+        QDBusConnection managerBus = QDBusConnection::connectToBus(address, QStringLiteral("stand-in"));
+        if (fileManager) {
+            ASSERT_TRUE(managerBus.registerService(QString::fromLatin1(ShowInFolder::kService)));
+            ASSERT_TRUE(managerBus.registerVirtualObject(QString::fromLatin1(ShowInFolder::kObjectPath), &manager));
+        }
+        const auto openedBefore = vesk::test::readRecord(record).size();
+        action->trigger();  // returns at once either way
+        if (fileManager) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !manager.shown.empty(); }, 10000));
+            EXPECT_EQ(manager.shown.front(), QStringList{QUrl::fromLocalFile(q(photo)).toString(QUrl::FullyEncoded)});
+            QTest::qWait(200);
+            EXPECT_EQ(vesk::test::readRecord(record).size(), openedBefore);
+        } else {
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return vesk::test::waitForReveals(log, 1, std::chrono::milliseconds(0)); }, 10000));
+            EXPECT_EQ(vesk::test::readRecord(record).back(), std::vector<std::string>{(dir.path() / "a b").string()});
+        }
+        managerBus.unregisterObject(QString::fromLatin1(ShowInFolder::kObjectPath));
+        managerBus.unregisterService(QString::fromLatin1(ShowInFolder::kService));
+        QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("vesk-under-test"));
+    daemon.kill();
+    daemon.waitForFinished();
 }
 
 // The reveal with an opener that stays 5 s in the foreground, as xdg-open
