@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 #include "views/DragText.h"
 
@@ -18,6 +19,19 @@ namespace vesk::desktop {
 namespace {
 
 const char* const kIdleText = "Drop a photo, a macOS bundle (.app, .bundle, .framework) or a library here";
+
+// WCAG's relative luminance and contrast ratio.
+double luminance(const QColor& c) {
+    const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// What the drop area is filled with, inside its frame.
+QColor areaFill(const QWidget& widget) { return widget.palette().color(QPalette::Base).darker(103); }
 
 // The view's drawing operations on a QPainter.
 class PainterContext : public vesk::DrawingContext {
@@ -32,7 +46,7 @@ public:
         // comes, is drawn over it.
         QPen frame(widget_.palette().color(QPalette::Mid), 1.5, Qt::DashLine);
         painter_.setPen(frame);
-        painter_.setBrush(widget_.palette().color(QPalette::Base).darker(103));
+        painter_.setBrush(areaFill(widget_));
         painter_.drawRoundedRect(QRectF(widget_.rect()).adjusted(1, 1, -1, -1), 6, 6);
         painter_.setPen(widget_.palette().color(QPalette::PlaceholderText));
         painter_.drawText(widget_.rect(), Qt::AlignCenter | Qt::TextWordWrap, QString::fromUtf8(kIdleText));
@@ -45,6 +59,15 @@ public:
         painter_.setPen(pen_);
         painter_.setBrush(Qt::NoBrush);
         painter_.drawRect(QRectF(r.x, r.y, r.width, r.height));
+        // Pure blue is nearly lost on a dark background (1.3:1 on #3B3B3B):
+        // there a light line runs inside it, so the outline keeps 3:1.
+        const QColor ground = areaFill(widget_);
+        if (contrast(pen_.color(), ground) >= 3.0) return;
+        const double inset = pen_.widthF() / 2 + 1;
+        QPen halo(contrast(Qt::white, ground) >= contrast(Qt::black, ground) ? Qt::white : Qt::black, 2.0);
+        halo.setJoinStyle(Qt::MiterJoin);
+        painter_.setPen(halo);
+        painter_.drawRect(QRectF(r.x, r.y, r.width, r.height).adjusted(inset, inset, -inset, -inset));
     }
 
 private:
