@@ -54,6 +54,9 @@ DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
     privacy_->setObjectName(QStringLiteral("privacyLabel"));
     privacy_->setTextFormat(Qt::RichText);
     privacy_->setWordWrap(true);
+    // Tab reaches the label and then each of its items; Enter opens one.
+    privacy_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    privacy_->setFocusPolicy(Qt::StrongFocus);
     privacy_->setToolTip(tr("What this file tells about where it was made and who made it; click an item to see its row"));
     connect(privacy_, &QLabel::linkActivated, this, [this](const QString& link) {
         bool ok = false;

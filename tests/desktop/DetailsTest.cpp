@@ -142,6 +142,24 @@ TEST(Details, APrivacyItemLeadsToItsRow) {
     EXPECT_EQ(shown.view().selectedValuesText(), QString::fromUtf8("40°26′49.10″ N"));
 }
 
+// Without a mouse: Tab reaches the privacy line, Enter opens its first item.
+TEST(Details, APrivacyItemIsReachedByTheKeyboard) {
+    Shown shown;
+    shown.showDetails();
+    QLabel* privacy = shown.view().privacyLabel();
+    EXPECT_TRUE(privacy->focusPolicy() & Qt::TabFocus);
+    EXPECT_TRUE(privacy->textInteractionFlags() & Qt::LinksAccessibleByKeyboard);
+    shown.shell.window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&shown.shell.window()));
+    privacy->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(privacy, Qt::Key_Tab);  // the first item
+    EXPECT_TRUE(privacy->hasFocus());
+    QTest::keyClick(privacy, Qt::Key_Return);
+    QTreeWidgetItem* current = shown.view().tree()->currentItem();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->text(0), QStringLiteral("Latitude"));
+}
+
 TEST(Details, TheFilterKeepsMatchingRowsAndTheirGroupsAndEscClearsIt) {
     Shown shown;
     shown.showDetails();

@@ -60,6 +60,9 @@ TEST(WindowLayout, EachInfoFieldIsOneLabelledReadOnlyMonospaceField) {
     EXPECT_EQ(window.property(InfoBinder::kKeyProperty).toString(), q(prefWindowTitle));
     EXPECT_EQ(window.currentFileField()->property(InfoBinder::kKeyProperty).toString(), q(prefCurFilePath));
     EXPECT_TRUE(window.currentFileField()->isReadOnly());
+    // And it looks it: no typing field's white.
+    const QPalette shade = window.currentFileField()->palette();
+    EXPECT_EQ(shade.color(QPalette::Base), shade.color(QPalette::Window));
 }
 
 TEST(WindowLayout, HasTheDropAreaTheButtonAndTheFileMenu) {
