@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
@@ -43,6 +45,8 @@ WindowState::WindowState(MainWindow& window, DetailsPane& details, const QString
         menu->insertMenu(at + 1 < actions.size() ? actions.at(at + 1) : nullptr, menu_);
         break;
     }
+    menu_->setToolTipsVisible(true);
+    connect(menu_, &QMenu::aboutToShow, this, &WindowState::rebuildMenu);
     window_.installEventFilter(this);
 }
 
@@ -77,9 +81,15 @@ void WindowState::noteShown(const std::string& path) {
 }
 
 void WindowState::rebuildMenu() {
+    // A file deleted or moved since it was shown is no longer offered.
+    recent_.removeIf([](const QString& file) { return !QFileInfo::exists(file); });
     menu_->clear();
+    const QFontMetrics metrics = menu_->fontMetrics();
     for (const QString& file : std::as_const(recent_)) {
-        QAction* action = menu_->addAction(QDir::toNativeSeparators(file));
+        // Cut in the middle, so the name stays; the tooltip has it whole.
+        const QString whole = QDir::toNativeSeparators(file);
+        QAction* action = menu_->addAction(metrics.elidedText(whole, Qt::ElideMiddle, metrics.averageCharWidth() * kMenuChars));
+        action->setToolTip(whole);
         const std::string path = QFile::encodeName(file).toStdString();
         connect(action, &QAction::triggered, this, [this, path] { open_(path); });
     }

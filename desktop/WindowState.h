@@ -21,6 +21,8 @@ class WindowState : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxRecentFiles = 10;
+    // About how many characters of a path Open Recent shows.
+    static constexpr int kMenuChars = 60;
 
     // `open` shows a file again, as a drop would.
     WindowState(MainWindow& window, DetailsPane& details, const QString& settingsFile,
@@ -30,7 +32,8 @@ public:
     void restore();
     // Saves size, splitters, view and recent files; also done when the window closes.
     void save();
-    // `path` is on show: first in the recent list, once.
+    // `path` is on show: first in the recent list, once. Files gone from the
+    // disk leave the list whenever the menu is built.
     void noteShown(const std::string& path);
 
     QStringList recentFiles() const { return recent_; }

@@ -264,8 +264,8 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
         EXPECT_EQ(first.pane().stack()->currentIndex(), 0);  // nothing saved yet: the fields
         first.showDetails();
         first.shell.window().resize(900, 640);
-        for (int i = 0; i < 12; ++i) first.shell.windowState().noteShown("/x/" + std::to_string(i) + ".jpg");
-        first.shell.windowState().noteShown("/x/3.jpg");
+        for (int i = 0; i < 12; ++i) first.shell.windowState().noteShown(settings.write(std::to_string(i) + ".jpg", "x"));
+        first.shell.windowState().noteShown(settings.file("3.jpg"));
         first.shell.windowState().save();
     }
     Shown next;
@@ -277,9 +277,9 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
     const QStringList recent = next.shell.windowState().recentFiles();
     ASSERT_EQ(recent.size(), 10);
     EXPECT_EQ(recent.at(0), q(next.path));  // shown at this launch
-    EXPECT_EQ(recent.at(1), QStringLiteral("/x/3.jpg"));
-    EXPECT_EQ(recent.at(2), QStringLiteral("/x/11.jpg"));
-    EXPECT_EQ(recent.count(QStringLiteral("/x/3.jpg")), 1);
+    EXPECT_EQ(recent.at(1), q(settings.file("3.jpg")));
+    EXPECT_EQ(recent.at(2), q(settings.file("11.jpg")));
+    EXPECT_EQ(recent.count(q(settings.file("3.jpg"))), 1);
     EXPECT_FALSE(recent.contains(q(firstPath)));  // pushed out by the twelve after it
 
     // Picking an entry shows that file.
@@ -291,4 +291,19 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
     next.shell.windowState().recentMenu()->actions().at(0)->trigger();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return next.store->get(prefCurFilePath) == next.dir.file("again.jpg"); }, 5000));
+
+    // A file gone from the disk is no longer offered; a long path is cut in
+    // the middle, whole in its tooltip.
+    std::filesystem::remove(settings.file("3.jpg"));
+    std::string folders = "deep";
+    for (int i = 0; i < 8; ++i) folders += "/a folder with a long name";
+    std::filesystem::create_directories(next.dir.path() / folders);
+    const std::string deep = next.dir.file(folders);
+    next.shell.windowState().noteShown(next.dir.write(folders + "/last.jpg", "x"));
+    const auto offered = next.shell.windowState().recentMenu()->actions();
+    EXPECT_FALSE(next.shell.windowState().recentFiles().contains(q(settings.file("3.jpg"))));
+    ASSERT_FALSE(offered.isEmpty());
+    EXPECT_TRUE(offered.at(0)->text().contains(QChar(0x2026)));
+    EXPECT_TRUE(offered.at(0)->text().endsWith(QStringLiteral("last.jpg")));
+    EXPECT_EQ(offered.at(0)->toolTip(), q(deep + "/last.jpg"));
 }
