@@ -7,6 +7,7 @@
 #include <QSizePolicy>
 #include <QStatusBar>
 #include <QStyle>
+#include <algorithm>
 
 #include "desktop/InfoBinder.h"
 #include "inspector/InfoKeys.h"
@@ -73,6 +74,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_uni
     statusLabel_->setTextFormat(Qt::PlainText);
     statusLabel_->setAccessibleName(QStringLiteral("Status"));
     statusLabel_->setContentsMargins(4, 0, 4, 0);
+    statusLabel_->installEventFilter(this);
     statusIcon_ = new QLabel(this);
     statusIcon_->setObjectName(QStringLiteral("statusIcon"));
     const int side = statusLabel_->fontMetrics().height();
@@ -104,9 +106,30 @@ QAction* MainWindow::previousFileAction() const { return ui_->actionPreviousFile
 QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
 
 void MainWindow::showStatus(const QString& text, bool failed) {
-    statusLabel_->setText(text);
+    statusText_ = text;
     statusLabel_->setToolTip(text);
     statusIcon_->setVisible(failed);
+    fitStatus();
+}
+
+void MainWindow::fitStatus() {
+    const QFontMetrics metrics = statusLabel_->fontMetrics();
+    const int room = statusLabel_->contentsRect().width();
+    const auto colon = statusText_.indexOf(QLatin1String(": "));
+    if (colon <= 0 || room <= 0 || metrics.horizontalAdvance(statusText_) <= room) {
+        statusLabel_->setText(statusText_);
+        return;
+    }
+    // The name gives way first: what became of the file is the message.
+    const QString reason = statusText_.mid(colon);
+    const int nameRoom = std::max(metrics.horizontalAdvance(QStringLiteral("a\u2026z")), room - metrics.horizontalAdvance(reason));
+    statusLabel_->setText(metrics.elidedText(statusText_.left(colon), Qt::ElideMiddle, nameRoom) + reason);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // A line cleared meanwhile stays clear.
+    if (watched == statusLabel_ && event->type() == QEvent::Resize && !statusLabel_->text().isEmpty()) fitStatus();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 QPlainTextEdit* MainWindow::infoField(const QString& key) const {

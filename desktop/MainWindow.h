@@ -44,9 +44,16 @@ public:
     // a warning sign when it could not be shown as asked.
     QLabel* statusLabel() const { return statusLabel_; }
     QLabel* statusIcon() const { return statusIcon_; }
+    // A long file name is cut in the middle so that the reason after it stays
+    // in view; the tooltip has the whole text.
     void showStatus(const QString& text, bool failed = false);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void fitStatus();
+    QString statusText_;
     std::unique_ptr<Ui::MainWindow> ui_;
     QLabel* statusLabel_ = nullptr;
     QLabel* statusIcon_ = nullptr;

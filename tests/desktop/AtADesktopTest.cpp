@@ -410,6 +410,19 @@ TEST_F(AtADesktop, ALongPathIsCutInTheMiddleAndWholeInTheTooltip) {
     EXPECT_EQ(field->displayedText(), q(kSample));
 }
 
+// A long name in the status line gives way to what became of the file.
+TEST_F(AtADesktop, TheStatusLineKeepsTheReasonInViewOfALongName) {
+    const std::string name = std::string(200, 'n') + ".jpg";
+    std::filesystem::copy_file(kSample, dir.file(name));
+    open(dir.file(name));
+    const QString whole = QString::fromStdString(name + ": Image metadata shown");
+    EXPECT_EQ(shell.window().statusLabel()->toolTip(), whole);
+    EXPECT_TRUE(status().contains(QChar(0x2026))) << status().toStdString();
+    EXPECT_TRUE(status().endsWith(QStringLiteral(": Image metadata shown"))) << status().toStdString();
+    shell.window().resize(shell.window().width() + 2000, shell.window().height());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status() == whole; }, 5000));
+}
+
 namespace {
 
 struct VeskRun {
