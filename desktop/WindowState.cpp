@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QMenu>
@@ -55,6 +59,7 @@ void WindowState::restore() {
     rebuildMenu();
     const QByteArray geometry = settings_.value(kGeometry).toByteArray();
     if (!geometry.isEmpty()) window_.restoreGeometry(geometry);
+    fitOnScreen(window_);
     for (QSplitter* splitter : window_.findChildren<QSplitter*>()) {
         const QByteArray state = settings_.value(splitterKey(splitter)).toByteArray();
         if (!splitter->objectName().isEmpty() && !state.isEmpty()) splitter->restoreState(state);
@@ -99,6 +104,23 @@ void WindowState::rebuildMenu() {
 bool WindowState::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &window_ && event->type() == QEvent::Close) save();
     return QObject::eventFilter(watched, event);
+}
+
+void fitOnScreen(QWidget& window) {
+    QScreen* screen = QGuiApplication::screenAt(window.geometry().center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    // At a large scale factor the screen has fewer logical pixels than the
+    // layout's own size: the window shrinks to it, its minimum too.
+    // The window manager's title bar comes above the window's own top.
+    const QRect room = screen->availableGeometry().adjusted(0, window.style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+    window.setMinimumSize(window.minimumSize().boundedTo(room.size()));
+    QRect placed = window.geometry();
+    placed.setSize(placed.size().boundedTo(room.size()));
+    // A window saved on a screen that is gone, or partly off it, comes back whole on this one.
+    placed.moveLeft(std::clamp(placed.left(), room.left(), room.right() - placed.width() + 1));
+    placed.moveTop(std::clamp(placed.top(), room.top(), room.bottom() - placed.height() + 1));
+    if (placed != window.geometry()) window.setGeometry(placed);
 }
 
 QString windowStateFilePath() {

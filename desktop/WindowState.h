@@ -11,6 +11,7 @@
 #include <string>
 
 class QMenu;
+class QWidget;
 
 namespace vesk::desktop {
 
@@ -52,6 +53,10 @@ private:
     QStringList recent_;
     QMenu* menu_;
 };
+
+// Makes `window` fit the available room of the screen it is on (or of the
+// primary one) and moves it wholly onto it.
+void fitOnScreen(QWidget& window);
 
 // VESK_WINDOW_STATE_FILE when set, else window.ini in $XDG_CONFIG_HOME/vesk
 // (~/.config/vesk).

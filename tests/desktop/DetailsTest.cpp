@@ -263,7 +263,7 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
         firstPath = first.path;
         EXPECT_EQ(first.pane().stack()->currentIndex(), 0);  // nothing saved yet: the fields
         first.showDetails();
-        first.shell.window().resize(900, 640);
+        first.shell.window().resize(700, 500);
         for (int i = 0; i < 12; ++i) first.shell.windowState().noteShown(settings.write(std::to_string(i) + ".jpg", "x"));
         first.shell.windowState().noteShown(settings.file("3.jpg"));
         first.shell.windowState().save();
@@ -273,7 +273,7 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
     // The remembered view comes back with its content, under the file row.
     EXPECT_TRUE(QTest::qWaitFor([&] { return next.view().tree()->topLevelItemCount() > 0; }, 5000));
     EXPECT_TRUE(next.shell.window().currentFileField()->isVisible());
-    EXPECT_EQ(next.shell.window().size(), QSize(900, 640));
+    EXPECT_EQ(next.shell.window().size(), QSize(700, 500));
     const QStringList recent = next.shell.windowState().recentFiles();
     ASSERT_EQ(recent.size(), 10);
     EXPECT_EQ(recent.at(0), q(next.path));  // shown at this launch

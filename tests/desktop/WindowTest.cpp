@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
@@ -17,6 +20,7 @@
 #include "desktop/DropArea.h"
 #include "desktop/InfoBinder.h"
 #include "desktop/MainWindow.h"
+#include "desktop/WindowState.h"
 #include "desktop/QtMainQueue.h"
 #include "inspector/InfoKeys.h"
 #include "platform/UserDefaults.h"
@@ -98,6 +102,26 @@ TEST(WindowLayout, FieldsShareTheSpaceAndGrowWithTheWindow) {
         const QSize after = window.infoField(q(kInfoFields[i].key))->size();
         EXPECT_GT(after.width(), before[i].width()) << kInfoFields[i].key;
         EXPECT_GT(after.height(), before[i].height()) << kInfoFields[i].key;
+    }
+}
+
+// Whatever the last run saved and whatever the scale, the window comes back
+// whole on a screen.
+TEST(WindowLayout, FitsTheScreenAndComesBackOnIt) {
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct {
+        QRect saved;
+    } rows[] = {{QRect(5000, 5000, 700, 500)}, {QRect(-3000, 40, 700, 500)}, {QRect(0, 0, 3000, 2500)},
+                {QRect(room.right() - 100, 10, 700, 500)}};
+    for (const auto& row : rows) {
+        MainWindow window;
+        window.setGeometry(row.saved);
+        fitOnScreen(window);
+        EXPECT_TRUE(room.contains(window.geometry())) << row.saved.x() << "," << row.saved.y();
+        // A size that fits is kept.
+        if (row.saved.width() < room.width()) {
+            EXPECT_EQ(window.size(), row.saved.size());
+        }
     }
 }
 
