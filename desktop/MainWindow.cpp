@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "desktop/FocusRing.h"
 #include "desktop/InfoBinder.h"
 #include "inspector/InfoKeys.h"
 #include "ui_MainWindow.h"
@@ -85,6 +86,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_uni
     statusBar()->addWidget(statusLabel_, 1);
     // Some styles frame each item of the bar, which an empty line shows as stray marks.
     statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
+
+    focusRing_ = new FocusRing(this);
 
     // Six fields in two rows of three, sharing the space evenly at first.
     for (QSplitter* splitter : {ui_->rowsSplitter, ui_->topRow, ui_->bottomRow})

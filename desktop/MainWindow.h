@@ -18,6 +18,7 @@ namespace vesk::desktop {
 
 class DropArea;
 class DoubleClickButton;
+class FocusRing;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -44,6 +45,8 @@ public:
     // a warning sign when it could not be shown as asked.
     QLabel* statusLabel() const { return statusLabel_; }
     QLabel* statusIcon() const { return statusIcon_; }
+    // The ring drawn around the widget with the keyboard focus.
+    FocusRing* focusRing() const { return focusRing_; }
     // A long file name is cut in the middle so that the reason after it stays
     // in view; the tooltip has the whole text.
     void showStatus(const QString& text, bool failed = false);
@@ -57,6 +60,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui_;
     QLabel* statusLabel_ = nullptr;
     QLabel* statusIcon_ = nullptr;
+    FocusRing* focusRing_ = nullptr;
 };
 
 }  // namespace vesk::desktop

@@ -19,6 +19,7 @@
 #include "desktop/DoubleClickButton.h"
 #include "desktop/DropArea.h"
 #include "desktop/InfoBinder.h"
+#include "desktop/FocusRing.h"
 #include "desktop/MainWindow.h"
 #include "desktop/WindowState.h"
 #include "desktop/QtMainQueue.h"
@@ -122,6 +123,35 @@ TEST(WindowLayout, FitsTheScreenAndComesBackOnIt) {
         if (row.saved.width() < room.width()) {
             EXPECT_EQ(window.size(), row.saved.size());
         }
+    }
+}
+
+// The keyboard focus is ringed where the style's own frame is faint; a
+// button's focus is left to the style.
+TEST(WindowLayout, TheFocusIsRinged) {
+    MainWindow window;
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const struct {
+        QWidget* focus;
+        bool ringed;
+    } rows[] = {{window.infoField(q(prefTextViewString2)), true},
+                {window.currentFileField(), true},
+                {window.doubleClickButton(), false},
+                {window.infoField(q(prefTextViewString6)), true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.focus->objectName().toStdString());
+        row.focus->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        FocusRing* ring = window.focusRing();
+        EXPECT_EQ(ring->isVisible(), row.ringed);
+        if (!row.ringed) continue;
+        EXPECT_EQ(ring->ringed(), row.focus);
+        const QRect area(row.focus->mapTo(&window, QPoint(0, 0)), row.focus->size());
+        EXPECT_TRUE(ring->geometry().contains(area));
+        const QImage shot = window.grab().toImage();
+        EXPECT_EQ(shot.pixelColor(ring->geometry().left(), area.center().y()), window.palette().color(QPalette::Highlight));
     }
 }
 
