@@ -141,8 +141,10 @@ void DetailsPane::refresh() {
     for (QAction* a : {exportJson_, exportText_}) a->setEnabled(!path.empty());
     // Read only while the details are on show; showing them reads the file again.
     if (stack_->currentIndex() != 1) return;
-    view_->display(detailsFor(path, reportKindFor(path, services_.types),
-                              services_.store->get(prefTextViewString1).value_or(""), quiet_));
+    const ReportKind kind = reportKindFor(path, services_.types);
+    view_->display(detailsFor(path, kind, services_.store->get(prefTextViewString1).value_or(""), quiet_));
+    // After the summary and the tree, which it never holds up.
+    view_->showPreview(kind == ReportKind::Image ? path : std::string());
 }
 
 void DetailsPane::watch(const std::string& path) {

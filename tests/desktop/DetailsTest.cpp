@@ -160,6 +160,36 @@ TEST(Details, APrivacyItemIsReachedByTheKeyboard) {
     EXPECT_EQ(current->text(0), QStringLiteral("Latitude"));
 }
 
+// The photo beside its numbers: decoded off the GUI thread, turned as its
+// EXIF orientation says, and a word in its place when it cannot be decoded.
+TEST(Details, APreviewOfThePhotoOrWhyThereIsNone) {
+    ScratchDir dir;
+    const std::string turned = dir.file("turned.jpg");
+    std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", turned);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiftool"), {"-q", "-overwrite_original", "-Orientation#=6", q(turned)}), 0);
+    const struct {
+        std::string file;
+        int shape;  // 1 wider than high, -1 higher than wide, 0 no picture
+    } rows[] = {{std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", 1},
+                {turned, -1},
+                {std::string(VESK_FIXTURE_DIR) + "/image/text.jpg", 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        Shown shown(row.file);
+        shown.pane().detailsAction()->trigger();
+        QLabel* preview = shown.view().previewLabel();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !preview->pixmap().isNull() || preview->text().startsWith("No preview"); },
+                                    10000));
+        EXPECT_TRUE(preview->isVisibleTo(&shown.shell.window()));
+        const QPixmap picture = preview->pixmap();
+        EXPECT_EQ(picture.isNull() ? 0 : picture.width() > picture.height() ? 1 : -1, row.shape);
+        if (row.shape) {
+            EXPECT_LE(picture.width(), DetailsView::kPreviewWidth);
+            EXPECT_LE(picture.height(), DetailsView::kPreviewHeight);
+        }
+    }
+}
+
 TEST(Details, TheFilterKeepsMatchingRowsAndTheirGroupsAndEscClearsIt) {
     Shown shown;
     shown.showDetails();
