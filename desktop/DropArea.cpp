@@ -18,7 +18,9 @@ namespace vesk::desktop {
 
 namespace {
 
-const char* const kIdleText = "Drop a photo, a macOS bundle (.app, .bundle, .framework) or a library here";
+// The whole window takes drops, whichever view is on show.
+const char* const kIdleText =
+    "Drop a photo, a macOS bundle (.app, .bundle, .framework) or a library anywhere on this window";
 
 // WCAG's relative luminance and contrast ratio.
 double luminance(const QColor& c) {
