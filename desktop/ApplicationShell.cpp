@@ -1,6 +1,7 @@
 #include "desktop/ApplicationShell.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include "desktop/InfoBinder.h"
 #include "desktop/WindowState.h"
 #include "desktop/MainWindow.h"
+#include "desktop/ShowInFolder.h"
 #include "desktop/DropArea.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ReportOutcome.h"
@@ -73,8 +75,11 @@ ApplicationShell::ApplicationShell(const platform::Services& services, QObject* 
         [this](const std::string& key) {
             idleSync_.start();
             if (details_) details_->storeChanged(key);
-            if (windowState_ && key == prefCurFilePath)
-                windowState_->noteShown(services_.store->get(prefCurFilePath).value_or(""));
+            if (key == prefCurFilePath) {
+                const std::string shown = services_.store->get(prefCurFilePath).value_or("");
+                if (windowState_) windowState_->noteShown(shown);
+                if (window_) window_->showInFolderAction()->setEnabled(!shown.empty());
+            }
         });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         delegate_.applicationWillTerminate();
@@ -85,6 +90,7 @@ ApplicationShell::ApplicationShell(const platform::Services& services, QObject* 
 
 ApplicationShell::~ApplicationShell() {
     qApp->removeEventFilter(this);
+    services_.center.removeObserver(this);
     // A report on another thread may be telling its outcome now; once this
     // returns none reaches the shell.
     if (viewController_) viewController_->setOutcomeHandler({});
@@ -112,13 +118,42 @@ void ApplicationShell::launch(const std::vector<std::string>& files) {
     const auto show = [this](const std::string& path) {
         services_.center.post(platform::kAddFromFileNotification, platform::Value(platform::Array{platform::Value(path)}));
     };
-    details_ = new DetailsPane(*window_, services_, show);
+    // A file reported again after a change on disk stays where it is in its set.
+    details_ = new DetailsPane(*window_, services_, [this](const std::string& path) { showInSet(path); });
     windowState_ = new WindowState(*window_, *details_, windowStateFilePath(), show);
     windowState_->restore();
     window_->dropArea()->attach(services_);
+    window_->dropArea()->takeDropsAcross(window_.get());
     viewController_ = std::make_shared<ViewController>(services_);
     viewController_->setWindowHost(this);
     viewController_->setOutcomeHandler([this](const ReportOutcome& outcome) { showOutcome(outcome); });
+    services_.center.addObserver(this, platform::kAddFromFileNotification, [this](const platform::Notification& n) {
+        std::vector<std::string> paths;
+        if (const auto* list = n.object ? n.object->get<platform::Array>() : nullptr) {
+            for (const auto& item : *list) {
+                if (const auto* url = item.get<platform::Url>()) paths.push_back(url->path);
+                else if (const auto* text = item.get<std::string>()) paths.push_back(*text);
+            }
+        }
+        if (QThread::currentThread() == thread())
+            noteFileSet(std::move(paths));
+        else
+            QMetaObject::invokeMethod(this, [this, paths] { noteFileSet(paths); }, Qt::QueuedConnection);
+    });
+    window_->dropArea()->dragDropView().setRefusalHandler(
+        [this](const std::string& path, const std::optional<std::string>& type) {
+            refusedNow_.push_back(refusalOutcome(path, type, services_.types));
+        });
+    // Without a file manager on the session bus, the button's opener shows the folder.
+    showInFolder_ = new ShowInFolder(
+        [this](const std::string& path) {
+            if (viewController_) viewController_->ibRevealInFinder(path);
+        },
+        this);
+    connect(window_->showInFolderAction(), &QAction::triggered, this,
+            [this] { showInFolder_->show(services_.store->get(prefCurFilePath).value_or("")); });
+    connect(window_->nextFileAction(), &QAction::triggered, this, [this] { step(1); });
+    connect(window_->previousFileAction(), &QAction::triggered, this, [this] { step(-1); });
     DoubleClickButton* button = window_->doubleClickButton();
     button->attach(services_.log);
     button->setWindowDelegateDescription([this] { return delegate_.description(); });
@@ -180,21 +215,62 @@ std::shared_ptr<OpenPanel> ApplicationShell::makeOpenPanel() {
     auto panel = std::make_shared<FileDialogOpenPanel>(window_.get(), services_.store);
     // The panel runs on this thread; it outlives neither the window nor the shell.
     panel->setRefusalHandler([this](const std::string& path) {
-        showOutcome(ReportOutcome{path, kOutcomeNotJpegOrTiff, {}, true});
+        showOutcome(refusalOutcome(path, services_.types.typeOfFile(path), services_.types));
     });
     return panel;
 }
 
 void ApplicationShell::showOutcome(const ReportOutcome& outcome) {
-    const QString text = QString::fromStdString(statusText(outcome));
-    const bool failed = outcome.failed;
     if (QThread::currentThread() == thread()) {
-        if (window_) window_->showStatus(text, failed);
+        displayOutcome(outcome);
         return;
     }
     // Qt drops the call if the shell has gone by the time it would run.
-    QMetaObject::invokeMethod(
-        this, [this, text, failed] { if (window_) window_->showStatus(text, failed); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, outcome] { displayOutcome(outcome); }, Qt::QueuedConnection);
+}
+
+void ApplicationShell::displayOutcome(const ReportOutcome& outcome) {
+    if (!window_) return;
+    std::string text = statusText(outcome);
+    if (fileSet_.size() > 1 && fileSet_[fileAt_] == outcome.path)
+        text += " \u2014 " + std::to_string(fileAt_ + 1) + " of " + std::to_string(fileSet_.size());
+    if (!refusedNote_.empty() && std::find(fileSet_.begin(), fileSet_.end(), outcome.path) != fileSet_.end())
+        text += " \u00b7 " + refusedNote_;
+    window_->showStatus(QString::fromStdString(text), outcome.failed);
+}
+
+void ApplicationShell::noteFileSet(std::vector<std::string> paths) {
+    std::vector<ReportOutcome> refused;
+    refused.swap(refusedNow_);
+    if (stepping_) return;
+    if (paths.empty()) {
+        // Nothing taken: the status line says why, and what is on show stays.
+        if (refused.empty()) return;
+        ReportOutcome first = refused.front();
+        if (refused.size() > 1) first.text += " (and " + std::to_string(refused.size() - 1) + " more not taken)";
+        displayOutcome(first);
+        return;
+    }
+    fileSet_ = std::move(paths);
+    fileAt_ = 0;
+    refusedNote_.clear();
+    if (!refused.empty())
+        refusedNote_ = std::to_string(refused.size()) + " not taken: " + statusText(refused.front());
+    window_->nextFileAction()->setEnabled(fileSet_.size() > 1);
+    window_->previousFileAction()->setEnabled(fileSet_.size() > 1);
+}
+
+void ApplicationShell::step(int by) {
+    if (fileSet_.size() < 2) return;
+    const auto n = static_cast<long>(fileSet_.size());
+    fileAt_ = static_cast<std::size_t>(((static_cast<long>(fileAt_) + by) % n + n) % n);
+    showInSet(fileSet_[fileAt_]);
+}
+
+void ApplicationShell::showInSet(const std::string& path) {
+    stepping_ = true;
+    services_.center.post(platform::kAddFromFileNotification, platform::Value(platform::Array{platform::Value(path)}));
+    stepping_ = false;
 }
 
 void ApplicationShell::showAbout() {

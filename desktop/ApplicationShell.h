@@ -20,6 +20,7 @@ namespace vesk::desktop {
 class DetailsPane;
 class InfoBinder;
 class MainWindow;
+class ShowInFolder;
 class WindowState;
 
 class ApplicationShell : public QObject, private WindowHost {
@@ -46,6 +47,8 @@ public:
     // Size, splitters, view and recent files kept between runs; the window owns it.
     WindowState& windowState() const { return *windowState_; }
     ViewController& viewController() const { return *viewController_; }
+    // File > Show in Folder's way to the file manager; the shell owns it.
+    ShowInFolder& showInFolder() const { return *showInFolder_; }
     AppDelegate& delegate() { return delegate_; }
 
 protected:
@@ -58,6 +61,13 @@ private:
     void flushOpenFiles();
     // The status line for `outcome`, from any thread.
     void showOutcome(const ReportOutcome& outcome);
+    void displayOutcome(const ReportOutcome& outcome);
+    // Files that arrived together (dropped, opened, given on the command
+    // line) become the set Next and Previous step through; on this thread.
+    void noteFileSet(std::vector<std::string> paths);
+    void step(int by);
+    // Posts `path` as a file-add event that keeps the set as it is.
+    void showInSet(const std::string& path);
 
     platform::Services services_;
     std::unique_ptr<MainWindow> window_;
@@ -65,12 +75,20 @@ private:
     std::unique_ptr<InfoBinder> binder_;
     DetailsPane* details_ = nullptr;
     WindowState* windowState_ = nullptr;
+    ShowInFolder* showInFolder_ = nullptr;
     // Saves are not flushed to the disk as they happen; a few seconds after
     // the last change, and at quit, the store makes them durable.
     QTimer idleSync_;
     std::unique_ptr<StoreRelay> storeChanges_;
     AppDelegate delegate_;
     std::vector<std::string> pendingFiles_;
+    std::vector<std::string> fileSet_;
+    std::size_t fileAt_ = 0;
+    bool stepping_ = false;
+    // The files of the drop being taken in that were not taken, and what
+    // the status line says of them while the set is on show.
+    std::vector<ReportOutcome> refusedNow_;
+    std::string refusedNote_;
     bool launched_ = false;
     bool flushScheduled_ = false;
 };

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -39,14 +40,18 @@ QMenu* menuHolding(QMenuBar* bar, QAction* action) {
 DetailsPane::DetailsPane(MainWindow& window, const platform::Services& services,
                          std::function<void(const std::string&)> reinspect)
     : QObject(&window), window_(window), services_(services), reinspect_(std::move(reinspect)) {
-    // The fields stay where they are and first; the details come beside them.
-    stack_ = new QStackedWidget(&window_);
+    // The fields stay where they are and first; the details come beside them,
+    // under the same drop area and file row, so both views show the file on
+    // show and its actions.
+    QWidget* fieldsPage = window_.fieldsArea();
+    QWidget* central = fieldsPage->parentWidget();
+    stack_ = new QStackedWidget(central);
     stack_->setObjectName(QStringLiteral("viewStack"));
-    QWidget* fieldsPage = window_.takeCentralWidget();
+    stack_->setSizePolicy(fieldsPage->sizePolicy());
+    delete central->layout()->replaceWidget(fieldsPage, stack_);
     stack_->addWidget(fieldsPage);
     view_ = new DetailsView(stack_);
     stack_->addWidget(view_);
-    window_.setCentralWidget(stack_);
 
     fields_ = new QAction(tr("&Fields"), this);
     fields_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
@@ -136,8 +141,10 @@ void DetailsPane::refresh() {
     for (QAction* a : {exportJson_, exportText_}) a->setEnabled(!path.empty());
     // Read only while the details are on show; showing them reads the file again.
     if (stack_->currentIndex() != 1) return;
-    view_->display(detailsFor(path, reportKindFor(path, services_.types),
-                              services_.store->get(prefTextViewString1).value_or(""), quiet_));
+    const ReportKind kind = reportKindFor(path, services_.types);
+    view_->display(detailsFor(path, kind, services_.store->get(prefTextViewString1).value_or(""), quiet_));
+    // After the summary and the tree, which it never holds up.
+    view_->showPreview(kind == ReportKind::Image ? path : std::string());
 }
 
 void DetailsPane::watch(const std::string& path) {

@@ -12,6 +12,11 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QFile>
+#include <QImageReader>
+#include <QPixmap>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace vesk::desktop {
 
@@ -26,6 +31,10 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 // How a group is named in the tree: top-level values under "Image".
 QString groupTitle(const std::string& group) { return group.empty() ? QStringLiteral("Image") : q(group); }
 
+QString nothingOnShow() {
+    return DetailsView::tr("No file on show: drop one anywhere in this window, or choose File > Open (Ctrl+O).");
+}
+
 }  // namespace
 
 DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
@@ -35,6 +44,7 @@ DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
     summary_->setTextFormat(Qt::RichText);
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     summary_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    summary_->setText(nothingOnShow());
 
     copyPosition_ = new QPushButton(tr("Copy Coordinates"), this);
     copyPosition_->setObjectName(QStringLiteral("copyPositionButton"));
@@ -49,6 +59,9 @@ DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
     privacy_->setObjectName(QStringLiteral("privacyLabel"));
     privacy_->setTextFormat(Qt::RichText);
     privacy_->setWordWrap(true);
+    // Tab reaches the label and then each of its items; Enter opens one.
+    privacy_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    privacy_->setFocusPolicy(Qt::StrongFocus);
     privacy_->setToolTip(tr("What this file tells about where it was made and who made it; click an item to see its row"));
     connect(privacy_, &QLabel::linkActivated, this, [this](const QString& link) {
         bool ok = false;
@@ -90,9 +103,17 @@ DetailsView::DetailsView(QWidget* parent) : QWidget(parent) {
     connect(copyRow_, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedRowsText()); });
     connect(copyJson_, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedRowsJson()); });
 
+    preview_ = new QLabel(this);
+    preview_->setObjectName(QStringLiteral("previewLabel"));
+    preview_->setFixedSize(kPreviewWidth, kPreviewHeight);
+    preview_->setAlignment(Qt::AlignCenter);
+    preview_->setWordWrap(true);
+    preview_->setVisible(false);
+
     auto* top = new QHBoxLayout;
     top->addWidget(summary_, 1);
     top->addWidget(copyPosition_, 0, Qt::AlignTop);
+    top->addWidget(preview_, 0, Qt::AlignTop);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(privacy_);
@@ -110,7 +131,10 @@ void DetailsView::display(const Details& details) {
         html += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
                     .arg(q(line.label).toHtmlEscaped(), q(line.text).toHtmlEscaped());
     html += QStringLiteral("</table>");
-    summary_->setText(details_.summary.lines.empty() ? QString() : html);
+    // With nothing on show the view says how to fill it, rather than stay blank.
+    const bool nothing = details_.summary.lines.empty() && details_.rows.empty();
+    summary_->setText(nothing ? nothingOnShow()
+                              : details_.summary.lines.empty() ? QString() : html);
     copyPosition_->setVisible(details_.summary.position.has_value());
 
     if (details_.summary.privacy.empty()) {
@@ -153,6 +177,39 @@ void DetailsView::display(const Details& details) {
     tree_->resizeColumnToContents(1);
     tree_->setColumnWidth(1, std::min(tree_->columnWidth(1), std::max(200, tree_->viewport()->width() / 2)));
     setFilter(filter_->text());
+}
+
+void DetailsView::showPreview(const std::string& path) {
+    const quint64 generation = ++*previewGeneration_;
+    preview_->clear();
+    preview_->setVisible(!path.empty());
+    if (path.empty()) return;
+    preview_->setText(tr("Decoding the preview…"));
+    const QString file = QFile::decodeName(QByteArray::fromStdString(path));
+    QThreadPool::globalInstance()->start([view = QPointer<DetailsView>(this), latest = previewGeneration_,
+                                          generation, file] {
+        QImageReader reader(file);
+        reader.setAutoTransform(true);  // as the EXIF orientation says
+        const QSize size = reader.size();
+        QImage image;
+        QString why = tr("No preview: this image cannot be decoded here");
+        if (size.isValid() && qint64(size.width()) * size.height() > kMaxPreviewPixels) {
+            why = tr("No preview: the image is larger than %1 megapixels").arg(kMaxPreviewPixels / 1'000'000);
+        } else if (size.isValid() && latest->load() == generation) {
+            // Decoded small (a JPEG is scaled while it is decoded), whichever way it is turned.
+            reader.setScaledSize(size.scaled(kPreviewWidth, kPreviewWidth, Qt::KeepAspectRatio).boundedTo(size));
+            image = reader.read();
+        }
+        QMetaObject::invokeMethod(qApp, [view, generation, image, why] {
+            if (!view || *view->previewGeneration_ != generation) return;
+            if (image.isNull()) {
+                view->preview_->setText(why);
+                return;
+            }
+            view->preview_->setPixmap(QPixmap::fromImage(image.scaled(kPreviewWidth, kPreviewHeight,
+                                                                      Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        });
+    });
 }
 
 void DetailsView::setFilter(const QString& text) {

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <QWidget>
+#include <atomic>
+#include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "inspector/Summary.h"
@@ -25,6 +28,18 @@ public:
 
     // Shows `details`; the filter stays as typed.
     void display(const Details& details);
+    // A picture of the photo at `path` (the file system's bytes), decoded on
+    // another thread, turned as its EXIF orientation says and bounded in
+    // pixels; a later call, or an empty path, drops what an earlier one is
+    // still decoding. Says so when the photo cannot be decoded here.
+    void showPreview(const std::string& path);
+    QLabel* previewLabel() const { return preview_; }
+
+    static constexpr int kPreviewWidth = 240;
+    static constexpr int kPreviewHeight = 180;
+    // Larger photos are not decoded for the preview (the readers' budgets
+    // keep a report of any file under 100 MB; 50 MP decoded is 200 MB).
+    static constexpr qint64 kMaxPreviewPixels = 50'000'000;
     void clear() { display({}); }
 
     // Hides every row that does not match `text` (key, value or raw value,
@@ -55,6 +70,9 @@ private:
 
     QLabel* summary_;
     QLabel* privacy_;
+    QLabel* preview_;
+    // Which preview is wanted; a decode on another thread reads it to give up.
+    std::shared_ptr<std::atomic<quint64>> previewGeneration_ = std::make_shared<std::atomic<quint64>>(0);
     QPushButton* copyPosition_;
     QLineEdit* filter_;
     QTreeWidget* tree_;

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 #include "views/DragText.h"
 
@@ -17,7 +18,22 @@ namespace vesk::desktop {
 
 namespace {
 
-const char* const kIdleText = "Drop a photo, a macOS bundle (.app, .bundle, .framework) or a library here";
+// The whole window takes drops, whichever view is on show.
+const char* const kIdleText =
+    "Drop a photo, a macOS bundle (.app, .bundle, .framework) or a library anywhere on this window";
+
+// WCAG's relative luminance and contrast ratio.
+double luminance(const QColor& c) {
+    const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// What the drop area is filled with, inside its frame.
+QColor areaFill(const QWidget& widget) { return widget.palette().color(QPalette::Base).darker(103); }
 
 // The view's drawing operations on a QPainter.
 class PainterContext : public vesk::DrawingContext {
@@ -32,7 +48,7 @@ public:
         // comes, is drawn over it.
         QPen frame(widget_.palette().color(QPalette::Mid), 1.5, Qt::DashLine);
         painter_.setPen(frame);
-        painter_.setBrush(widget_.palette().color(QPalette::Base).darker(103));
+        painter_.setBrush(areaFill(widget_));
         painter_.drawRoundedRect(QRectF(widget_.rect()).adjusted(1, 1, -1, -1), 6, 6);
         painter_.setPen(widget_.palette().color(QPalette::PlaceholderText));
         painter_.drawText(widget_.rect(), Qt::AlignCenter | Qt::TextWordWrap, QString::fromUtf8(kIdleText));
@@ -45,6 +61,15 @@ public:
         painter_.setPen(pen_);
         painter_.setBrush(Qt::NoBrush);
         painter_.drawRect(QRectF(r.x, r.y, r.width, r.height));
+        // Pure blue is nearly lost on a dark background (1.3:1 on #3B3B3B):
+        // there a light line runs inside it, so the outline keeps 3:1.
+        const QColor ground = areaFill(widget_);
+        if (contrast(pen_.color(), ground) >= 3.0) return;
+        const double inset = pen_.widthF() / 2 + 1;
+        QPen halo(contrast(Qt::white, ground) >= contrast(Qt::black, ground) ? Qt::white : Qt::black, 2.0);
+        halo.setJoinStyle(Qt::MiterJoin);
+        painter_.setPen(halo);
+        painter_.drawRect(QRectF(r.x, r.y, r.width, r.height).adjusted(inset, inset, -inset, -inset));
     }
 
 private:
@@ -162,15 +187,45 @@ bool DropArea::offersRegisteredType(const vesk::Pasteboard& pb) const {
                        [&](const std::string& t) { return pb.containsType(t); });
 }
 
-void DropArea::dragEnterEvent(QDragEnterEvent* event) {
+void DropArea::takeDropsAcross(QWidget* window) {
+    if (!window || across_) return;
+    across_ = window;
+    // Text fields take text drags of their own; in this window every drag is the inspector's.
+    for (QWidget* child : window->findChildren<QWidget*>())
+        if (child != this) child->setAcceptDrops(false);
+    window->setAcceptDrops(true);
+    window->installEventFilter(this);
+}
+
+bool DropArea::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != across_) return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter: enter(static_cast<QDragEnterEvent*>(event)); return true;
+    case QEvent::DragMove: dragMoveEvent(static_cast<QDragMoveEvent*>(event)); return true;
+    case QEvent::DragLeave: leave(static_cast<QDragLeaveEvent*>(event)); return true;
+    case QEvent::Drop: drop(static_cast<QDropEvent*>(event)); return true;
+    default: return QWidget::eventFilter(watched, event);
+    }
+}
+
+void DropArea::dragEnterEvent(QDragEnterEvent* event) { enter(event); }
+void DropArea::dragLeaveEvent(QDragLeaveEvent* event) { leave(event); }
+void DropArea::dropEvent(QDropEvent* event) { drop(event); }
+
+void DropArea::enter(QDragEnterEvent* event) {
+    if (leavePending_) {
+        // Still inside the window: the answer given on entry stands.
+        leavePending_ = false;
+        event->setDropAction(event->proposedAction());
+        event->setAccepted(lastEnterAccepted_);
+        return;
+    }
     vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
     // Only drags of the registered types reach the view, as on the platform;
     // none are registered before the view is attached.
-    if (!view_ || !offersRegisteredType(info.pasteboard)) {
-        event->ignore();
-        return;
-    }
-    if (view_->draggingEntered(info) != vesk::NSDragOperationNone) {
+    lastEnterAccepted_ = view_ && offersRegisteredType(info.pasteboard) &&
+                         view_->draggingEntered(info) != vesk::NSDragOperationNone;
+    if (lastEnterAccepted_) {
         event->setDropAction(event->proposedAction());
         event->accept();
     } else {
@@ -184,12 +239,25 @@ void DropArea::dragMoveEvent(QDragMoveEvent* event) {
     event->accept();
 }
 
-void DropArea::dragLeaveEvent(QDragLeaveEvent* event) {
-    if (view_) view_->draggingExited(vesk::DraggingInfo{});
+void DropArea::leave(QDragLeaveEvent* event) {
     event->accept();
+    if (!across_) {
+        if (view_) view_->draggingExited(vesk::DraggingInfo{});
+        return;
+    }
+    leavePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!leavePending_) return;
+            leavePending_ = false;
+            if (view_) view_->draggingExited(vesk::DraggingInfo{});
+        },
+        Qt::QueuedConnection);
 }
 
-void DropArea::dropEvent(QDropEvent* event) {
+void DropArea::drop(QDropEvent* event) {
+    leavePending_ = false;
     vesk::DraggingInfo info{pasteboardFromMimeData(event->mimeData())};
     if (!view_ || !view_->prepareForDragOperation(info) || !view_->performDragOperation(info)) {
         event->ignore();

@@ -20,6 +20,10 @@ public:
     // Makes the view that identifies, posts and logs through `services`, once.
     void attach(const platform::Services& services);
 
+    // Takes the drags of the whole of `window` (its own area included): one
+    // drop target for every view, whatever widget is under the pointer.
+    void takeDropsAcross(QWidget* window);
+
     // The attached view.
     vesk::MyDragDropView& dragDropView() { return *view_; }
 
@@ -38,13 +42,22 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void enter(QDragEnterEvent* event);
+    void leave(QDragLeaveEvent* event);
+    void drop(QDropEvent* event);
     void registerForDraggedTypes(const std::vector<std::string>& types) override;
     void setNeedsDisplay(bool flag) override;
     bool offersRegisteredType(const vesk::Pasteboard& pasteboard) const;
 
     std::vector<std::string> registeredTypes_;
+    QWidget* across_ = nullptr;
+    // Qt tells a move between this area and the rest of the window as a
+    // leave and an enter; the view hears of it only if no enter follows.
+    bool leavePending_ = false;
+    bool lastEnterAccepted_ = false;
     std::optional<vesk::MyDragDropView> view_;
 };
 

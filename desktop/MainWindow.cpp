@@ -7,7 +7,9 @@
 #include <QSizePolicy>
 #include <QStatusBar>
 #include <QStyle>
+#include <algorithm>
 
+#include "desktop/FocusRing.h"
 #include "desktop/InfoBinder.h"
 #include "inspector/InfoKeys.h"
 #include "ui_MainWindow.h"
@@ -73,6 +75,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_uni
     statusLabel_->setTextFormat(Qt::PlainText);
     statusLabel_->setAccessibleName(QStringLiteral("Status"));
     statusLabel_->setContentsMargins(4, 0, 4, 0);
+    statusLabel_->installEventFilter(this);
     statusIcon_ = new QLabel(this);
     statusIcon_->setObjectName(QStringLiteral("statusIcon"));
     const int side = statusLabel_->fontMetrics().height();
@@ -84,6 +87,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_uni
     // Some styles frame each item of the bar, which an empty line shows as stray marks.
     statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
 
+    focusRing_ = new FocusRing(this);
+
     // Six fields in two rows of three, sharing the space evenly at first.
     for (QSplitter* splitter : {ui_->rowsSplitter, ui_->topRow, ui_->bottomRow})
         for (int i = 0; i < splitter->count(); ++i) splitter->setStretchFactor(i, 1);
@@ -94,15 +99,40 @@ MainWindow::~MainWindow() = default;
 DropArea* MainWindow::dropArea() const { return ui_->dropArea; }
 DoubleClickButton* MainWindow::doubleClickButton() const { return ui_->doubleClickButton; }
 QLineEdit* MainWindow::currentFileField() const { return ui_->currentFileField; }
+QWidget* MainWindow::fieldsArea() const { return ui_->rowsSplitter; }
 QAction* MainWindow::openAction() const { return ui_->actionOpen; }
 QAction* MainWindow::inspectTestFileAction() const { return ui_->actionInspectTestFile; }
 QAction* MainWindow::aboutAction() const { return ui_->actionAbout; }
+QAction* MainWindow::showInFolderAction() const { return ui_->actionShowInFolder; }
+QAction* MainWindow::nextFileAction() const { return ui_->actionNextFile; }
+QAction* MainWindow::previousFileAction() const { return ui_->actionPreviousFile; }
 QAction* MainWindow::quitAction() const { return ui_->actionQuit; }
 
 void MainWindow::showStatus(const QString& text, bool failed) {
-    statusLabel_->setText(text);
+    statusText_ = text;
     statusLabel_->setToolTip(text);
     statusIcon_->setVisible(failed);
+    fitStatus();
+}
+
+void MainWindow::fitStatus() {
+    const QFontMetrics metrics = statusLabel_->fontMetrics();
+    const int room = statusLabel_->contentsRect().width();
+    const auto colon = statusText_.indexOf(QLatin1String(": "));
+    if (colon <= 0 || room <= 0 || metrics.horizontalAdvance(statusText_) <= room) {
+        statusLabel_->setText(statusText_);
+        return;
+    }
+    // The name gives way first: what became of the file is the message.
+    const QString reason = statusText_.mid(colon);
+    const int nameRoom = std::max(metrics.horizontalAdvance(QStringLiteral("a\u2026z")), room - metrics.horizontalAdvance(reason));
+    statusLabel_->setText(metrics.elidedText(statusText_.left(colon), Qt::ElideMiddle, nameRoom) + reason);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // A line cleared meanwhile stays clear.
+    if (watched == statusLabel_ && event->type() == QEvent::Resize && !statusLabel_->text().isEmpty()) fitStatus();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 QPlainTextEdit* MainWindow::infoField(const QString& key) const {

@@ -13,7 +13,14 @@ constexpr int kHorizontalMargin = 2;
 
 }  // namespace
 
-PathField::PathField(QWidget* parent) : QLineEdit(parent) {}
+PathField::PathField(QWidget* parent) : QLineEdit(parent) {
+    // Nothing can be typed here: the field takes the window's colour, as a
+    // label would, so it does not look like a place to type a path.
+    QPalette shade = palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive})
+        shade.setColor(group, QPalette::Base, shade.color(group, QPalette::Window));
+    setPalette(shade);
+}
 
 QRect PathField::textRect() const {
     QStyleOptionFrame panel;

@@ -4,6 +4,12 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
@@ -57,6 +63,8 @@ WindowState::WindowState(MainWindow& window, DetailsPane& details, const QString
         menu->insertMenu(at + 1 < actions.size() ? actions.at(at + 1) : nullptr, menu_);
         break;
     }
+    menu_->setToolTipsVisible(true);
+    connect(menu_, &QMenu::aboutToShow, this, &WindowState::rebuildMenu);
     window_.installEventFilter(this);
 }
 
@@ -75,6 +83,7 @@ void WindowState::restore() {
     rebuildMenu();
     const QByteArray geometry = bytesOf(saved, kGeometry);
     if (!geometry.isEmpty()) window_.restoreGeometry(geometry);
+    fitOnScreen(window_);
     if (const auto it = saved.find(kSplitters); it != saved.end())
         if (const auto* states = it->second.get<pf::Dictionary>())
             for (QSplitter* splitter : window_.findChildren<QSplitter*>()) {
@@ -114,9 +123,15 @@ void WindowState::noteShown(const std::string& path) {
 }
 
 void WindowState::rebuildMenu() {
+    // A file deleted or moved since it was shown is no longer offered.
+    recent_.removeIf([](const QString& file) { return !QFileInfo::exists(file); });
     menu_->clear();
+    const QFontMetrics metrics = menu_->fontMetrics();
     for (const QString& file : std::as_const(recent_)) {
-        QAction* action = menu_->addAction(QDir::toNativeSeparators(file));
+        // Cut in the middle, so the name stays; the tooltip has it whole.
+        const QString whole = QDir::toNativeSeparators(file);
+        QAction* action = menu_->addAction(metrics.elidedText(whole, Qt::ElideMiddle, metrics.averageCharWidth() * kMenuChars));
+        action->setToolTip(whole);
         const std::string path = QFile::encodeName(file).toStdString();
         connect(action, &QAction::triggered, this, [this, path] { open_(path); });
     }
@@ -126,6 +141,23 @@ void WindowState::rebuildMenu() {
 bool WindowState::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &window_ && event->type() == QEvent::Close) save();
     return QObject::eventFilter(watched, event);
+}
+
+void fitOnScreen(QWidget& window) {
+    QScreen* screen = QGuiApplication::screenAt(window.geometry().center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    // At a large scale factor the screen has fewer logical pixels than the
+    // layout's own size: the window shrinks to it, its minimum too.
+    // The window manager's title bar comes above the window's own top.
+    const QRect room = screen->availableGeometry().adjusted(0, window.style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+    window.setMinimumSize(window.minimumSize().boundedTo(room.size()));
+    QRect placed = window.geometry();
+    placed.setSize(placed.size().boundedTo(room.size()));
+    // A window saved on a screen that is gone, or partly off it, comes back whole on this one.
+    placed.moveLeft(std::clamp(placed.left(), room.left(), room.right() - placed.width() + 1));
+    placed.moveTop(std::clamp(placed.top(), room.top(), room.bottom() - placed.height() + 1));
+    if (placed != window.geometry()) window.setGeometry(placed);
 }
 
 QString windowStateFilePath() {

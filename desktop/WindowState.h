@@ -15,6 +15,7 @@
 #include "platform/Value.h"
 
 class QMenu;
+class QWidget;
 
 namespace vesk::desktop {
 
@@ -27,6 +28,8 @@ public:
     static constexpr int kMaxRecentFiles = 10;
     // Real ones are a few KB: ten paths and a few window geometries.
     static constexpr std::size_t kMaxWindowStateBytes = 256 << 10;
+    // About how many characters of a path Open Recent shows.
+    static constexpr int kMenuChars = 60;
 
     // `open` shows a file again, as a drop would.
     WindowState(MainWindow& window, DetailsPane& details, const QString& settingsFile,
@@ -36,7 +39,8 @@ public:
     void restore();
     // Saves size, splitters, view and recent files; also done when the window closes.
     void save();
-    // `path` is on show: first in the recent list, once.
+    // `path` is on show: first in the recent list, once. Files gone from the
+    // disk leave the list whenever the menu is built.
     void noteShown(const std::string& path);
 
     QStringList recentFiles() const { return recent_; }
@@ -55,6 +59,10 @@ private:
     QStringList recent_;
     QMenu* menu_;
 };
+
+// Makes `window` fit the available room of the screen it is on (or of the
+// primary one) and moves it wholly onto it.
+void fitOnScreen(QWidget& window);
 
 // VESK_WINDOW_STATE_FILE when set, else window.plist in $XDG_CONFIG_HOME/vesk
 // (~/.config/vesk).

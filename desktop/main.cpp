@@ -15,6 +15,7 @@
 #include "desktop/MainWindow.h"
 #include "desktop/QtMainQueue.h"
 #include "platform/Dispatch.h"
+#include "platform/Formats.h"
 #include "platform/Services.h"
 #include "platform/Utf8.h"
 
@@ -85,6 +86,12 @@ QString optionErrorBeforeQt(const QCommandLineParser& parser) {
                              : QStringLiteral("Unknown options: %1.").arg(notQt.join(QStringLiteral(", ")));
 }
 
+// VESK_VERBOSE set to anything but empty, "0", "false" or "no".
+bool verboseRequestedByEnvironment() {
+    const QByteArray value = qgetenv("VESK_VERBOSE").trimmed().toLower();
+    return !value.isEmpty() && value != "0" && value != "false" && value != "no";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,8 +101,11 @@ int main(int argc, char** argv) {
                        "executable, what the file tool says of a library."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to open; the first one is shown."),
-                                 QStringLiteral("[files...]"));
+    parser.addPositionalArgument(
+        QStringLiteral("files"),
+        QStringLiteral("Files to open (%1); the first one is shown, Page Down steps to the next.")
+            .arg(QString::fromStdString(platform::formatNames())),
+        QStringLiteral("[files...]"));
     // For documentation and checks: saves the window as an image once the
     // files given have been shown, then quits.
     QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to <png> and quit."),
@@ -106,6 +116,12 @@ int main(int argc, char** argv) {
     QCommandLineOption view(QStringLiteral("view"), QStringLiteral("Open on the <view>: fields or details."),
                             QStringLiteral("view"), QStringLiteral("fields"));
     parser.addOption(view);
+    // The log names every file shown and its properties (GPS, owner, serial
+    // numbers); a desktop session keeps a program's standard error in its
+    // journal, so it is written only when asked for.
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Write the diagnostic log to standard error (also VESK_VERBOSE=1)."));
+    parser.addOption(verbose);
 
     // Help and the version are answered before any window system is opened,
     // so they work without a display. (Other options are checked once
@@ -142,8 +158,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> files = positionalBytes(parser.positionalArguments(), raw);
 
     // The services every part of the window is handed; they outlive the shell.
-    platform::StderrLogSink logSink;
-    const platform::Log log(logSink);
+    platform::StderrLogSink loudSink;
+    platform::DiscardLogSink quietSink;
+    const bool logWanted = parser.isSet(verbose) || verboseRequestedByEnvironment();
+    const platform::Log log(logWanted ? static_cast<platform::LogSink&>(loudSink) : quietSink);
     platform::NotificationCenter center;
     const platform::FileTypeService types;
     desktop::QtMainQueue mainQueue;

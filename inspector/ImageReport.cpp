@@ -106,7 +106,7 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
 }  // namespace
 
 std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log,
-                                                        std::string* wholeUserComment) {
+                                                        std::string* wholeUserComment, std::string* xmpPacket) {
     // fileURLWithPath: has no URL for an empty path.
     if (path.empty()) return std::nullopt;
     const auto source = platform::ImageSource::createWithPath(path);
@@ -117,6 +117,7 @@ std::optional<platform::Dictionary> readImageProperties(const std::string& path,
     }
     auto properties = source->copyPropertiesAtIndex(0);
     if (wholeUserComment) *wholeUserComment = source->wholeUserComment();
+    if (xmpPacket) *xmpPacket = source->xmpPacket();
     if (!source->notRead().empty()) log.nslog("Image reader: %@: %@", {path, source->notRead()});
     if (!source->budgetCut().empty()) log.nslog("Image budget: %@: %@", {path, source->budgetCut()});
     if (!source->makerNoteCut().empty())

@@ -15,9 +15,11 @@ namespace vesk {
 
 // The image property dictionary of a file's first image, or nothing; says on
 // `log` when the file cannot be opened as an image. A user comment too long
-// to show whole among the tags is put whole in `wholeUserComment` when given.
+// to show whole among the tags is put whole in `wholeUserComment` when given,
+// and the file's XMP packet, unparsed, in `xmpPacket`.
 std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log,
-                                                        std::string* wholeUserComment = nullptr);
+                                                        std::string* wholeUserComment = nullptr,
+                                                        std::string* xmpPacket = nullptr);
 
 struct ImageReport {
     // The texts of the six info fields, in the window's order; nothing leaves

@@ -41,6 +41,33 @@ std::string statusText(const ReportOutcome& outcome) {
     return text;
 }
 
+ReportOutcome refusalOutcome(const std::string& path, const std::optional<std::string>& type,
+                             const platform::TypeService& types) {
+    // The most particular kind first: a type answers with the first row it conforms to.
+    static constexpr struct {
+        const char* type;
+        const char* words;
+    } kKinds[] = {
+        {"public.text", "a text file"},
+        {"com.adobe.pdf", "a PDF document"},
+        {"com.apple.property-list", "a property list"},
+        {"com.apple.mach-o-bundle", "a Mach-O plug-in, not a library"},
+        {"public.executable", "a program, not a library"},
+        {"public.directory", "a folder that is no bundle"},
+        {"public.image", "an image of a kind Vesk does not read"},
+        {"public.item", "a file of a kind Vesk does not read"},
+    };
+    const auto reason = type ? std::nullopt : unreadableReason(path);
+    std::string what = reason ? cannotReadText(*reason) : "a file of a kind Vesk does not read";
+    for (const auto& kind : kKinds) {
+        if (type && types.conformsTo(*type, kind.type)) {
+            what = kind.words;
+            break;
+        }
+    }
+    return ReportOutcome{path, what + "; " + kWhatVeskReads, {}, true};
+}
+
 std::string architecturesShownText(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " architecture" : " architectures") +
            " in the bundle's executable";

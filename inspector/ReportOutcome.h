@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/TypeService.h"
+
 namespace vesk {
 
 // The outcomes' texts.
@@ -24,7 +26,9 @@ inline constexpr const char* kOutcomeNotMachO = "Not a Mach-O file";
 inline constexpr const char* kOutcomeMachONotLibrary = "A Mach-O file, but not a dynamic library";
 inline constexpr const char* kOutcomeLibraryDescribed = "Described by the file tool";
 inline constexpr const char* kOutcomeNoDescription = "The file tool could not describe it";
-inline constexpr const char* kOutcomeNotJpegOrTiff = "Not a JPEG or TIFF file";
+
+// What a refusal ends with: the kinds of file Vesk reads, in a few words.
+inline constexpr const char* kWhatVeskReads = "Vesk reads photos, macOS bundles and libraries";
 
 struct ReportOutcome {
     std::string path;                // as the report was handed it
@@ -38,6 +42,12 @@ struct ReportOutcome {
 // The status line: "photo.jpg: No image metadata found", the budget notes
 // after it ("...: Image metadata shown (cut short: 4096 tags at most)").
 std::string statusText(const ReportOutcome& outcome);
+
+// A file not taken, in the status line's words: what it is and what Vesk
+// reads ("notes.txt: a text file; Vesk reads photos, macOS bundles and
+// libraries"). `type` is the type service's answer, nothing when it had none.
+ReportOutcome refusalOutcome(const std::string& path, const std::optional<std::string>& type,
+                             const platform::TypeService& types);
 
 // "N architecture(s) in the bundle's executable".
 std::string architecturesShownText(std::size_t count);

@@ -1,6 +1,7 @@
 #include "inspector/Summary.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -9,6 +10,7 @@
 #include "inspector/ImageReport.h"
 #include "inspector/ReportText.h"
 #include "platform/FileSystem.h"
+#include "platform/PropertyList.h"
 #include "platform/Utf8.h"
 #include "platform/image/ExivReader.h"
 #include "platform/image/ImageSource.h"
@@ -400,7 +402,36 @@ std::string fileSizeText(std::uint64_t bytes) {
 
 // ---- summaries ----
 
-Summary summarizeImage(const pf::Dictionary& properties) {
+namespace {
+
+// Whether a key of a comment's property list names a place or a person:
+// "city", "Country", "place", "ownerName", "people"...
+bool namesPlaceOrPerson(std::string key) {
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    static constexpr const char* kWords[] = {"city",    "country", "state",  "province", "place",  "location",
+                                             "address", "street",  "latitude", "longitude", "gps", "person",
+                                             "people",  "owner",   "author", "artist",   "creator", "name"};
+    return std::any_of(std::begin(kWords), std::end(kWords),
+                       [&](const char* word) { return key.find(word) != std::string::npos; });
+}
+
+// Whether a property list value holds a key that names a place or a person,
+// at any depth (the parser's budgets bound the list).
+bool holdsPlaceOrPerson(const pf::Value& value, int depth = 0) {
+    if (depth > 32) return false;
+    if (const auto* dict = value.get<pf::Dictionary>()) {
+        for (const auto& [key, inner] : *dict)
+            if (namesPlaceOrPerson(key) || holdsPlaceOrPerson(inner, depth + 1)) return true;
+    } else if (const auto* array = value.get<pf::Array>()) {
+        for (const auto& inner : *array)
+            if (holdsPlaceOrPerson(inner, depth + 1)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Summary summarizeImage(const pf::Dictionary& properties, const XmpProperties& xmp) {
     Summary summary;
     const auto* tiff = sub(properties, pf::kImagePropertyTIFFDictionary);
     const auto* exif = sub(properties, pf::kImagePropertyExifDictionary);
@@ -520,6 +551,32 @@ Summary summarizeImage(const pf::Dictionary& properties) {
     reveal("place names", kIptc, iptc, {"City", "SubLocation", "ProvinceState", "CountryName"});
     revealInMakers("location in the maker note", {"Location", "GPSPosition", "WorldTimeLocation"});
     revealInMakers("face data in the maker note", {"FacesDetected", "FaceDetect", "FaceDetect1", "FaceInfo"});
+
+    // A user comment that is a property list may say where and who in its keys
+    // (city = Oslo); one in plain words is a description.
+    const auto comment = text(find(exif, "UserComment"));
+    const auto commentList = comment ? pf::parsePropertyList(*comment) : std::nullopt;
+    if (commentList && holdsPlaceOrPerson(*commentList))
+        summary.privacy.push_back({"place or person in the comment", kExif, "UserComment"});
+
+    // XMP: the first property of each kind leads to its row.
+    const auto revealInXmp = [&](const char* label, std::initializer_list<const char*> keyParts) {
+        for (const auto& [key, value] : xmp)
+            for (const char* part : keyParts)
+                if (!value.empty() && key.find(part) != std::string::npos) {
+                    summary.privacy.push_back({label, kXmpGroup, key});
+                    return true;
+                }
+        return false;
+    };
+    revealInXmp("place names in XMP", {"photoshop.City", "photoshop.State", "photoshop.Country", "iptc.Location",
+                                       "iptc.CountryCode", "iptcExt.LocationShown", "iptcExt.LocationCreated"});
+    revealInXmp("people named in XMP", {"dc.creator", "iptcExt.PersonInImage", "photoshop.Author"});
+    revealInXmp("face region names", {"mwg-rs:Name", "MPReg:PersonDisplayName"});
+    reveal("a description in words", kTiff, tiff, {"ImageDescription"}) ||
+        reveal("a description in words", kIptc, iptc, {"Caption", "Headline"}) ||
+        (comment && !commentList && reveal("a description in words", kExif, exif, {"UserComment"})) ||
+        revealInXmp("a description in words", {"dc.description", "exif.UserComment", "photoshop.Headline"});
     return summary;
 }
 
@@ -651,9 +708,15 @@ Details detailsFor(const std::string& path, ReportKind kind, const std::string& 
         details.summary = summarizeBundle(propertiesField);
     } else if (kind == ReportKind::Library) {
         details.summary = summarizeLibrary(propertiesField, path);
-    } else if (auto props = readImageProperties(path, log)) {
-        details.summary = summarizeImage(*props);
-        details.rows = propertyRows(*props);
+    } else {
+        std::string packet;
+        if (auto props = readImageProperties(path, log, nullptr, &packet)) {
+            const XmpProperties xmp = pf::image::xmpProperties(packet);
+            details.summary = summarizeImage(*props, xmp);
+            details.rows = propertyRows(*props);
+            // XMP as a group of its own, beside the dictionary.
+            for (const auto& [key, value] : xmp) details.rows.push_back({kXmpGroup, key, key, value, value});
+        }
     }
     return details;
 }

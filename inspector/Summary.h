@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "inspector/Routing.h"
@@ -38,8 +39,14 @@ struct Summary {
     std::optional<Position> position;
 };
 
-// The summary of an image's property dictionary.
-Summary summarizeImage(const platform::Dictionary& properties);
+// An XMP property as text, by its key ("photoshop.City"), in the packet's order.
+using XmpProperties = std::vector<std::pair<std::string, std::string>>;
+// The group the details tree shows XMP properties under.
+inline constexpr const char* kXmpGroup = "XMP";
+
+// The summary of an image's property dictionary and, beside it, the file's
+// XMP properties (which the dictionary holds only a few of).
+Summary summarizeImage(const platform::Dictionary& properties, const XmpProperties& xmp = {});
 // The summary of a bundle's report: its architecture lines in plain words.
 Summary summarizeBundle(std::string_view architectureLines);
 // The summary of a library's report: the file tool's description of `path`

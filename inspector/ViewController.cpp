@@ -7,6 +7,7 @@
 #include "inspector/InfoKeys.h"
 #include "inspector/Routing.h"
 #include "platform/FileSystem.h"
+#include "platform/Formats.h"
 #include "platform/Process.h"
 #include "platform/macho/Bundle.h"
 #include "platform/macho/MachOConstants.h"
@@ -152,11 +153,9 @@ void ViewController::openDocument() {
     services_.log.nslog("%@->%@...", {description(), "openDocument:"});
     const auto panel = windowHost_ ? windowHost_->makeOpenPanel() : nullptr;
     if (!panel) return;
-    std::vector<std::string> types{"jpg", "tiff"};
-    // Today's photo formats, offered beside JPEG and TIFF.
-    types.insert(types.end(), {"heic", "heif", "hif", "avif", "jxl", "cr3"});
-    panel->setAllowedFileTypes(types);
-    panel->setTitle("Select JPEG or TIFF File");
+    // Every extension of what Vesk reads, in the table's order (JPEG's first).
+    panel->setAllowedFileTypes(platform::formatExtensions());
+    panel->setTitle("Select a File to Inspect");
     panel->beginSheetModal([&center = services_.center, &global = services_.globalQueue](
                                int result, std::vector<std::string> paths) {
         // Posted from the global queue, so the routing runs there too.

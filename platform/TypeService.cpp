@@ -50,6 +50,8 @@ constexpr TypeNode kHierarchy[] = {
     {"public.jpeg-xl", {"public.image"}},
     {"public.camera-raw-image", {"public.image"}},
     {"com.canon.cr3-raw-image", {"public.camera-raw-image"}},
+    {"com.adobe.raw-image", {"public.camera-raw-image"}},
+    {"org.webmproject.webp", {"public.image"}},
     {"public.text", {"public.data", "public.content"}},
     {"public.plain-text", {"public.text"}},
     {"com.adobe.pdf", {"public.data", "public.content"}},
@@ -78,6 +80,15 @@ constexpr ExtensionEntry kExtensions[] = {
     {"heif", "public.heif", false},      {"hif", "public.heif", false},
     {"avif", "public.avif", false},      {"jxl", "public.jpeg-xl", false},
     {"cr3", "com.canon.cr3-raw-image", false},
+    {"webp", "org.webmproject.webp", false}, {"dng", "com.adobe.raw-image", false},
+    // The raws Exiv2 reads, by their makers' extensions.
+    {"cr2", "public.camera-raw-image", false}, {"crw", "public.camera-raw-image", false},
+    {"nef", "public.camera-raw-image", false}, {"nrw", "public.camera-raw-image", false},
+    {"arw", "public.camera-raw-image", false}, {"sr2", "public.camera-raw-image", false},
+    {"srf", "public.camera-raw-image", false}, {"orf", "public.camera-raw-image", false},
+    {"rw2", "public.camera-raw-image", false}, {"pef", "public.camera-raw-image", false},
+    {"raf", "public.camera-raw-image", false}, {"srw", "public.camera-raw-image", false},
+    {"mrw", "public.camera-raw-image", false},
     {"txt", "public.plain-text", false}, {"text", "public.plain-text", false},
     {"plist", "com.apple.property-list", false},
     {"dylib", "com.apple.mach-o-dylib", false},
@@ -143,6 +154,13 @@ std::vector<std::string> fileExtensionsForType(std::string_view type) {
     return out;
 }
 
+std::vector<std::string> knownFileExtensions() {
+    std::vector<std::string> out;
+    for (const auto& e : kExtensions)
+        if (!e.directory) out.emplace_back(e.extension);
+    return out;
+}
+
 std::vector<std::string_view> typeParents(std::string_view type) {
     for (const auto& node : kHierarchy) {
         if (node.type != type) continue;
@@ -165,6 +183,8 @@ std::optional<std::string> typeFromContent(int fd) {
     using namespace std::string_view_literals;
     if (startsWith(head, "\x89PNG\r\n\x1A\n"sv)) return "public.png";
     if (startsWith(head, "GIF87a"sv) || startsWith(head, "GIF89a"sv)) return "com.compuserve.gif";
+    if (startsWith(head, "RIFF"sv) && head.size() >= 12 && std::memcmp(head.data() + 8, "WEBP", 4) == 0)
+        return "org.webmproject.webp";
     if (startsWith(head, "%PDF-"sv)) return "com.adobe.pdf";
     if (const auto identity = macho::identify(file)) return machOType(*identity);
     return std::nullopt;

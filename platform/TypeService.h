@@ -44,6 +44,10 @@ std::optional<std::string> typeForFileExtension(std::string_view extension);
 // "jpeg", "jpe", "jfif" for the JPEG type.
 std::vector<std::string> fileExtensionsForType(std::string_view type);
 
+// Every file-name extension the type service knows for files (not folder
+// kinds), lower case, in its table's order.
+std::vector<std::string> knownFileExtensions();
+
 // The direct parents of an identifier in the hierarchy; empty for unknown ones.
 std::vector<std::string_view> typeParents(std::string_view type);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/Formats.h"
 #include "platform/Log.h"
 #include "platform/Utf8.h"
 
@@ -42,12 +43,7 @@ MyDragDropView::MyDragDropView(const platform::Services& services, ViewHost* hos
     : host_(host), typeService_(services.types), center_(services.center), log_(services.log) {}
 
 std::vector<std::string> MyDragDropView::validTypes() const {
-    std::vector<std::string> types{platform::kUTTypeJPEG, platform::kUTTypeJPEG2000, platform::kUTTypeTIFF,
-                                   platform::kUTTypeBundle, "com.apple.mach-o-dylib"};
-    // Today's photo formats come after the first five, which decide first.
-    types.insert(types.end(), {platform::kUTTypeHEIF, platform::kUTTypeAVIF, platform::kUTTypeJPEGXL,
-                               platform::kUTTypeCanonCR3});
-    return types;
+    return platform::formatTypes();
 }
 
 void MyDragDropView::logEntry(const char* selector) const { log_.nslog("[%@ %@]", {className, selector}); }
@@ -57,8 +53,10 @@ void MyDragDropView::requestRedraw() {
 }
 
 template <typename OnMiss>
-bool MyDragDropView::pathIsAccepted(const std::string& path, OnMiss onFailedEntry) const {
+bool MyDragDropView::pathIsAccepted(const std::string& path, OnMiss onFailedEntry,
+                                    std::optional<std::string>* typeFound) const {
     const std::optional<std::string> utiType = typeService_.typeOfFile(path);
+    if (typeFound) *typeFound = utiType;
     log_.nslog("found utiType = %@", {utiType ? *utiType : std::string("(null)")});
     for (const auto& entry : validTypes()) {
         if (utiType && typeService_.conformsTo(*utiType, entry)) return true;
@@ -130,8 +128,13 @@ void MyDragDropView::draggingEnded(const DraggingInfo& sender) {
     if (pboard.containsType(NSFilenamesPboardType)) {
         platform::Array accepted;
         const auto paths = pboard.propertyListForType(NSFilenamesPboardType);
-        for (const auto& path : paths.value_or(std::vector<std::string>{}))
-            if (pathIsAccepted(path, [] {})) accepted.emplace_back(path);
+        for (const auto& path : paths.value_or(std::vector<std::string>{})) {
+            std::optional<std::string> type;
+            if (pathIsAccepted(path, [] {}, &type))
+                accepted.emplace_back(path);
+            else if (refused_)
+                refused_(path, type);
+        }
         log_.nslog("validitems = %@", {platform::describe(Value(accepted))});
         center_.post(platform::kAddFromFileNotification, Value(std::move(accepted)));
     }

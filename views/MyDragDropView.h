@@ -4,6 +4,7 @@
 #pragma once
 
 #include <climits>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,8 +86,8 @@ public:
     // and logs on their log; `host` may be set later.
     explicit MyDragDropView(const platform::Services& services, ViewHost* host = nullptr);
 
-    // A new list on every call: the five accepted type identifiers, in order,
-    // then HEIF (HEIC with it), AVIF, JPEG XL and Canon CR3.
+    // A new list on every call: the types of what Vesk reads (platform/Formats),
+    // the five first accepted ones in order, then today's photo formats.
     std::vector<std::string> validTypes() const;
 
     void awakeFromNib();
@@ -101,6 +102,11 @@ public:
     void setIsHighlighted(bool isHighlighted) { _isHighlighted = isHighlighted; }
 
     void setHost(ViewHost* host) { host_ = host; }
+    // Told, at the drag's end, of each dropped file that is not taken, with
+    // the type it was found to be (nothing when it could not be read), so the
+    // window can say why nothing or less was shown.
+    using RefusalHandler = std::function<void(const std::string& path, const std::optional<std::string>& type)>;
+    void setRefusalHandler(RefusalHandler handler) { refused_ = std::move(handler); }
     static constexpr const char* className = "MyDragDropView";
 
 private:
@@ -109,13 +115,15 @@ private:
     // The first entry of the valid type list the path's identifier conforms to
     // decides; logs "found utiType = %@". `onFailedEntry` runs after each miss.
     template <typename OnMiss>
-    bool pathIsAccepted(const std::string& path, OnMiss onFailedEntry) const;
+    bool pathIsAccepted(const std::string& path, OnMiss onFailedEntry,
+                        std::optional<std::string>* typeFound = nullptr) const;
 
     bool _isHighlighted = false;
     ViewHost* host_;
     const platform::TypeService& typeService_;
     platform::NotificationCenter& center_;
     platform::Log log_;
+    RefusalHandler refused_;
 };
 
 }  // namespace vesk

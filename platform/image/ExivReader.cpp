@@ -569,6 +569,7 @@ ExivMetadata readImage(Open&& open, Cuts cuts, const TiffValueCaps& caps, std::s
         }
         eachGuarded(image->iptcData(), [&](const Exiv2::Iptcdatum& d) { convert.iptc(d); });
         convert.finish();
+        out.xmpPacket = separateXmpPacket.empty() ? image->xmpPacket() : std::string(separateXmpPacket);
         try {
             if (image->iccProfileDefined()) {
                 const Exiv2::DataBuf* icc = image->iccProfile();
@@ -694,6 +695,28 @@ ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg
     // Exiv2's memory source reads the bytes in place.
     return readImage([&] { return Exiv2::ImageFactory::open(head.data(), static_cast<long>(head.size())); }, cuts,
                      caps, xmpPacket);
+}
+
+std::vector<std::pair<std::string, std::string>> xmpProperties(std::string_view packet) {
+    std::vector<std::pair<std::string, std::string>> out;
+    if (packet.empty() || packet.size() > kMaxXmpPacketBytes) return out;
+    prepareExiv2();
+    Exiv2::XmpData xmp;
+    try {
+        if (Exiv2::XmpParser::decode(xmp, std::string(packet)) != 0) return out;
+    } catch (...) {
+        return out;
+    }
+    eachGuarded(xmp, [&](const Exiv2::Xmpdatum& datum) {
+        // A structure's or an array's head holds no value of its own.
+        if (out.size() >= kMaxXmpProperties || datum.count() == 0) return;
+        std::string key = datum.key();
+        if (key.starts_with("Xmp.")) key.erase(0, 4);
+        std::string text = utf8::sanitize(datum.toString());
+        if (text.size() > kMaxXmpTextBytes) text = utf8::sanitize(text.substr(0, kMaxXmpTextBytes));
+        out.emplace_back(std::move(key), std::move(text));
+    });
+    return out;
 }
 
 ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket) {

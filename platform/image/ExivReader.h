@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Value.h"
@@ -58,7 +59,19 @@ struct ExivMetadata {
     std::string wholeUserComment;
     // What a budget left out, in a few words; empty when nothing was.
     std::string budgetCut;
+    // The XMP packet as the file holds it, unparsed: the details view reads
+    // it (xmpProperties) and the report does not, so nobody else pays for it.
+    std::string xmpPacket;
 };
+
+// Every property of an XMP packet as text, by its key without "Xmp."
+// ("photoshop.City", "iptcExt.LocationShown[1]/Iptc4xmpExt:City"); structure
+// and array heads are left out. At most kMaxXmpProperties, each cut to
+// kMaxXmpTextBytes; a packet over kMaxXmpPacketBytes gives nothing.
+inline constexpr std::size_t kMaxXmpProperties = 1024;
+inline constexpr std::size_t kMaxXmpTextBytes = 4096;
+inline constexpr std::size_t kMaxXmpPacketBytes = 2 << 20;
+std::vector<std::pair<std::string, std::string>> xmpProperties(std::string_view packet);
 
 // Never throws and never writes to the log. `fd` is a regular file open for
 // reading (it stays the caller's): Exiv2 gets a private mapping of a TIFF

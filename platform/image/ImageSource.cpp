@@ -162,6 +162,7 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     makerNoteCut_.clear();
     notRead_ = heif ? heif->notRead : std::string();
     wholeUserComment_ = std::move(exiv.wholeUserComment);
+    xmpPacket_ = std::move(exiv.xmpPacket);
     if (!exiv.recognized && kind == Kind::Other) return std::nullopt;
 
     Dictionary props;

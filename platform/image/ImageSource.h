@@ -64,6 +64,8 @@ public:
     // The user comment whole, when the properties hold it cut to the tag
     // text budget; empty otherwise.
     const std::string& wholeUserComment() const { return wholeUserComment_; }
+    // The XMP packet of the last copyPropertiesAtIndex, unparsed; empty when none.
+    const std::string& xmpPacket() const { return xmpPacket_; }
 
     // Complete for a file that was recognised as an image, else unknown type.
     ImageSourceStatus status() const;
@@ -74,6 +76,7 @@ private:
     mutable std::string budgetCut_;
     mutable std::string makerNoteCut_;
     mutable std::string wholeUserComment_;
+    mutable std::string xmpPacket_;
     mutable std::string notRead_;
 };
 

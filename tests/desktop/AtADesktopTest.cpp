@@ -10,23 +10,33 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QProcess>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QAction>
 #include <QStatusBar>
+#include <QTreeWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
+#include <functional>
 #include <filesystem>
 
 #include "../runner/RunnerSupport.h"
 #include "DesktopSupport.h"
 #include "desktop/ApplicationShell.h"
+#include "desktop/DetailsPane.h"
+#include "desktop/DetailsView.h"
 #include "desktop/DoubleClickButton.h"
 #include "desktop/DropArea.h"
 #include "desktop/MainWindow.h"
+#include "desktop/ShowInFolder.h"
 #include "desktop/PathField.h"
 #include "inspector/InfoKeys.h"
 #include "platform/UserDefaults.h"
@@ -147,6 +157,158 @@ TEST_F(AtADesktop, DroppedOrOpenedAppsFrameworksAndUnnamedLibrariesFillField1) {
     }
 }
 
+// Sends `type` carrying `files` to `target`, as Qt delivers a drag; accepted or not.
+bool sendDrag(QWidget* target, QEvent::Type type, const std::vector<std::string>& files) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const auto& f : files) urls.append(QUrl::fromLocalFile(q(f)));
+    mime.setUrls(urls);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier, type);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDragLeaveEvent leave;
+    QEvent* event = type == QEvent::DragEnter   ? static_cast<QEvent*>(&enter)
+                    : type == QEvent::DragLeave ? static_cast<QEvent*>(&leave)
+                                                : static_cast<QEvent*>(&drop);
+    QApplication::sendEvent(target, event);
+    return event->isAccepted();
+}
+
+// The whole window is one drop target in either view: a drag over any of its
+// widgets lights the outline, a move between them keeps it lit, the drop shows
+// the file, and the file row is there in either view.
+TEST_F(AtADesktop, EveryViewTakesADropAnywhereInTheWindow) {
+    const std::vector<std::string> photo{dir.file("a.jpg")};
+    std::filesystem::copy_file(kSample, photo[0]);
+    MainWindow& window = shell.window();
+    const auto takerOf = [](QWidget* w) {  // where Qt delivers: the nearest widget that takes drops
+        while (w && !w->acceptDrops()) w = w->parentWidget();
+        return w;
+    };
+    for (const auto& [details, under] : {std::pair<bool, const char*>{false, "propertiesField"}, {false, "dropArea"},
+                                         {true, "propertyTree"}, {true, "filterField"}}) {
+        SCOPED_TRACE(under);
+        (details ? shell.details().detailsAction() : shell.details().fieldsAction())->trigger();
+        shell.viewController().clearInfo();
+        QWidget* target = takerOf(window.findChild<QWidget*>(QString::fromLatin1(under)));
+        QWidget* other = target == window.dropArea() ? static_cast<QWidget*>(&window) : window.dropArea();
+        EXPECT_TRUE(sendDrag(target, QEvent::DragEnter, photo));
+        sendDrag(target, QEvent::DragLeave, photo);
+        EXPECT_TRUE(sendDrag(other, QEvent::DragEnter, photo));
+        QApplication::processEvents();
+        EXPECT_TRUE(window.dropArea()->dragDropView().isHighlighted());
+        sendDrag(other, QEvent::Drop, photo);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == photo[0]; }, 10000));
+        EXPECT_TRUE(!details || QTest::qWaitFor([&] { return shell.details().view()->tree()->topLevelItemCount(); }));
+        EXPECT_TRUE(window.currentFileField()->isVisible() && window.doubleClickButton()->isVisible());
+    }
+}
+
+// Every drop and open is answered in the status line: a file not taken says
+// what it is, files that came together say which one is on show, and Next and
+// Previous step through them.
+TEST_F(AtADesktop, EveryDropIsAnsweredAndSeveralFilesAreSteppedThrough) {
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) std::filesystem::copy_file(kSample, dir.file(name));
+    const std::string notes = dir.write("notes.txt", "plain words"), plain = dir.file("plain");
+    std::filesystem::create_directory(plain);
+    const std::vector<std::string> three{dir.file("a.jpg"), dir.file("b.jpg"), dir.file("c.jpg")};
+    const std::string tail = "; Vesk reads photos, macOS bundles and libraries";
+    const struct {
+        bool dropped;  // else handed over by the desktop
+        std::vector<std::string> files;
+        std::string status;
+        int steps;  // Next (+1) or Previous (-1) then
+        std::string stepped;
+    } rows[] = {
+        {true, {notes}, "notes.txt: a text file" + tail, 0, ""},
+        {true, {plain}, "plain: a folder that is no bundle" + tail, 0, ""},
+        {true, {notes, plain}, "notes.txt: a text file" + tail + " (and 1 more not taken)", 0, ""},
+        {true, {three[0], notes}, "a.jpg: Image metadata shown · 1 not taken: notes.txt: a text file" + tail, 0, ""},
+        {true, three, "a.jpg: Image metadata shown — 1 of 3", 1, "b.jpg: Image metadata shown — 2 of 3"},
+        {false, three, "a.jpg: Image metadata shown — 1 of 3", -1, "c.jpg: Image metadata shown — 3 of 3"},
+    };
+    const auto answered = [&](const std::function<void()>& act) {
+        shell.window().statusLabel()->clear();
+        act();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !status().isEmpty(); }, 10000));
+        return status().toStdString();
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.status);
+        EXPECT_EQ(answered([&] {
+                      if (!row.dropped) return shell.openFiles(row.files);
+                      sendDrag(&shell.window(), QEvent::DragEnter, row.files);
+                      sendDrag(&shell.window(), QEvent::Drop, row.files);
+                  }),
+                  row.status);
+        EXPECT_EQ(shell.window().nextFileAction()->isEnabled(), row.steps != 0);
+        if (row.steps == 0) continue;
+        EXPECT_EQ(answered([&] {
+                      (row.steps > 0 ? shell.window().nextFileAction() : shell.window().previousFileAction())->trigger();
+                  }),
+                  row.stepped);
+    }
+    EXPECT_EQ(shell.window().nextFileAction()->shortcut(), QKeySequence(Qt::Key_PageDown));
+    EXPECT_EQ(shell.window().previousFileAction()->shortcut(), QKeySequence(Qt::Key_PageUp));
+}
+
+namespace {
+
+// A file manager on the test's own session bus: records what it is asked to show.
+struct StandInFileManager : QDBusVirtualObject {
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        shown.push_back(message.arguments().value(0).toStringList());
+        return connection.send(message.createReply());
+    }
+    std::vector<QStringList> shown;
+};
+
+}  // namespace
+
+// File > Show in Folder asks the file manager on the session bus to select
+// the file; with none there, the opener shows the folder, as the button does.
+TEST_F(AtADesktop, ShowInFolderAsksTheFileManagerAndElseOpensTheFolder) {
+    QProcess daemon;  // the test's own session bus
+    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+    ASSERT_TRUE(daemon.waitForReadyRead(10000)) << "dbus-daemon (scripts/setup installs it)";
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    shell.showInFolder().setBus(QDBusConnection::connectToBus(address, QStringLiteral("vesk-under-test")));
+    auto& log = t.startLog();
+    const std::string record = dir.file("record"), photo = dir.file("a b/photo.jpg");
+    shell.viewController().setOpenToolPath(vesk::test::writeRecordingTool(dir, "open-tool", record));
+    std::filesystem::create_directory(dir.file("a b"));
+    std::filesystem::copy_file(kSample, photo);
+    QAction* action = shell.window().showInFolderAction();
+    EXPECT_EQ(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+R")));
+    EXPECT_FALSE(action->isEnabled());  // nothing on show yet
+    open(photo);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return action->isEnabled(); }, 5000));
+    for (const bool fileManager : {true, false}) {
+        StandInFileManager manager;
+        QDBusConnection managerBus = QDBusConnection::connectToBus(address, QStringLiteral("stand-in"));
+        if (fileManager) {
+            ASSERT_TRUE(managerBus.registerService(QString::fromLatin1(ShowInFolder::kService)));
+            ASSERT_TRUE(managerBus.registerVirtualObject(QString::fromLatin1(ShowInFolder::kObjectPath), &manager));
+        }
+        action->trigger();  // returns at once either way
+        if (fileManager) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !manager.shown.empty(); }, 10000));
+            EXPECT_EQ(manager.shown.front(), QStringList{QUrl::fromLocalFile(q(photo)).toString(QUrl::FullyEncoded)});
+            QTest::qWait(200);
+            EXPECT_TRUE(vesk::test::readRecord(record).empty());
+        } else {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return vesk::test::waitForReveals(log, 1, std::chrono::milliseconds(0)); }));
+            EXPECT_EQ(vesk::test::readRecord(record).back(), std::vector<std::string>{dir.file("a b")});
+        }
+        managerBus.unregisterObject(QString::fromLatin1(ShowInFolder::kObjectPath));
+        managerBus.unregisterService(QString::fromLatin1(ShowInFolder::kService));
+        QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("vesk-under-test"));
+    daemon.kill();
+    daemon.waitForFinished();
+}
+
 // The reveal with an opener that stays 5 s in the foreground, as xdg-open
 // does without a desktop session: the window keeps serving its event loop,
 // and the opener's result is logged when it ends.
@@ -220,6 +382,19 @@ TEST_F(AtADesktop, ALongPathIsCutInTheMiddleAndWholeInTheTooltip) {
     EXPECT_EQ(field->displayedText(), q(kSample).right(field->displayedText().size()));
     field->resize(4000, field->height());
     EXPECT_EQ(field->displayedText(), q(kSample));
+}
+
+// A long name in the status line gives way to what became of the file.
+TEST_F(AtADesktop, TheStatusLineKeepsTheReasonInViewOfALongName) {
+    const std::string name = std::string(200, 'n') + ".jpg";
+    std::filesystem::copy_file(kSample, dir.file(name));
+    open(dir.file(name));
+    const QString whole = QString::fromStdString(name + ": Image metadata shown");
+    EXPECT_EQ(shell.window().statusLabel()->toolTip(), whole);
+    EXPECT_TRUE(status().contains(QChar(0x2026))) << status().toStdString();
+    EXPECT_TRUE(status().endsWith(QStringLiteral(": Image metadata shown"))) << status().toStdString();
+    shell.window().resize(shell.window().width() + 2000, shell.window().height());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status() == whole; }, 5000));
 }
 
 namespace {

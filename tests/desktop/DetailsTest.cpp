@@ -151,6 +151,54 @@ TEST(Details, APrivacyItemLeadsToItsRow) {
     EXPECT_EQ(shown.view().selectedValuesText(), QString::fromUtf8("40°26′49.10″ N"));
 }
 
+// Without a mouse: Tab reaches the privacy line, Enter opens its first item.
+TEST(Details, APrivacyItemIsReachedByTheKeyboard) {
+    Shown shown;
+    shown.showDetails();
+    QLabel* privacy = shown.view().privacyLabel();
+    EXPECT_TRUE(privacy->focusPolicy() & Qt::TabFocus);
+    EXPECT_TRUE(privacy->textInteractionFlags() & Qt::LinksAccessibleByKeyboard);
+    shown.shell.window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&shown.shell.window()));
+    privacy->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(privacy, Qt::Key_Tab);  // the first item
+    EXPECT_TRUE(privacy->hasFocus());
+    QTest::keyClick(privacy, Qt::Key_Return);
+    QTreeWidgetItem* current = shown.view().tree()->currentItem();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->text(0), QStringLiteral("Latitude"));
+}
+
+// The photo beside its numbers: decoded off the GUI thread, turned as its
+// EXIF orientation says, and a word in its place when it cannot be decoded.
+TEST(Details, APreviewOfThePhotoOrWhyThereIsNone) {
+    ScratchDir dir;
+    const std::string turned = dir.file("turned.jpg");
+    std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", turned);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiftool"), {"-q", "-overwrite_original", "-Orientation#=6", q(turned)}), 0);
+    const struct {
+        std::string file;
+        int shape;  // 1 wider than high, -1 higher than wide, 0 no picture
+    } rows[] = {{std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", 1},
+                {turned, -1},
+                {std::string(VESK_FIXTURE_DIR) + "/image/text.jpg", 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        Shown shown(row.file);
+        shown.pane().detailsAction()->trigger();
+        QLabel* preview = shown.view().previewLabel();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !preview->pixmap().isNull() || preview->text().startsWith("No preview"); },
+                                    10000));
+        EXPECT_TRUE(preview->isVisibleTo(&shown.shell.window()));
+        const QPixmap picture = preview->pixmap();
+        EXPECT_EQ(picture.isNull() ? 0 : picture.width() > picture.height() ? 1 : -1, row.shape);
+        if (row.shape) {
+            EXPECT_LE(picture.width(), DetailsView::kPreviewWidth);
+            EXPECT_LE(picture.height(), DetailsView::kPreviewHeight);
+        }
+    }
+}
+
 TEST(Details, TheFilterKeepsMatchingRowsAndTheirGroupsAndEscClearsIt) {
     Shown shown;
     shown.showDetails();
@@ -254,20 +302,23 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
         firstPath = first.path;
         EXPECT_EQ(first.pane().stack()->currentIndex(), 0);  // nothing saved yet: the fields
         first.showDetails();
-        first.shell.window().resize(900, 640);
-        for (int i = 0; i < 12; ++i) first.shell.windowState().noteShown("/x/" + std::to_string(i) + ".jpg");
-        first.shell.windowState().noteShown("/x/3.jpg");
+        first.shell.window().resize(700, 500);
+        for (int i = 0; i < 12; ++i) first.shell.windowState().noteShown(settings.write(std::to_string(i) + ".jpg", "x"));
+        first.shell.windowState().noteShown(settings.file("3.jpg"));
         first.shell.windowState().save();
     }
     Shown next;
     EXPECT_EQ(next.pane().stack()->currentIndex(), 1);
-    EXPECT_EQ(next.shell.window().size(), QSize(900, 640));
+    // The remembered view comes back with its content, under the file row.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return next.view().tree()->topLevelItemCount() > 0; }, 5000));
+    EXPECT_TRUE(next.shell.window().currentFileField()->isVisible());
+    EXPECT_EQ(next.shell.window().size(), QSize(700, 500));
     const QStringList recent = next.shell.windowState().recentFiles();
     ASSERT_EQ(recent.size(), 10);
     EXPECT_EQ(recent.at(0), q(next.path));  // shown at this launch
-    EXPECT_EQ(recent.at(1), QStringLiteral("/x/3.jpg"));
-    EXPECT_EQ(recent.at(2), QStringLiteral("/x/11.jpg"));
-    EXPECT_EQ(recent.count(QStringLiteral("/x/3.jpg")), 1);
+    EXPECT_EQ(recent.at(1), q(settings.file("3.jpg")));
+    EXPECT_EQ(recent.at(2), q(settings.file("11.jpg")));
+    EXPECT_EQ(recent.count(q(settings.file("3.jpg"))), 1);
     EXPECT_FALSE(recent.contains(q(firstPath)));  // pushed out by the twelve after it
 
     // Picking an entry shows that file.
@@ -279,6 +330,21 @@ TEST(WindowState, SizeViewAndRecentFilesComeBackInTheNextRun) {
     next.shell.windowState().recentMenu()->actions().at(0)->trigger();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return next.store->get(prefCurFilePath) == next.dir.file("again.jpg"); }, 5000));
+
+    // A file gone from the disk is no longer offered; a long path is cut in
+    // the middle, whole in its tooltip.
+    std::filesystem::remove(settings.file("3.jpg"));
+    std::string folders = "deep";
+    for (int i = 0; i < 8; ++i) folders += "/a folder with a long name";
+    std::filesystem::create_directories(next.dir.path() / folders);
+    const std::string deep = next.dir.file(folders);
+    next.shell.windowState().noteShown(next.dir.write(folders + "/last.jpg", "x"));
+    const auto offered = next.shell.windowState().recentMenu()->actions();
+    EXPECT_FALSE(next.shell.windowState().recentFiles().contains(q(settings.file("3.jpg"))));
+    ASSERT_FALSE(offered.isEmpty());
+    EXPECT_TRUE(offered.at(0)->text().contains(QChar(0x2026)));
+    EXPECT_TRUE(offered.at(0)->text().endsWith(QStringLiteral("last.jpg")));
+    EXPECT_EQ(offered.at(0)->toolTip(), q(deep + "/last.jpg"));
 }
 
 // A settings file that is no small regular file is passed over: the window

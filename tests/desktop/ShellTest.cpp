@@ -8,10 +8,13 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <tuple>
 
 #include "DesktopSupport.h"
 #include "app/AppDelegate.h"
@@ -19,6 +22,7 @@
 #include "desktop/DropArea.h"
 #include "desktop/MainWindow.h"
 #include "inspector/InfoKeys.h"
+#include "platform/Formats.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -198,7 +202,7 @@ TEST(VeskProgram, ShowsTheFirstOfTwoFilesAndSavesAScreenshot) {
     env.insert("VESK_DEFAULTS_FILE", q(dir.file("store.plist")));
     vesk.setProcessEnvironment(env);
     vesk.setWorkingDirectory(q(dir.path().string()));
-    vesk.start(VESK_BIN, {"--screenshot", "shot.png", "a.jpg", "b.jpg"});
+    vesk.start(VESK_BIN, {"--verbose", "--screenshot", "shot.png", "a.jpg", "b.jpg"});
     ASSERT_TRUE(vesk.waitForFinished(30000));
     EXPECT_EQ(vesk.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(vesk.exitCode(), 0);
@@ -212,7 +216,32 @@ TEST(VeskProgram, ShowsTheFirstOfTwoFilesAndSavesAScreenshot) {
 
     const QImage shot(q(dir.file("shot.png")));
     ASSERT_FALSE(shot.isNull());
-    EXPECT_EQ(shot.size(), QSize(1000, 760));
+    // The window's own size, as far as the offscreen screen (800 x 800) has room.
+    EXPECT_EQ(shot.size(), QSize(1000, 760).boundedTo(QGuiApplication::primaryScreen()->availableGeometry().size()));
+}
+
+// A desktop session keeps standard error in its journal: the log of a photo
+// (its name, its GPS position) goes there only when asked for.
+TEST(VeskProgram, WritesTheLogToStandardErrorOnlyWhenAskedFor) {
+    const QString photo = QStringLiteral(VESK_SOURCE_DIR "/samples/Nikon_COOLPIX_P6000_GPS.jpg");
+    // --verbose, VESK_VERBOSE ("-" for unset), and whether the photo is in the log.
+    for (const auto& [option, variable, logged] : {std::tuple{"", "-", false}, {"", "0", false}, {"", "", false},
+                                                   {"--verbose", "-", true}, {"", "1", true}}) {
+        ScratchDir dir;
+        QProcess vesk;
+        auto env = QProcessEnvironment::systemEnvironment();
+        for (const auto& [name, value] : {std::pair{"QT_QPA_PLATFORM", std::string("offscreen")},
+                                          {"VESK_DEFAULTS_FILE", dir.file("s.plist")}, {"VESK_WINDOW_STATE_FILE", dir.file("w.ini")}})
+            env.insert(name, q(value));
+        env.remove("VESK_VERBOSE");
+        if (std::string(variable) != "-") env.insert("VESK_VERBOSE", variable);
+        vesk.setProcessEnvironment(env);
+        vesk.start(VESK_BIN, QStringList{option, "--screenshot", q(dir.file("shot.png")), photo}.filter(QRegularExpression(".")));
+        ASSERT_TRUE(vesk.waitForFinished(30000));
+        const std::string err = vesk.readAllStandardError().toStdString();
+        for (const char* word : {"Nikon_COOLPIX_P6000_GPS", "Latitude", "COOLPIX"})
+            EXPECT_EQ(err.find(word) != std::string::npos, logged) << option << " VESK_VERBOSE=" << variable << ": " << err;
+    }
 }
 
 TEST(VeskProgram, InstallsBothProgramsTheDesktopEntryAndTheIcon) {
@@ -230,8 +259,14 @@ TEST(VeskProgram, InstallsBothProgramsTheDesktopEntryAndTheIcon) {
     ASSERT_FALSE(entry.empty());
     EXPECT_NE(entry.find("\nExec=vesk %F\n"), std::string::npos);
     EXPECT_NE(entry.find("\nIcon=vesk\n"), std::string::npos);
-    const auto mime = entry.substr(entry.find("\nMimeType="));
-    for (const char* type : {"image/jpeg;", "image/jp2;", "image/tiff;", "image/heic;", "image/heif;", "image/avif;",
-                             "image/jxl;", "image/x-canon-cr3;"})
-        EXPECT_NE(mime.find(type), std::string::npos) << type;
+    // The desktop entry and the AppStream metainfo offer what the table of formats reads, in its order.
+    std::string listed, provided;
+    for (const auto& type : platform::formatMediaTypes()) {
+        listed += type + ";";
+        provided += "<mediatype>" + type + "</mediatype>";
+    }
+    EXPECT_NE(entry.find("\nMimeType=" + listed + "\n"), std::string::npos) << entry;
+    std::string metainfo = vesk::test::readFile((dir.path() / "share/metainfo/org.vesk.vesk.metainfo.xml").string());
+    std::erase_if(metainfo, [](char c) { return c == ' ' || c == '\n'; });
+    EXPECT_NE(metainfo.find(provided), std::string::npos) << metainfo;
 }

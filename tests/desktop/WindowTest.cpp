@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
@@ -16,7 +19,9 @@
 #include "desktop/DoubleClickButton.h"
 #include "desktop/DropArea.h"
 #include "desktop/InfoBinder.h"
+#include "desktop/FocusRing.h"
 #include "desktop/MainWindow.h"
+#include "desktop/WindowState.h"
 #include "desktop/QtMainQueue.h"
 #include "inspector/InfoKeys.h"
 #include "platform/UserDefaults.h"
@@ -60,6 +65,9 @@ TEST(WindowLayout, EachInfoFieldIsOneLabelledReadOnlyMonospaceField) {
     EXPECT_EQ(window.property(InfoBinder::kKeyProperty).toString(), q(prefWindowTitle));
     EXPECT_EQ(window.currentFileField()->property(InfoBinder::kKeyProperty).toString(), q(prefCurFilePath));
     EXPECT_TRUE(window.currentFileField()->isReadOnly());
+    // And it looks it: no typing field's white.
+    const QPalette shade = window.currentFileField()->palette();
+    EXPECT_EQ(shade.color(QPalette::Base), shade.color(QPalette::Window));
 }
 
 TEST(WindowLayout, HasTheDropAreaTheButtonAndTheFileMenu) {
@@ -95,6 +103,55 @@ TEST(WindowLayout, FieldsShareTheSpaceAndGrowWithTheWindow) {
         const QSize after = window.infoField(q(kInfoFields[i].key))->size();
         EXPECT_GT(after.width(), before[i].width()) << kInfoFields[i].key;
         EXPECT_GT(after.height(), before[i].height()) << kInfoFields[i].key;
+    }
+}
+
+// Whatever the last run saved and whatever the scale, the window comes back
+// whole on a screen.
+TEST(WindowLayout, FitsTheScreenAndComesBackOnIt) {
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct {
+        QRect saved;
+    } rows[] = {{QRect(5000, 5000, 700, 500)}, {QRect(-3000, 40, 700, 500)}, {QRect(0, 0, 3000, 2500)},
+                {QRect(room.right() - 100, 10, 700, 500)}};
+    for (const auto& row : rows) {
+        MainWindow window;
+        window.setGeometry(row.saved);
+        fitOnScreen(window);
+        EXPECT_TRUE(room.contains(window.geometry())) << row.saved.x() << "," << row.saved.y();
+        // A size that fits is kept.
+        if (row.saved.width() < room.width()) {
+            EXPECT_EQ(window.size(), row.saved.size());
+        }
+    }
+}
+
+// The keyboard focus is ringed where the style's own frame is faint; a
+// button's focus is left to the style.
+TEST(WindowLayout, TheFocusIsRinged) {
+    MainWindow window;
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const struct {
+        QWidget* focus;
+        bool ringed;
+    } rows[] = {{window.infoField(q(prefTextViewString2)), true},
+                {window.currentFileField(), true},
+                {window.doubleClickButton(), false},
+                {window.infoField(q(prefTextViewString6)), true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.focus->objectName().toStdString());
+        row.focus->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        FocusRing* ring = window.focusRing();
+        EXPECT_EQ(ring->isVisible(), row.ringed);
+        if (!row.ringed) continue;
+        EXPECT_EQ(ring->ringed(), row.focus);
+        const QRect area(row.focus->mapTo(&window, QPoint(0, 0)), row.focus->size());
+        EXPECT_TRUE(ring->geometry().contains(area));
+        const QImage shot = window.grab().toImage();
+        EXPECT_EQ(shot.pixelColor(ring->geometry().left(), area.center().y()), window.palette().color(QPalette::Highlight));
     }
 }
 

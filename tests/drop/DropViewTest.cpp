@@ -120,9 +120,11 @@ TEST_F(DropView, ValidTypesAreTheFiveThenTodaysPhotosFreshAndInOrder) {
     auto first = view.validTypes();
     EXPECT_EQ(first, (std::vector<std::string>{"public.jpeg", "public.jpeg-2000", "public.tiff", "com.apple.bundle",
                                                "com.apple.mach-o-dylib", "public.heif", "public.avif",
-                                               "public.jpeg-xl", "com.canon.cr3-raw-image"}));
+                                               "public.jpeg-xl", "com.canon.cr3-raw-image", "public.png",
+                                               "org.webmproject.webp", "com.compuserve.gif", "com.adobe.raw-image",
+                                               "public.camera-raw-image"}));
     first.clear();
-    EXPECT_EQ(view.validTypes().size(), 9u);
+    EXPECT_EQ(view.validTypes().size(), 14u);
     EXPECT_TRUE(log.lines().empty());
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <chrono>
 #include <functional>
 
@@ -133,6 +135,31 @@ TEST_F(DropAreaTest, EnteringWithAPhotoHighlightsAndRepaints) {
     EXPECT_TRUE(isBlue(shot.pixel(shot.width() / 2, shot.height() - 2)));
     EXPECT_FALSE(isBlue(shot.pixel(shot.width() / 2, 20)));
     ASSERT_TRUE(shot.save(QStringLiteral(VESK_SCREENSHOT_PATH)));
+}
+
+// The outline keeps its blue and stays visible, 3:1 at least against the
+// area's fill (WCAG's contrast), in a light and in a dark palette.
+TEST_F(DropAreaTest, TheOutlineStaysVisibleOnLightAndDarkPalettes) {
+    const auto lum = [](QColor c) {
+        const auto ch = [](double x) { return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4); };
+        return 0.2126 * ch(c.redF()) + 0.7152 * ch(c.greenF()) + 0.0722 * ch(c.blueF()) + 0.05;
+    };
+    const QPalette before = area.palette();
+    for (const QColor base : {QColor(Qt::white), QColor(0x2A, 0x2A, 0x2A)}) {
+        QPalette palette = before;
+        palette.setColor(QPalette::Base, base);
+        area.setPalette(palette);
+        enter(*filesMime({dir.write("a.jpg", "\xFF\xD8\xFF")}));
+        const QImage shot = area.grab().toImage();
+        const int y = shot.height() / 2;
+        EXPECT_TRUE(isBlue(shot.pixel(1, y)));
+        const double fill = lum(shot.pixelColor(shot.width() / 2, y));
+        double best = 0;
+        for (int x = 0; x < 10; ++x) best = std::max({best, lum(shot.pixelColor(x, y)) / fill, fill / lum(shot.pixelColor(x, y))});
+        EXPECT_GE(best, 3.0) << base.name().toStdString();
+        leave();
+    }
+    area.setPalette(before);
 }
 
 TEST_F(DropAreaTest, LeavingClearsTheOutline) {

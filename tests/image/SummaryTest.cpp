@@ -195,6 +195,43 @@ TEST(SummarySamples, PrivacyLineAndTimeZoneOnWrittenTags) {
                                                            "artist", "copyright"}));
 }
 
+// Each kind of place or person property, written by exiftool into a file of
+// its own: the privacy line names it (never "nothing"), the item leads to its
+// row, and XMP shows as a group of its own.
+TEST(SummaryFixtures, EveryPlaceOrPersonPropertyIsNamed) {
+    const struct {
+        const char* fixture;
+        const char* label;
+    } cases[] = {
+        {"plist-dict.jpg", "place or person in the comment"},
+        {"privacy-xmp-city.jpg", "place names in XMP"},
+        {"privacy-xmp-location.jpg", "place names in XMP"},
+        {"privacy-xmp-shown.jpg", "place names in XMP"},
+        {"privacy-xmp-created.jpg", "place names in XMP"},
+        {"privacy-xmp-creator.jpg", "people named in XMP"},
+        {"privacy-xmp-person.jpg", "people named in XMP"},
+        {"privacy-xmp-face.jpg", "face region names"},
+        {"privacy-serial.jpg", "camera serial number"},
+        {"privacy-description.jpg", "a description in words"},
+        {"privacy-xmp-description.jpg", "a description in words"},
+        {"words.jpg", "a description in words"},
+    };
+    TestServices services;
+    for (const auto& c : cases) {
+        const Details d = detailsFor(fixture(c.fixture), ReportKind::Image, "", services.log);
+        const auto labels = privacyLabels(d.summary);
+        EXPECT_NE(std::find(labels.begin(), labels.end(), c.label), labels.end()) << c.fixture;
+        for (const auto& item : d.summary.privacy)
+            EXPECT_TRUE(std::any_of(d.rows.begin(), d.rows.end(),
+                                    [&](const PropertyRow& r) { return r.group == item.group && r.key == item.key; }))
+                << c.fixture << " " << item.label;
+        const bool xmp = std::string(c.fixture).starts_with("privacy-xmp");
+        EXPECT_EQ(std::any_of(d.rows.begin(), d.rows.end(), [](const PropertyRow& r) { return r.group == kXmpGroup; }),
+                  xmp)
+            << c.fixture;
+    }
+}
+
 TEST(SummaryRows, ReadableAndRawValues) {
     const auto rows = propertyRows(propertiesOf(sample("Apple_iPhone_6.jpg")));
     const struct {

@@ -6,6 +6,7 @@
 #include "../TestSupport.h"
 #include "inspector/InfoKeys.h"
 #include "inspector/ViewController.h"
+#include "platform/Formats.h"
 #include "platform/Log.h"
 
 using namespace vesk;
@@ -83,14 +84,16 @@ protected:
 
 }  // namespace
 
-TEST_F(OpenDocument, ThePanelAsksForOneJpegOrTiffFileAndReturnsAtOnce) {
+TEST_F(OpenDocument, ThePanelAsksForOneFileOfWhatVeskReadsAndReturnsAtOnce) {
     auto& log = t.startLog();
     inspector->openDocument();
     ASSERT_TRUE(window.panel);
     EXPECT_EQ(window.panel->shown, 1);
-    EXPECT_EQ(window.panel->title, "Select JPEG or TIFF File");
-    EXPECT_EQ(window.panel->allowedTypes,
-              (std::vector<std::string>{"jpg", "tiff", "heic", "heif", "hif", "avif", "jxl", "cr3"}));
+    EXPECT_EQ(window.panel->title, "Select a File to Inspect");
+    // Every extension of the table of formats, in its order: JPEG's first.
+    EXPECT_EQ(window.panel->allowedTypes, platform::formatExtensions());
+    EXPECT_EQ(std::vector<std::string>(window.panel->allowedTypes.begin(), window.panel->allowedTypes.begin() + 4),
+              (std::vector<std::string>{"jpg", "jpeg", "jpe", "jfif"}));
     EXPECT_EQ(log.lines(), std::vector<std::string>{inspector->description() + "->openDocument:..."});
     EXPECT_TRUE(events.empty());
 }
