@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application delegate: writes the window title once launching has
 // finished and turns documents handed over by the desktop into a file-add event.
 #pragma once

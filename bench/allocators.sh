@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # vesk-info's allocator, measured: the same release build (VESK_MIMALLOC=OFF)
 # run over the benchmark corpus's 200 photos with glibc's malloc and with
 # mimalloc put in its place (LD_PRELOAD, as linking does), by instructions

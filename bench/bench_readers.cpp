@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // In-process costs: the image reader and the whole image report per file, the
 // Mach-O reader, runCommand start to finish, and rendering a large dictionary.
 // Files come from VESK_BENCH_CORPUS (made by scripts/bench) and samples/;

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Builds the benchmark corpus in the folder given: the sample photos and
 variants of them written by exiftool (at least 200 image files in images/),
 generated JPEG, TIFF and JPEG 2000 files, a sparse 1 GB TIFF, and bundles with

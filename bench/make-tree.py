@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Builds the tree that vesk-info -r is measured on: COUNT small files (the
 corpus photos hard-linked, copied where links cannot be made) in folders of
 500, with what a real library holds besides: a hidden folder, a symbolic link

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Whole-process comparison, in one run so the ratios hold on a noisy machine:
 vesk-info --json against exiv2 -pa and exiftool -j over the same corpus
 (batch, and one file per process), the scale files, vesk-info -r over a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the rooms of vesk-info share: the report forms, the exit statuses,
 // how text from files reaches a terminal, and standard output checked.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vesk-info's options, declared once: the parser, the help text, and the test
 // that holds the manual page and the shell completions to them read this table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Many paths through worker threads, printed in input order; one path on the
 // calling thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One inspector with its own store, events and main queue, driven for one
 // path at a time in the form asked for.
 #pragma once

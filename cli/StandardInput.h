@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `-` as a PATH: standard input kept in a private file for the reports,
 // which read files by path.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The paths vesk-info inspects: the arguments as given, or with -r the files
 // Vesk reads under a folder argument.
 #pragma once

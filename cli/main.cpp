@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vesk-info: the inspector driven from a terminal. Each PATH goes through the
 // same file-add event, routing and reports as a file dropped on the window;
 // what the info store then holds is printed. This file only wires the rooms:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application around the window: loads it with its inspector, runs the
 // launch steps of the application delegate, and hands documents given on the
 // command line or by the desktop to the delegate as one list, after launch.

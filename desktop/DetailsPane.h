@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The details view's place in the window: the window's six fields and the
 // details view share the central area (View > Fields, Ctrl+1; View > Details,
 // Ctrl+2; the fields stay the default), File > Export writes what vesk-info

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The second look at a report: the summary, the privacy line, a filter box
 // and the property dictionary as a tree of key | value | raw rows. Shows what
 // inspector/Summary computes; holds no logic of its own beyond the widgets.

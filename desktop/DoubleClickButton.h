@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's double-click button: a push button that keeps its ordinary
 // click behaviour and hands every press, with its number within a
 // multi-click series, to MyDoubleClickButton.

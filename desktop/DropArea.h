@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's drop area: a thin Qt widget that turns Qt's drag events into
 // calls on MyDragDropView and paints the view's outline.
 #pragma once

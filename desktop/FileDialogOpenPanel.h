@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Open panel of the window: a QFileDialog shown window-modal (a sheet
 // where the platform has them) that returns at once and reports the choice
 // through the completion.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A ring around the widget that has the keyboard focus: the style's own
 // focus frame on text fields and the tree is hard to see, and the keyboard
 // is the way through the window for some people.

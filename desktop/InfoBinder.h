@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps every widget that names an info-store key (its "infoKey" property)
 // equal to that key's value: text fields show the text, a window shows it as
 // its title. Changes made on any thread are applied on the binder's thread.

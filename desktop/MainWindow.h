@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The inspector's window, laid out in resources/MainWindow.ui: the drop area,
 // the path on show with the double-click button, and the six info fields.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The field that shows the path of the file on show: a read-only line that,
 // when the path is wider than the field and the field has no focus, shows it
 // cut in the middle, so the file's own name stays in view. The whole path is

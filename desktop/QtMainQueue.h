@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main queue of the window: tasks run on the Qt event loop of the thread
 // that created the queue, in the order they were queued, from any thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Show in Folder as the desktop does it: the session's file manager is asked
 // to show the folder with the file selected (org.freedesktop.FileManager1's
 // ShowItems over D-Bus); when none answers, the folder is opened with the

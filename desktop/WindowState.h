@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window remembers between runs, apart from the info store (whose
 // report fields start empty at every launch): its size, its splitters, the
 // view last chosen, and the last ten files shown (File > Open Recent). Kept as

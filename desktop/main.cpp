@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vesk: the inspector's window.
 #include <QAction>
 #include <QApplication>

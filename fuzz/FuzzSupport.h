@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the fuzz targets: inputs that the code under test reads from a
 // file are written to one private scratch file per process.
 #pragma once

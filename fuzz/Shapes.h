@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Structure-aware inputs: the fuzzer's bytes steer a small builder that always
 // writes a well-formed container (a binary or XML property list, a TIFF), so
 // the mutations land on what the readers must bound (depth, shared objects,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The container readers over any bytes: the first byte picks the reader
 // (HEIF's item tables with libheif after them, libheif alone behind its
 // bounded reader, JPEG XL's boxes and Brotli, CR3's boxes and the joining of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drop area's text rule on any dragged text: counted in UTF-16 units,
 // posted as the string-add event from 17 units on, never a crash.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HEIF files built from the input, always well framed, so the mutations land
 // on what the item tables and the budgets before libheif must bound: many
 // items naming one block, alpha references times properties, compressed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image-property reader over any bytes, named as a JPEG so that every
 // reader behind it (Exiv2, the JPEG, JPEG 2000 and Apple readers) may look.
 #include <cstdint>

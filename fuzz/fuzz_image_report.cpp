@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole image report on any bytes: routing, the reader, the merges, the
 // comment file and its read-back, the store.
 #include <cstdint>

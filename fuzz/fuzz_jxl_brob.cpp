@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JPEG XL containers built from the input: a codestream box, then chains of
 // 'brob' boxes (each a valid Brotli stream of a run the input sizes, up to
 // past the metadata budget, or the input's own bytes) among plain Exif and

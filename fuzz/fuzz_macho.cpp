@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Mach-O reader over arbitrary bytes: it must either reject them with a
 // message or yield slices that lie inside the input.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user comment's read-back: any bytes in usercomment.xml, read as a
 // property list whose root must be a dictionary, then rendered.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Property lists shaped to be hostile (deep, wide, shared, cyclic) through
 // every reader that takes one: the comment file's read-back and a bundle's
 // Info.plist on the way to its executable.

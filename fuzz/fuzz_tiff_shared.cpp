@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TIFF directories (IFD0's or a maker note's) whose entries all share one data
 // block, through the whole image report: the reader, the merges, the texts
 // and the store.

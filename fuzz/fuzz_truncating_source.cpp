@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes as a file that another thread cuts short and writes again while
 // the image reader reads it, at a length and after a pause the input names:
 // the reader must give what it read, never die of SIGBUS or read past what

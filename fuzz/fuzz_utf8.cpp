@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command runner's decoding: strict UTF-8 up to the first zero byte. The
 // strict check, the replacing sanitizer and the UTF-16 count must agree.
 #include <cstdint>

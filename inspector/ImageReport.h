@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image report, built apart from the window: a file's image property
 // dictionary in, the six field texts and the report's log lines out. The
 // window's inspector and vesk-info both build it here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The info-store keys, declared once: the window's bindings, vesk-info and the
 // tests all read this table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What became of the last file a report was handed, in plain words, for the
 // window's status line. The info store holds what a report shows and keeps
 // its own rules (a missing file changes nothing, an unreadable one leaves

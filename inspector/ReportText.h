@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What vesk-info prints for one file, shared with the window's export so the
 // two never differ.
 #pragma once

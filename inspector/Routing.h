@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which report a file goes to, decided once for the inspector, the details
 // view and vesk-info alike; and the one table of architecture names.
 #pragma once

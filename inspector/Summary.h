@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The details view's reading of a report, apart from the window: a summary a
 // photographer reads at a glance, what the file gives away about where and
 // who, and the property dictionary as rows of readable values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The inspector: the window's view controller. It takes the file-add event,
 // routes the first file to one of three reports (reportKindFor: by its
 // extension, then its type) and publishes every report as text in the info

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by cpack before it packs: strips the programs it installed as Debian's
 # dh_strip does, so no symbol table and no .comment or .note section ships.
 find_program(STRIP strip REQUIRED)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The readers' byte toolkit: bounds-checked reads of big- and little-endian
 // integers from a byte span, and the sources the readers take bytes from
 // (a span in memory, or a file read piecewise at given offsets, never whole).

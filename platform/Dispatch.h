@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main and the global dispatch queues. The window runs the main queue on
 // the Qt event loop; vesk-info and the tests drain it by hand. Each main
 // builds its own and hands them down with the other services.

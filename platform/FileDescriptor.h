@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Owns one open file descriptor and closes it when the owner goes, whichever
 // way the scope ends.
 #pragma once

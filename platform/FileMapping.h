@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A private, read-only-to-the-file mapping of an open file whose shrinking
 // under us is survived. Another program may truncate a file while it is read
 // (a camera import, a sync tool, an editor saving); the kernel then answers a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File existence, tilde expansion, the per-user temporary directory and
 // atomic writes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What Vesk reads, one row per kind of file. Every entry point reads this
 // table: the drop area takes the rows' types in order, the Open dialog offers
 // their extensions, the window's command line names them in its help, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system log: one line per call, "date time vesk[pid:tid] message" on
 // standard error, or into a sink that a test hands the system to read the lines back.
 #pragma once

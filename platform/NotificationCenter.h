@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // In-process events: delivered synchronously, on the posting thread, to every
 // subscriber of the name, before post() returns.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process runner: starts a tool with an argument vector (never a shell)
 // and reads a bounded amount of what it writes.
 #pragma once

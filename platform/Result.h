@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a reader gives back: a value, or an error message that says what was
 // wrong, in LLVM's manner ("truncated or malformed fat file (fat_arch[1].offset
 // 0x5000: past the end of the file of 0x4000 bytes)").

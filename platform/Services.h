@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the system's objects are handed instead of reaching for globals: the
 // info store, the notification centre, the two queues, the type service and
 // the log. Each main builds one set and passes it down; tests build their own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The type-identification service: a path's type identifier and the
 // conformance of one identifier to another, as the workspace answers them.
 #pragma once

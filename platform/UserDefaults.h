@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user-defaults store behind the info store: text values under text keys,
 // safe to use from any thread, with observers for bound window fields. The
 // file store also keeps, unseen, whatever else its file held.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UTF-8 checks shared by the command runner, the drop logic and the renderers.
 #pragma once
 

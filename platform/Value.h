@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Property-list values: what the image reader yields, what events carry and
 // what the log and the info fields render with "%@".
 #pragma once

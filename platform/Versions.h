@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The versions of the libraries the readers use, for a program's --version.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers the test files share: a private scratch folder, a scoped
 // environment variable and a whole set of services for the objects under test.
 #pragma once

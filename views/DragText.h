@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether the text a drag carries is only its own list of files. File
 // managers (GNOME Files, Dolphin, Thunar, PCManFM) put the dragged files'
 // URIs or paths under text/plain beside their file lists, for programs that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The push button that, besides its ordinary click behaviour, tells its
 // delegate when it has been double-clicked. The toolkit's widget owns one and
 // hands it every mouse press with its number within a multi-click series.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's drop area: highlights while a drag of text or of an accepted
 // file is over it, and at the drag's end posts the dragged text and the
 // accepted paths as events. Toolkit-free; the desktop feeds it drags.

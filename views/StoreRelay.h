@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Carries the store's changes of some keys to the thread that owns a view:
 // a change made there refreshes at once; a change made on another thread is
 // posted to the owner thread, with at most one refresh per key in flight

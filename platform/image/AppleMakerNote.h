@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Apple maker note: "Apple iOS\0", a version, "MM", then a big-endian IFD
 // whose value offsets count from the start of the note.
 #pragma once

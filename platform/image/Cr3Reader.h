@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Canon CR3: an ISO base media file whose 'moov' box holds Canon's 'uuid'
 // box with the EXIF in four TIFF blocks (CMT1 IFD0, CMT2 the EXIF IFD, CMT3
 // the Canon maker note, CMT4 GPS), and tracks whose first sample entry

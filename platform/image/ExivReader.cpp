@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Exiv2 adapter. Exiv2 throws on bad data and logs on its own; here both
 // stop: the log is muted once, and every tag is converted under its own catch
 // so that one bad tag does not hide the others.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What Exiv2 reads from a file, already turned into property-list values.
 // The one source file that includes Exiv2 implements this; nothing else sees it.
 #pragma once

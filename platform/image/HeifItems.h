@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item tables of a HEIF 'meta' box, read by Vesk itself: which item is
 // the primary image, what each item is and where its bytes lie, how items
 // refer to each other and which properties each one has. Enough to find a

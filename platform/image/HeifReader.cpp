@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HEIF family's reader. Vesk reads the item tables of the 'meta' box
 // itself, which answers for the photos cameras and phones write; libheif,
 // loaded on first use, reads what those tables alone do not settle (crops,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HEIF family (HEIC, HEIF, HIF, AVIF): the primary image's size, depth
 // and alpha, and the metadata blocks it carries. Read from the item tables
 // by Vesk itself, and through libheif where those leave something open; the

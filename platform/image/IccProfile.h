@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The description of an embedded ICC colour profile (its 'desc' tag).
 #pragma once
 

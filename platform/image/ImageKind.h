@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image kinds told apart by their first bytes. The type service and the
 // image source both ask here, so the two never disagree about a file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image-property reader: an image source made for a file, asked for the
 // property dictionary of its first image (see image-properties.md for the keys).
 #pragma once

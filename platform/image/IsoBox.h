@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Boxes of the ISO base media file family (JPEG 2000, JPEG XL's container,
 // HEIF, Canon CR3): a 32-bit size and a four-character type, a 64-bit size
 // when the first is 1, "to the end" when it is 0. Read from any byte source,

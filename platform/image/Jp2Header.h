@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JPEG 2000 headers: the boxes of a JP2 file (image header, colour
 // specification, channel definition) and the SIZ segment of a bare codestream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JPEG segments Vesk reads itself: the JFIF APP0 segment and the frame
 // header (SOFn) that gives the pixel size, depth, components and coding; and
 // where the other segments and the first scan are.

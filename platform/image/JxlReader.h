@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JPEG XL: the codestream's size header (in a bare codestream, or in the
 // container's 'jxlc' or first 'jxlp' box) and the container's 'Exif' and
 // 'xml ' boxes, also when Brotli-compressed in a 'brob' box.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns a TIFF/EXIF field (type, raw bytes in the file's byte order) into a
 // property-list value, the same way for Exiv2's tags and Vesk's own readers.
 #pragma once

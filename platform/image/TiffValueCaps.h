@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exiv2 copies every out-of-line value of a TIFF structure twice while it
 // reads it, once per entry, however many entries point at the same bytes: 250
 // entries naming one 1 MB block cost it half a gigabyte. Before Exiv2 sees a

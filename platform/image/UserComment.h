@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding of the EXIF UserComment: an 8-byte character code, then the text.
 #pragma once
 

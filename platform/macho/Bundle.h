@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bundle services the inspector relies on (bundleWithPath: and
 // executableArchitectures): find a bundle's executable and read the CPU type
 // of each of its slices from the headers alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mach-O and universal ("fat") file constants under their customary names, as
 // <mach-o/loader.h>, <mach-o/fat.h> and <mach/machine.h> spell them.
 #pragma once

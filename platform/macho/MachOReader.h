@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the architecture table of a Mach-O file: a thin 32- or 64-bit Mach-O
 // in either byte order, or a universal file with a 32- or 64-bit fat header.
 // Everything is validated before anything is yielded; a malformed file gives an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vesk-info's options: what a mistyped command line is told, and the manual
 // page and both shell completions held to the one option table.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vesk-info over folders: the walk, the stream through worker threads, the
 // progress line and the JSON "path" contract, each through the built program.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """vesk-info --json over whole folders, every line checked against the schema.
 
 Usage: validate-json.py SCHEMA VESK-INFO PATH...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a user at a desktop meets it: the reveal never
 // holds the window up, every failure is told in the status line, every
 // bundle and library the drop area takes fills field 1, the path field keeps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's button under real QTest clicks on the offscreen platform: the
 // clicks go through Qt's own window-system path, so Qt judges double clicks
 // by its interval and distance just as it does for a real mouse.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's tests hand it services whose main queue is the Qt event loop.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GUI tests share one QApplication on the offscreen platform, and a
 // scratch defaults file so no test ever reads or writes the user's store.
 #include <gtest/gtest.h>

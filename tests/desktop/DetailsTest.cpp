@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The details view in the running window: one keystroke from the fields,
 // summary and privacy line on a real photo, the filter, copying, the exports
 // against vesk-info, and the report run again when the file changes on disk.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Open dialog and the window's menus, driven through the real window.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reveal for real on an X display (run under xvfb-run): the real
 // xdg-open, on a desktop with no file manager and no browser, fails; the
 // window takes no notice and goes on working. With a file manager that stays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rewrites a defaults store for ever, alternating two large values and their
 // parity as one batch, so that a kill -9 lands in the middle of a save sooner
 // or later.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // No image may cost more than a second and 100 MB or print more than 1 MB:
 // one table per kind of input that once broke those bounds, each asserting
 // that the output stays small and that the cut was told in one log line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files another program truncates and writes again while they are read: the
 // report shows what was read and never dies of SIGBUS.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Today's photo formats: HEIC/HEIF/AVIF through libheif, JPEG XL and CR3
 // through Vesk's box reader, on the real iPhone sample, generated fixtures
 // and hand-broken containers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reader against exiftool (-n -j) on every sample and image fixture of
 // every format read: the values both read must agree. A missing value on one side only is a
 // disagreement too, except for an empty comment, which Vesk leaves out. ISO

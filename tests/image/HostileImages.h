@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Inputs that once cost the image reader seconds and gigabytes, made on the
 // spot: the budget tests and bench/bench_readers.cpp share them. Big files
 // are sparse, so they cost nothing to make.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Vesk's own byte readers, fed hand-made bytes: a valid baseline first, then
 // one corrupted field per case.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image report: what performGetImageInfo leaves in the info store, the
 // log lines it writes and the comment file, on real files.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image-property reader on real files: shipped camera samples, generated
 // fixtures and hand-broken TIFFs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the image tests share: fixture paths, a child process whose output is
 // captured (no shell), and byte builders for hand-made TIFF structures.
 #pragma once

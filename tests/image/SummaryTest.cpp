@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The details view's reading of a report: what a photographer reads in the
 // summary, what the privacy line claims, and the rows the tree and its filter
 // show, on the samples and on copies exiftool writes tags into.

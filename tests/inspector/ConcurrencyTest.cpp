@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reports routed on background threads (as from the Open dialog) write the
 // store while the main thread reads it and other threads post events. Run
 // under ThreadSanitizer by CI.

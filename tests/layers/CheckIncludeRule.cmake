@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -P: compiles tests/layers/Probe.cpp with a layer's include flags,
 # once per header. Headers of the layer and those below must be found, so a
 # failure on an upper layer's header means the rule, not broken flags.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Many reports in a row must leave memory, descriptors and threads where they
 // started: the window stays open for days.
 #include <gtest/gtest.h>

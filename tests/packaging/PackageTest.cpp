@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `cpack -G DEB` over this build: the package holds what a Debian system
 // expects, declares its libraries, and runs from where it unpacks.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The property-list budgets: lists at a budget are read, lists past it are
 // refused before libplist sees them, with the budget named, in well under a
 // second whatever the list claims to hold.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Property lists made to cost a reader more than it may spend. Most are too
 // large to keep as files, so the tests and the benchmark make them.
 #pragma once

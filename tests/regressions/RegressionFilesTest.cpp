@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every file in tests/regressions once crashed or hung a reader. Each is fed
 // to every reader that takes files, and to the whole routing, which must all
 // run to their end.

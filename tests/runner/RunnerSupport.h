@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for tests that start real tools: small shell scripts written into a
 // scratch folder, a tool that records the arguments it was given, and checks
 // that no child or descriptor was left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The relay between the store and a view's thread: the window's binder uses it
 // with the Qt event loop; here the owner drains a DrainedQueue by hand, so
 // ThreadSanitizer sees every thread involved (Qt's libraries are not built
