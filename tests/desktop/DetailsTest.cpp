@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -25,12 +24,10 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <thread>
 
 #include "DesktopSupport.h"
 #include "desktop/ApplicationShell.h"
@@ -384,43 +381,4 @@ TEST(WindowState, SettingsThatAreNoSmallRegularFileArePassedOver) {
             EXPECT_LT(std::filesystem::file_size(file), 64u << 10);
         }
     }
-}
-
-// Another program cuts the file on show short and writes it again, 1,000
-// times, while the window reports it at each change: the window stays
-// alive and its event loop never stalls for a second.
-TEST(Details, AFileCutAndWrittenAgainWhileShownLeavesTheWindowResponsive) {
-    Shown shown;
-    // A TIFF whose one IFD lies at the end of 8 MB: each report touches what a cut takes away.
-    const std::uint32_t size = 8 << 20;
-    const std::string head{'I', 'I', 42, 0, char((size - 18) & 0xFF), char((size - 18) >> 8 & 0xFF),
-                           char((size - 18) >> 16 & 0xFF), char((size - 18) >> 24)};
-    const std::string ifd{1, 0, 0, 1, 4, 0, 1, 0, 0, 0, char(0x80), 2, 0, 0, 0, 0, 0, 0};
-    const int fd = ::open(shown.path.c_str(), O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    std::atomic<bool> done{false};
-    std::thread other([&] {
-        for (int i = 0; i < 1000; ++i) {
-            if (::ftruncate(fd, 4096) != 0) break;
-            if (::pwrite(fd, head.data(), head.size(), 0) < 0) continue;
-            if (::pwrite(fd, ifd.data(), ifd.size(), size - ifd.size()) < 0) continue;
-            ::usleep(1000);
-        }
-        done = true;
-    });
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0, longest = 0;
-    while (!done) {
-        QTest::qWait(10);
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    }
-    other.join();
-    ::close(fd);
-    EXPECT_LT(longest, 1000);
-    // Still answering: the last state of the file is reported.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.pane().statusText().contains(QStringLiteral("changed on disk")); }, 3000));
-    // Reports still queued go now, while the window and its services are there.
-    QCoreApplication::removePostedEvents(nullptr);
 }

@@ -1,23 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The reveal for real on an X display (run under xvfb-run): the real
+// The window for real on an X display (run under xvfb-run). The real
 // xdg-open, on a desktop with no file manager and no browser, fails; the
 // window takes no notice and goes on working. With a file manager that stays
 // in the foreground (xdg-open then waits for it), the window keeps serving.
+// A file rewritten under the window never stalls it.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "../runner/RunnerSupport.h"
 #include "DesktopSupport.h"
 #include "desktop/ApplicationShell.h"
+#include "desktop/DetailsPane.h"
 #include "desktop/DoubleClickButton.h"
 #include "desktop/MainWindow.h"
 #include "inspector/InfoKeys.h"
@@ -154,6 +162,48 @@ TEST(RevealOnX, WithAFileManagerThatBlocksTheWindowStaysResponsive) {
 
     std::filesystem::remove(entry);
     std::filesystem::remove(defaults);
+}
+
+// Another program cuts the file on show short and writes it again, 1,000
+// times, while the window, in the details view with its preview, reports it
+// at each change: the window stays alive and its event loop never stalls
+// for a second.
+TEST(OnX, AFileCutAndWrittenAgainWhileShownLeavesTheWindowResponsive) {
+    ShownPhoto shown(scratch().path() / "rewritten");
+    ASSERT_TRUE(shown.shown());
+    shown.shell.details().detailsAction()->trigger();
+    // A TIFF whose one IFD lies at the end of 8 MB: each report touches what a cut takes away.
+    const std::uint32_t size = 8 << 20;
+    const std::string head{'I', 'I', 42, 0, char((size - 18) & 0xFF), char((size - 18) >> 8 & 0xFF),
+                           char((size - 18) >> 16 & 0xFF), char((size - 18) >> 24)};
+    const std::string ifd{1, 0, 0, 1, 4, 0, 1, 0, 0, 0, char(0x80), 2, 0, 0, 0, 0, 0, 0};
+    const int fd = ::open(shown.photo.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        for (int i = 0; i < 1000; ++i) {
+            if (::ftruncate(fd, 4096) != 0) break;
+            if (::pwrite(fd, head.data(), head.size(), 0) < 0) continue;
+            if (::pwrite(fd, ifd.data(), ifd.size(), size - ifd.size()) < 0) continue;
+            ::usleep(1000);
+        }
+        done = true;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    while (!done) {
+        QTest::qWait(10);
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    }
+    other.join();
+    ::close(fd);
+    EXPECT_LT(longest, 1000);
+    // Still answering: the last state of the file is reported.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.shell.details().statusText().contains(QStringLiteral("changed on disk")); }, 3000));
+    // Reports still queued go now, while the window and its services are there.
+    QCoreApplication::removePostedEvents(nullptr);
 }
 
 int main(int argc, char** argv) {
