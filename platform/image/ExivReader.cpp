@@ -3,6 +3,7 @@
 // stop: the log is muted once, and every tag is converted under its own catch
 // so that one bad tag does not hide the others.
 #include "platform/image/ExivReader.h"
+#include "platform/image/EmbeddedPreview.h"
 #include "platform/Versions.h"
 
 #include <exiv2/exiv2.hpp>
@@ -592,32 +593,80 @@ bool isTiffHeader(const std::uint8_t* p, std::size_t size) {
 
 }  // namespace
 
-ExivMetadata readWithExiv2(int fd) {
+namespace {
+
+// Hands Exiv2 the file behind `fd` as readWithExiv2 does; `use` gets the
+// opened image (or nothing) and the mapping, and runs under its catch.
+template <typename Use>
+bool withMappedImage(int fd, Cuts& cuts, TiffValueCaps& caps, Use&& use) {
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);
     std::uint8_t magic[4] = {};
     const bool tiff = ::pread(fd, magic, sizeof magic, 0) == 4 && isTiffHeader(magic, sizeof magic);
     // A TIFF's IFDs and values may lie anywhere in it; Exiv2 reads them in
     // place (as it maps a file itself) and nothing else.
     const std::uint64_t window = tiff ? fileSize : std::min(fileSize, kMaxExivWindowBytes);
-    if (window > static_cast<std::uint64_t>(std::numeric_limits<long>::max())) return {};
+    if (window > static_cast<std::uint64_t>(std::numeric_limits<long>::max())) return false;
     // Private: pages are read only when Exiv2 touches them, and the few a
     // TIFF's capped counts change are copied, never written back.
     const FileMapping map(fd, static_cast<std::size_t>(window), tiff);
-    if (!map.data()) return {};
-    TiffValueCaps caps;
+    if (!map.data()) return false;
     if (tiff) caps = capTiffValues({map.data(), map.size()}, kMaxTagTextBytes, kMaxExivTiffValueBytes);
-    Cuts cuts;
     if (window < fileSize) cuts.windowOf = fileSize;
-    ExivMetadata out = readImage(
-        [&] {
-            auto image = Exiv2::ImageFactory::open(map.data(), static_cast<long>(map.size()));
-            if (image.get() && isVideo(image->imageType())) image.reset();
-            return image;
-        },
-        cuts, caps);
-    if (map.shrank()) out.budgetCut += (out.budgetCut.empty() ? "" : ", ") + std::string(kFileChangedNote);
+    use([&] {
+        auto image = Exiv2::ImageFactory::open(map.data(), static_cast<long>(map.size()));
+        if (image.get() && isVideo(image->imageType())) image.reset();
+        return image;
+    });
+    return !map.shrank();
+}
+
+}  // namespace
+
+ExivMetadata readWithExiv2(int fd) {
+    Cuts cuts;
+    TiffValueCaps caps;
+    ExivMetadata out;
+    const bool whole = withMappedImage(fd, cuts, caps, [&](auto open) { out = readImage(open, cuts, caps); });
+    if (!whole && out.recognized) out.budgetCut += (out.budgetCut.empty() ? "" : ", ") + std::string(kFileChangedNote);
+    return out;
+}
+
+std::optional<EmbeddedPreview> embeddedPreview(const std::string& path, std::size_t maxBytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    prepareExiv2();
+    Cuts cuts;
+    TiffValueCaps caps;
+    std::optional<EmbeddedPreview> out;
+    const bool whole = withMappedImage(fd, cuts, caps, [&](auto open) {
+        try {
+            auto image = open();
+            if (!image.get()) return;
+            image->readMetadata();
+            const Exiv2::PreviewManager previews(*image);
+            const Exiv2::PreviewPropertiesList list = previews.getPreviewProperties();  // smallest first
+            for (auto it = list.rbegin(); it != list.rend(); ++it) {
+                if (it->size_ == 0 || it->size_ > maxBytes) continue;
+                const Exiv2::PreviewImage picture = previews.getPreviewImage(*it);
+                if (!picture.pData() || picture.size() == 0) continue;
+                out = EmbeddedPreview{std::string(reinterpret_cast<const char*>(picture.pData()), picture.size()),
+                                      it->width_, it->height_, 1};
+                break;
+            }
+            if (!out) return;
+            const auto o = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+            if (o != image->exifData().end() && o->count() > 0) {
+                const long v = o->toLong();
+                if (v >= 1 && v <= 8) out->orientation = static_cast<int>(v);
+            }
+        } catch (...) {
+            out.reset();  // a corrupt file: no preview rather than part of one
+        }
+    });
+    ::close(fd);
+    if (!whole) return std::nullopt;  // the file changed under the read
     return out;
 }
 

@@ -9,13 +9,16 @@
 #include "platform/Versions.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <libheif/heif.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <unordered_set>
 
+#include "platform/FileDescriptor.h"
 #include "platform/image/HeifItems.h"
 #include "platform/image/IsoBox.h"
 
@@ -252,7 +255,10 @@ std::optional<HeifImage> readFromItemTables(const FileBytes& file, ByteSpan meta
     X(heif_image_handle_get_chroma_bits_per_pixel) X(heif_image_handle_has_alpha_channel)                \
     X(heif_image_handle_get_list_of_metadata_block_IDs) X(heif_image_handle_get_metadata_content_type)   \
     X(heif_image_handle_get_metadata_size) X(heif_image_handle_get_metadata)                             \
-    X(heif_image_handle_get_raw_color_profile_size) X(heif_image_handle_get_raw_color_profile)
+    X(heif_image_handle_get_raw_color_profile_size) X(heif_image_handle_get_raw_color_profile)          \
+    X(heif_image_handle_get_list_of_thumbnail_IDs) X(heif_image_handle_get_thumbnail) X(heif_decode_image) \
+    X(heif_image_get_plane_readonly) X(heif_image_get_primary_width) X(heif_image_get_primary_height)     \
+    X(heif_image_release)
 
 struct Libheif {
 #define VESK_DECLARE(name) decltype(&::name) name = nullptr;
@@ -547,6 +553,67 @@ std::optional<HeifImage> readHeif(const FileBytes& file) { return read(file, Pat
 std::optional<HeifImage> readHeifFromItemTables(const FileBytes& file) { return read(file, Path::ItemTables); }
 
 std::optional<HeifImage> readHeifThroughLibheif(const FileBytes& file) { return read(file, Path::Libheif); }
+
+std::optional<DecodedPicture> decodeHeifPreview(const std::string& path, std::uint64_t maxPixels) {
+    // Not a FIFO or a device: only a regular file is read, and opening never waits.
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const FileBytes file(fd.get());
+    std::string cut;
+    const auto meta = plausibleLayout(file, cut);
+    if (!meta) return std::nullopt;
+    const auto metaBytes = readIsoBoxContent(file, *meta, kMaxHeifMetaBoxBytes);
+    if (!metaBytes) return std::nullopt;
+    const Libheif* lib = libheif().functions;
+    if (!lib || !libheifRefusal(file, readHeifItemTables(*metaBytes)).empty()) return std::nullopt;
+    try {
+        const auto contextFree = [lib](heif_context* c) { lib->heif_context_free(c); };
+        std::unique_ptr<heif_context, decltype(contextFree)> context(lib->heif_context_alloc(), contextFree);
+        // The coded data is read this time, within the same byte budget.
+        BoundedReader reader{file, {}};
+        if (!context || lib->heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr).code != heif_error_Ok ||
+            reader.overBudget)
+            return std::nullopt;
+        const auto release = [lib](heif_image_handle* h) { lib->heif_image_handle_release(h); };
+        heif_image_handle* raw = nullptr;
+        if (lib->heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok || !raw) return std::nullopt;
+        std::unique_ptr<heif_image_handle, decltype(release)> handle(raw, release);
+        // The file's own thumbnail, where it has one: a few hundred pixels
+        // across, it decodes in a fraction of the primary image's time.
+        heif_item_id thumbnail = 0;
+        heif_image_handle* small = nullptr;
+        if (lib->heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), &thumbnail, 1) == 1 &&
+            lib->heif_image_handle_get_thumbnail(handle.get(), thumbnail, &small).code == heif_error_Ok && small)
+            handle.reset(small);
+        const auto width = static_cast<std::uint64_t>(std::max(0, lib->heif_image_handle_get_width(handle.get())));
+        const auto height = static_cast<std::uint64_t>(std::max(0, lib->heif_image_handle_get_height(handle.get())));
+        if (width == 0 || height == 0 || width * height > maxPixels) return std::nullopt;
+        heif_image* decoded = nullptr;
+        // Turned and mirrored as the file's own properties say.
+        if (lib->heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code !=
+                heif_error_Ok ||
+            !decoded)
+            return std::nullopt;
+        const auto imageFree = [lib](heif_image* i) { lib->heif_image_release(i); };
+        std::unique_ptr<heif_image, decltype(imageFree)> image(decoded, imageFree);
+        int stride = 0;
+        const std::uint8_t* plane = lib->heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+        const int w = lib->heif_image_get_primary_width(image.get()), h = lib->heif_image_get_primary_height(image.get());
+        if (!plane || reader.overBudget || w <= 0 || h <= 0 || stride < w * 4 ||
+            static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) > maxPixels)
+            return std::nullopt;
+        DecodedPicture out{static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), {}};
+        out.rgba.resize(std::size_t(w) * std::size_t(h) * 4);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(out.rgba.data() + std::size_t(y) * std::size_t(w) * 4, plane + std::size_t(y) * std::size_t(stride),
+                        std::size_t(w) * 4);
+        return out;
+    } catch (...) {
+        // libheif is C++ inside; nothing it throws gets past here.
+    }
+    return std::nullopt;
+}
 
 }  // namespace vesk::platform::image
 

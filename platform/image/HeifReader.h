@@ -16,7 +16,8 @@ namespace vesk::platform::image {
 
 // libheif is handed the file through a reader that hands over only zeros
 // past this many bytes (and the result is then dropped); real HEIF metadata
-// is a few hundred KB at most, and no pixel data is ever read or decoded.
+// is a few hundred KB at most, and a report never reads or decodes pixel data
+// (only a preview does, through decodeHeifPreview).
 inline constexpr std::uint64_t kMaxHeifReadBytes = 64 << 20;
 // A top-level 'meta' box larger than this is not handed to libheif at all;
 // real ones hold a few KB of item tables.
@@ -59,5 +60,16 @@ std::optional<HeifImage> readHeif(const FileBytes& file);
 // libheif alone (when it cannot be loaded, only `notRead` says why).
 std::optional<HeifImage> readHeifFromItemTables(const FileBytes& file);
 std::optional<HeifImage> readHeifThroughLibheif(const FileBytes& file);
+
+// A picture of the primary image at `path` for a preview, decoded by libheif
+// and turned as the file says: its own thumbnail when it has one, else the
+// image itself. Nothing when it is no HEIF file, libheif cannot decode it,
+// or it has more than `maxPixels`. The coded data is read this time, within
+// kMaxHeifReadBytes. 8-bit RGBA, rows of width * 4 bytes.
+struct DecodedPicture {
+    std::uint32_t width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+};
+std::optional<DecodedPicture> decodeHeifPreview(const std::string& path, std::uint64_t maxPixels);
 
 }  // namespace vesk::platform::image

@@ -167,18 +167,33 @@ TEST(Details, APrivacyItemIsReachedByTheKeyboard) {
     EXPECT_EQ(current->text(0), QStringLiteral("Latitude"));
 }
 
-// The photo beside its numbers: decoded off the GUI thread, turned as its
-// EXIF orientation says, and a word in its place when it cannot be decoded.
+// The photo beside its numbers: decoded off the GUI thread (or the file's own
+// thumbnail), turned as its EXIF orientation says, and a word in its place
+// when it cannot be decoded.
 TEST(Details, APreviewOfThePhotoOrWhyThereIsNone) {
     ScratchDir dir;
     const std::string turned = dir.file("turned.jpg");
     std::filesystem::copy_file(std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", turned);
     ASSERT_EQ(QProcess::execute(QStringLiteral("exiftool"), {"-q", "-overwrite_original", "-Orientation#=6", q(turned)}), 0);
+    // Too large to decode (52 MP), turned, with a thumbnail of 160 x 120: the thumbnail, turned.
+    const std::string huge = dir.file("huge.jpg"), thumb = dir.file("thumb.jpg");
+    ASSERT_EQ(QProcess::execute(QStringLiteral("convert"), {"-size", "8000x6500", "xc:gray", q(huge)}), 0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("convert"), {"-size", "160x120", "xc:red", q(thumb)}), 0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiftool"),
+                                {"-q", "-overwrite_original", "-Orientation#=6", "-ThumbnailImage<=" + q(thumb), q(huge)}),
+              0);
     const struct {
         std::string file;
         int shape;  // 1 wider than high, -1 higher than wide, 0 no picture
     } rows[] = {{std::string(VESK_SOURCE_DIR) + "/samples/Canon_DIGITAL_IXUS_400.jpg", 1},
                 {turned, -1},
+                {huge, -1},
+                // libheif, from the file's thumbnail, turned as its own 'irot' says
+                {std::string(VESK_SOURCE_DIR) + "/samples/Apple_iPhone_11_Pro_Max.heic", -1},
+                {std::string(VESK_FIXTURE_DIR) + "/image/camera.avif", 1},
+                // Qt's image plugins
+                {std::string(VESK_FIXTURE_DIR) + "/image/camera.tif", -1},
+                {std::string(VESK_FIXTURE_DIR) + "/image/exiv2.webp", 1},
                 {std::string(VESK_FIXTURE_DIR) + "/image/text.jpg", 0}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
