@@ -119,25 +119,9 @@ void registerHostileFiles() {
     std::string tmpl = (fs::temp_directory_path() / "vesk-bench-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) return;
     hostileDir = tmpl;
-    const auto exact = [](const std::string& bytes) { return std::pair{bytes, std::uint64_t{bytes.size()}}; };
-    const std::string blockTiff15 = h::sharedBlockTiff(250, 15 << 20, true);
-    const std::string canonNote15 = h::sharedBlockCanonTiff(250, 15 << 20);
-    const std::pair<const char*, std::pair<std::string, std::uint64_t>> files[] = {
-        {"shared-block-64k.jpg", exact(h::sharedBlockJpeg())},
-        {"shared-block-1mb.tif", exact(h::sharedBlockTiff(250, 1 << 20))},
-        {"shared-block-15mb.tif", {blockTiff15, blockTiff15.size() + (15 << 20)}},
-        {"canon-note-shared-15mb.tif", {canonNote15, canonNote15.size() + (15 << 20)}},
-        {"apple-note-20000-texts.tif", exact(h::sharedBlockAppleTiff(20000, 700 << 10))},
-        {"icc-255-pieces-no-scan.jpg", exact(h::iccPiecesJpeg(255, 0, false))},
-        {"icc-after-5000-segments.jpg", exact(h::iccPiecesJpeg(255, 5000, true))},
-        {"sparse-1gb.eps", {h::epsHead(), std::uint64_t{1} << 30}},
-        {"sparse-3gb.psd", {h::psdHead(), std::uint64_t{3} << 30}},
-        {"sparse-2gb.png", {h::pngHead(), (std::uint64_t{1} << 31) + 64}},
-        {"sparse-1gb.crw", {h::crwHead(), std::uint64_t{1} << 30}},
-    };
-    for (const auto& [name, content] : files) {
-        const std::string path = h::writeSparse(hostileDir / name, content.first, content.second);
-        benchmark::RegisterBenchmark((std::string("HostileReport/") + name).c_str(), BM_HostileReport, path,
+    for (const auto& file : h::hostileFiles()) {
+        const std::string path = h::writeSparse(hostileDir / file.name, file.head, file.size);
+        benchmark::RegisterBenchmark((std::string("HostileReport/") + file.name).c_str(), BM_HostileReport, path,
                                      hostileDir.string())
             ->Unit(benchmark::kMillisecond);
     }

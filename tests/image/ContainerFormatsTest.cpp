@@ -4,8 +4,6 @@
 // and hand-broken containers.
 #include <gtest/gtest.h>
 
-#include <brotli/encode.h>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 #include <fstream>
 
 #include "../TestSupport.h"
+#include "HostileImages.h"
 #include "ImageTestSupport.h"
 #include "platform/Bytes.h"
 #include "platform/image/Cr3Reader.h"
@@ -473,34 +472,6 @@ TEST(TodaysPhotos, ManyHeifItemsAreReadInOnePass) {
 // all naming one block. Whatever libheif refuses or is refused, the Exif
 // block the tables read (Make "Vesk") is shown.
 TEST(TodaysPhotos, HeifRunawaysEndWithinASecondShowingWhatTheTablesRead) {
-    const auto be = [](std::uint64_t v, int n) {
-        std::vector<std::uint8_t> b;
-        while (n--) b.push_back(static_cast<std::uint8_t>(v >> (8 * n)));
-        return b;
-    };
-    const auto full = [](const char* type, std::vector<std::uint8_t> content) { return box(type, std::vector<std::uint8_t>(4) + content); };
-    const auto exif = be(0, 4) + text("II*") + std::vector<std::uint8_t>{0, 8, 0, 0, 0, 1, 0, 0x0F, 0x01, 2, 0, 5, 0, 0, 0,
-                                                                          26, 0, 0, 0, 0, 0, 0, 0} + text(std::string_view("Vesk", 5));
-    const auto heif = [&](unsigned exifs, unsigned xmps, unsigned auxRefs, unsigned auxProps, bool crop, std::uint64_t data) {
-        std::vector<std::uint8_t> infos, places, refs, assoc = be(1, 2) + std::vector<std::uint8_t>{3, 0x81, 0x82, std::uint8_t(crop ? 0x83 : 0x82)};
-        for (std::uint32_t id = 1; id <= 2 + exifs + xmps; ++id) {
-            const auto type = id <= 2 ? text("hvc1\0") : id <= 2 + exifs ? text("Exif\0") : text(std::string_view("mime\0application/rdf+xml\0deflate", 33));
-            infos = infos + box("infe", std::vector<std::uint8_t>{2, 0, 0, 0} + be(id, 2) + be(0, 2) + type + be(0, 1));
-            places = places + be(id, 2) + be(0, 2) + be(1, 2) + be(data, 8) + be(id <= 2 ? 16 : 64, 8);
-            if (id > 2) refs = refs + box("cdsc", be(id, 2) + be(1, 2) + be(1, 2));
-        }
-        for (unsigned i = 0; i < auxRefs; ++i) refs = refs + box("auxl", be(2, 2) + be(1, 2) + be(1, 2));
-        for (unsigned left = auxProps; left > 0; left -= std::min(left, 255u))
-            assoc = assoc + be(2, 2) + be(std::min(left, 255u), 1) + std::vector<std::uint8_t>(std::min(left, 255u), 0x81);
-        auto hvcC = std::vector<std::uint8_t>(23, 0);
-        hvcC[0] = 1;
-        const auto props = box("hvcC", hvcC) + full("ispe", be(64, 4) + be(48, 4)) + box("clap", std::vector<std::uint8_t>(32));
-        const std::uint32_t entries = 1 + (auxProps + 254) / 255, items = 2 + exifs + xmps;
-        return box("ftyp", text("heic") + be(0, 4) + text("mif1heic")) +
-               full("meta", full("hdlr", be(0, 4) + text("pict") + std::vector<std::uint8_t>(13)) + full("pitm", be(1, 2)) +
-                                full("iinf", be(items, 2) + infos) + full("iloc", be(0x8800, 2) + be(items, 2) + places) +
-                                full("iref", refs) + box("iprp", box("ipco", props) + full("ipma", be(entries, 4) + assoc)));
-    };
     const struct {
         const char* what;
         unsigned exifs, xmps, auxRefs, auxProps;
@@ -516,9 +487,7 @@ TEST(TodaysPhotos, HeifRunawaysEndWithinASecondShowingWhatTheTablesRead) {
     ScratchDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto head = heif(c.exifs, c.xmps, c.auxRefs, c.auxProps, c.crop, 0);
-        const auto bytes = heif(c.exifs, c.xmps, c.auxRefs, c.auxProps, c.crop, head.size() + 8) + box("mdat", exif + std::vector<std::uint8_t>(64));
-        const std::string path = dir.write("runaway.heic", asString(bytes));
+        const std::string path = dir.write("runaway.heic", hostile::heifRunaway(c.exifs, c.xmps, c.auxRefs, c.auxProps, c.crop));
         const auto start = std::chrono::steady_clock::now();
         const auto image = heifOf(path, readHeif);
         const auto props = properties(path);
@@ -534,19 +503,9 @@ TEST(TodaysPhotos, HeifRunawaysEndWithinASecondShowingWhatTheTablesRead) {
 // Thousands of small Brotli boxes, each expanding past the metadata budget:
 // one budget serves the file, and the walk stops once all is found.
 TEST(TodaysPhotos, JpegXlBrotliBoxesShareOneBudget) {
-    const std::string big((16 << 20) + 1, 'a');
-    std::vector<std::uint8_t> packed(1 << 16), bombs;
-    std::size_t size = packed.size();
-    ASSERT_TRUE(BrotliEncoderCompress(5, BROTLI_MAX_WINDOW_BITS, BROTLI_MODE_GENERIC, big.size(),
-                                      reinterpret_cast<const std::uint8_t*>(big.data()), &size, packed.data()));
-    packed.resize(size);
-    const auto bomb = box("brob", text("xml ") + packed);
-    for (int i = 0; i < 4000; ++i) bombs.insert(bombs.end(), bomb.begin(), bomb.end());
-    const auto head = std::vector<std::uint8_t>{0, 0, 0, 12, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A} +
-                      box("jxlc", std::vector<std::uint8_t>{0xFF, 0x0A, 0x00, 0x00});
-    const auto found = box("Exif", std::vector<std::uint8_t>(4) + text("II*")) + box("xml ", text("<x:xmpmeta/>"));
-    for (const auto& [file, cut] : {std::pair{head + bombs, "JPEG XL Brotli boxes past 16 MB expanded not read"},
-                                    std::pair{head + found + bombs, ""}}) {
+    for (const auto& [found, cut] : {std::pair{false, "JPEG XL Brotli boxes past 16 MB expanded not read"}, std::pair{true, ""}}) {
+        const std::string bytes = hostile::brobChain(4000, found);
+        const std::vector<std::uint8_t> file(bytes.begin(), bytes.end());
         const auto start = std::chrono::steady_clock::now();
         const auto image = readJxl(SpanSource(file));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));

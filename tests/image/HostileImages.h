@@ -4,6 +4,8 @@
 // are sparse, so they cost nothing to make.
 #pragma once
 
+#include <brotli/encode.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -151,6 +153,100 @@ inline std::string writeSparse(const std::filesystem::path& path, const std::str
     std::ofstream(path, std::ios::binary) << head;
     std::filesystem::resize_file(path, size);
     return path.string();
+}
+
+inline std::string beN(std::uint64_t v, int n) {
+    std::string b;
+    while (n--) b += char((v >> (8 * n)) & 0xFF);
+    return b;
+}
+inline std::string isoBox(const char* type, const std::string& content) {
+    std::string b;
+    be32(b, static_cast<std::uint32_t>(8 + content.size()));
+    return b.append(type, 4) + content;
+}
+inline std::string fullBox(const char* type, const std::string& content) { return isoBox(type, std::string(4, '\0') + content); }
+
+// A HEIF file of a few hundred KB at most that once cost seconds to
+// gigabytes: primary item 1 (64 x 48), item 2 its alpha named by `auxRefs`
+// references and carrying `auxProps` property associations, then `exifs` Exif
+// items and `xmps` deflate-compressed XMP items, all naming one block whose
+// Exif says Make "Vesk". `crop` adds a clean aperture libheif refuses.
+inline std::string heifRunaway(unsigned exifs, unsigned xmps, unsigned auxRefs, unsigned auxProps, bool crop) {
+    using namespace std::string_literals;
+    const auto build = [&](std::uint64_t data) {
+        std::string infos, places, refs, assoc = beN(1, 2) + "\x03\x81\x82"s + (crop ? '\x83' : '\x82');
+        const std::uint32_t items = 2 + exifs + xmps;
+        for (std::uint32_t id = 1; id <= items; ++id) {
+            const std::string type = id <= 2 ? "hvc1\0"s : id <= 2 + exifs ? "Exif\0"s : "mime\0application/rdf+xml\0deflate\0"s;
+            infos += isoBox("infe", "\x02\0\0\0"s + beN(id, 2) + beN(0, 2) + type + '\0');
+            places += beN(id, 2) + beN(0, 2) + beN(1, 2) + beN(data, 8) + beN(id <= 2 ? 16 : 64, 8);
+            if (id > 2) refs += isoBox("cdsc", beN(id, 2) + beN(1, 2) + beN(1, 2));
+        }
+        for (unsigned i = 0; i < auxRefs; ++i) refs += isoBox("auxl", beN(2, 2) + beN(1, 2) + beN(1, 2));
+        for (unsigned left = auxProps; left > 0; left -= std::min(left, 255u))
+            assoc += beN(2, 2) + beN(std::min(left, 255u), 1) + std::string(std::min(left, 255u), '\x81');
+        const std::string props = isoBox("hvcC", '\x01' + std::string(22, '\0')) + fullBox("ispe", beN(64, 4) + beN(48, 4)) +
+                                  isoBox("clap", std::string(32, '\0'));
+        return isoBox("ftyp", "heic\0\0\0\0mif1heic"s) +
+               fullBox("meta", fullBox("hdlr", beN(0, 4) + "pict" + std::string(13, '\0')) + fullBox("pitm", beN(1, 2)) +
+                                   fullBox("iinf", beN(items, 2) + infos) + fullBox("iloc", beN(0x8800, 2) + beN(items, 2) + places) +
+                                   fullBox("iref", refs) +
+                                   isoBox("iprp", isoBox("ipco", props) + fullBox("ipma", beN(1 + (auxProps + 254) / 255, 4) + assoc)));
+    };
+    const std::string exif = "\0\0\0\0II*\0\x08\0\0\0\x01\0\x0F\x01\x02\0\x05\0\0\0\x1A\0\0\0\0\0\0\0Vesk\0"s;
+    return build(build(0).size() + 8) + isoBox("mdat", exif + std::string(64, '\0'));
+}
+
+// A JPEG XL file of `boxes` Brotli boxes, each expanding to one byte past the
+// 16 MB metadata budget; with `found`, an Exif and an XMP box come first.
+inline std::string brobChain(unsigned boxes, bool found) {
+    using namespace std::string_literals;
+    const std::string big((16 << 20) + 1, 'a');
+    std::string packed(1 << 16, '\0');
+    std::size_t size = packed.size();
+    if (!BrotliEncoderCompress(5, BROTLI_MAX_WINDOW_BITS, BROTLI_MODE_GENERIC, big.size(),
+                               reinterpret_cast<const std::uint8_t*>(big.data()), &size,
+                               reinterpret_cast<std::uint8_t*>(packed.data())))
+        return {};
+    packed.resize(size);
+    std::string b = "\0\0\0\x0CJXL \x0D\x0A\x87\x0A"s + isoBox("jxlc", "\xFF\x0A\0\0"s);
+    if (found) b += isoBox("Exif", "\0\0\0\0II*"s) + isoBox("xml ", "<x:xmpmeta/>");
+    const std::string bomb = isoBox("brob", "xml " + packed);
+    for (unsigned i = 0; i < boxes; ++i) b += bomb;
+    return b;
+}
+
+// Every file above under a name, as the bench writes them: head and size.
+struct HostileFile {
+    const char* name;
+    std::string head;
+    std::uint64_t size;
+};
+inline std::vector<HostileFile> hostileFiles() {
+    const auto exact = [](const char* name, std::string bytes) {
+        const auto size = bytes.size();
+        return HostileFile{name, std::move(bytes), size};
+    };
+    const std::string tiff15 = sharedBlockTiff(250, 15 << 20, true), canon15 = sharedBlockCanonTiff(250, 15 << 20);
+    return {
+        exact("shared-block-64k.jpg", sharedBlockJpeg()),
+        exact("shared-block-1mb.tif", sharedBlockTiff(250, 1 << 20)),
+        {"shared-block-15mb.tif", tiff15, tiff15.size() + (15 << 20)},
+        {"canon-note-shared-15mb.tif", canon15, canon15.size() + (15 << 20)},
+        exact("apple-note-20000-texts.tif", sharedBlockAppleTiff(20000, 700 << 10)),
+        exact("icc-255-pieces-no-scan.jpg", iccPiecesJpeg(255, 0, false)),
+        exact("icc-after-5000-segments.jpg", iccPiecesJpeg(255, 5000, true)),
+        {"sparse-1gb.eps", epsHead(), std::uint64_t{1} << 30},
+        {"sparse-3gb.psd", psdHead(), std::uint64_t{3} << 30},
+        {"sparse-2gb.png", pngHead(), (std::uint64_t{1} << 31) + 64},
+        {"sparse-1gb.crw", crwHead(), std::uint64_t{1} << 30},
+        exact("heif-1000-alpha-refs-100000-props.heic", heifRunaway(1, 0, 1000, 100000, false)),
+        exact("heif-5000-exif-one-block.heic", heifRunaway(5000, 1, 0, 0, false)),
+        exact("heif-8-compressed-xmp.heic", heifRunaway(1, 8, 0, 0, false)),
+        exact("heif-crop-libheif-refuses.heic", heifRunaway(1, 0, 0, 0, true)),
+        exact("jxl-4000-brob-boxes.jxl", brobChain(4000, false)),
+    };
 }
 
 }  // namespace vesk::test::hostile
