@@ -45,6 +45,8 @@ std::string csvRow(const std::string& given, const Reading& reading, const std::
 // Whether a tag asked for with -t ("fnumber", "Exif:FNumber") names the key
 // `key` of the group `group` ("{Exif}", "" at the top level), letter case aside.
 bool tagMatches(const std::string& tag, const std::string& group, const std::string& key);
+// Whether a details row is one of `tags` (by its key or its shown name).
+bool rowChosen(const PropertyRow& row, const std::vector<std::string>& tags);
 
 // The default text: "==> PATH <==", the summary's lines, then every row of
 // the details view once, "[Exif] ExposureTime  1/75 s", and a blank line.

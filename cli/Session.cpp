@@ -41,7 +41,8 @@ Session::Session(const pf::TypeService& types, const pf::Log& log)
     inspector_->setOutcomeHandler([this](const ReportOutcome& outcome) { outcome_ = outcome; });
 }
 
-Reading Session::read(const std::string& path, ReportKind kind, bool rows) {
+Reading Session::read(const std::string& path, ReportKind kind, bool summary, bool rows,
+                      const std::vector<std::string>& tags) {
     Reading reading;
     if (kind == ReportKind::Image) {
         // The dictionary is all the details view reads of an image: read once,
@@ -49,8 +50,10 @@ Reading Session::read(const std::string& path, ReportKind kind, bool rows) {
         reading.properties = readImageProperties(path, services_.log);
         if (!reading.properties) return reading;
         reading.kind = "image";
-        reading.summary = summarizeImage(*reading.properties);
-        if (rows) reading.rows = propertyRows(*reading.properties);
+        if (summary) reading.summary = summarizeImage(*reading.properties);
+        if (rows && tags.empty()) reading.rows = propertyRows(*reading.properties);
+        if (rows && !tags.empty())
+            reading.rows = propertyRows(*reading.properties, [&](const PropertyRow& row) { return rowChosen(row, tags); });
         return reading;
     }
     outcome_ = {};
@@ -105,8 +108,11 @@ Session::Result Session::inspect(const std::string& given, const Form& form, con
         return r;
     }
     if (mode == Mode::Text || mode == Mode::Json || mode == Mode::Csv) {
-        // The CSV reads the summary, or the rows of the tags asked for.
-        const Reading reading = read(path, kind, mode == Mode::Text || (mode == Mode::Csv && !form.tags.empty()));
+        // The CSV reads the summary, or the rows of the tags asked for; the
+        // text with tags shows only their rows.
+        const bool tagged = !form.tags.empty();
+        const Reading reading = read(path, kind, mode == Mode::Json || !tagged,
+                                     mode == Mode::Text || (mode == Mode::Csv && tagged), form.tags);
         r.out = mode == Mode::Json  ? jsonObject(given, path, reading, form.tags)
                 : mode == Mode::Csv ? csvRow(given, reading, form.tags)
                                     : readableText(given, reading, form.tags);

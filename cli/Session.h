@@ -82,8 +82,10 @@ public:
     Result inspect(const std::string& given, const Form& form, const std::string& path = {});
 
     // A file as the details view reads it; kind "none" when no report can read it.
-    // An image's rows only when `rows`: --json reads the dictionary itself.
-    Reading read(const std::string& path, ReportKind kind, bool rows);
+    // An image's rows only when `rows` (--json reads the dictionary itself),
+    // and then only those of `tags` when there are any; its summary only
+    // when `summary`.
+    Reading read(const std::string& path, ReportKind kind, bool summary, bool rows, const std::vector<std::string>& tags);
 
 private:
     // Never the window's store: the terminal program leaves it alone.

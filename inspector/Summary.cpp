@@ -311,12 +311,13 @@ std::string readableValue(const pf::Dictionary& properties, const std::string& g
 }
 
 void addRows(const pf::Dictionary& properties, const std::string& group, const std::string& prefix,
-             const pf::Dictionary& dict, int depth, std::vector<PropertyRow>& rows) {
+             const pf::Dictionary& dict, int depth, std::vector<PropertyRow>& rows,
+             const std::function<bool(const PropertyRow&)>& wanted) {
     for (const auto& [key, value] : dict) {
         if (rows.size() >= kMaxRows) return;
         const std::string path = prefix.empty() ? key : prefix + "." + key;
         if (const auto* nested = value.get<pf::Dictionary>(); nested && depth < kMaxRowDepth) {
-            addRows(properties, group, path, *nested, depth + 1, rows);
+            addRows(properties, group, path, *nested, depth + 1, rows, wanted);
             continue;
         }
         PropertyRow row;
@@ -325,6 +326,7 @@ void addRows(const pf::Dictionary& properties, const std::string& group, const s
         row.name = path;
         if (group == pf::kImagePropertyMakerAppleDictionary && prefix.empty())
             if (const char* name = appleTagName(key)) row.name = std::string(name) + " (" + key + ")";
+        if (wanted && !wanted(row)) continue;
         row.readable = cell(readableValue(properties, group, key, value));
         row.raw = cell(oneLine(value));
         rows.push_back(std::move(row));
@@ -666,14 +668,15 @@ Summary summarizeLibrary(std::string_view description, std::string_view path) {
 
 // ---- rows ----
 
-std::vector<PropertyRow> propertyRows(const pf::Dictionary& properties) {
+std::vector<PropertyRow> propertyRows(const pf::Dictionary& properties,
+                                      const std::function<bool(const PropertyRow&)>& wanted) {
     std::vector<PropertyRow> rows;
     pf::Dictionary top;
     for (const auto& [key, value] : properties)
         if (!value.is<pf::Dictionary>()) top.emplace(key, value);
-    addRows(properties, "", "", top, kMaxRowDepth, rows);
+    addRows(properties, "", "", top, kMaxRowDepth, rows, wanted);
     for (const auto& [key, value] : properties)
-        if (const auto* d = value.get<pf::Dictionary>()) addRows(properties, key, "", *d, 1, rows);
+        if (const auto* d = value.get<pf::Dictionary>()) addRows(properties, key, "", *d, 1, rows, wanted);
     if (rows.size() >= kMaxRows)
         rows.push_back({rows.back().group, "…", "…", "more values than the tree shows", "see the Properties field"});
     return rows;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,8 +66,10 @@ struct PropertyRow {
 };
 
 // Every value of the dictionary, top-level values first, then each
-// sub-dictionary in the dictionary's order.
-std::vector<PropertyRow> propertyRows(const platform::Dictionary& properties);
+// sub-dictionary in the dictionary's order; with `wanted`, only the rows it
+// keeps (asked before a row's values are read, which is most of a row's cost).
+std::vector<PropertyRow> propertyRows(const platform::Dictionary& properties,
+                                      const std::function<bool(const PropertyRow&)>& wanted = nullptr);
 
 // Whether `needle` is in the row's group, key, name, readable or raw value,
 // letter case aside. An empty needle matches every row.
