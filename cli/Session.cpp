@@ -74,6 +74,9 @@ Reading Session::read(const std::string& path, ReportKind kind, bool rows) {
         reading.kind = "library";
         reading.summary = summarizeLibrary(reading.field, path);
     }
+    reading.code = readCode(path, kind);
+    addCodeSummary(*reading.code, reading.summary);
+    if (rows) reading.rows = codeRows(*reading.code);
     return reading;
 }
 

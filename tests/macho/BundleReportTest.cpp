@@ -191,7 +191,7 @@ TEST_F(BundleReport, EveryBundleTypeTheDropAreaTakesIsRoutedToTheBundleReport) {
         EXPECT_EQ(store->get(prefCurFilePath), fixture(c.name));
         EXPECT_EQ(store->get(prefTextViewString1), c.field1);
         const Details details = detailsFor(fixture(c.name), ReportKind::Bundle, c.field1, Log(log));
-        ASSERT_EQ(details.summary.lines.size(), 1u);
+        ASSERT_GE(details.summary.lines.size(), 1u);  // the code line follows
         EXPECT_EQ(details.summary.lines[0].text, c.summary);
     }
     // A plain folder is no bundle: the image report, as before.
