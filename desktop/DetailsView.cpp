@@ -138,7 +138,13 @@ void DetailsView::display(const Details& details) {
                               : details_.summary.lines.empty() ? QString() : html);
     copyPosition_->setVisible(details_.summary.position.has_value());
 
-    if (details_.summary.privacy.empty()) {
+    if (details_.code) {
+        QStringList asks;
+        for (const auto& name : details_.summary.asksFor.value_or(std::vector<std::string>{})) asks << q(name).toHtmlEscaped();
+        privacy_->setText(!details_.summary.asksFor ? QString()
+                          : asks.isEmpty()          ? tr("Asks for: nothing the system guards")
+                                                    : tr("<b>Asks for:</b> %1").arg(asks.join(QStringLiteral(", "))));
+    } else if (details_.summary.privacy.empty()) {
         privacy_->setText(details_.rows.empty() ? QString() : tr("Reveals: nothing about where or who"));
     } else {
         QStringList items;

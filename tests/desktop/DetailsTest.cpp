@@ -226,6 +226,30 @@ TEST(Details, TheFilterKeepsMatchingRowsAndTheirGroupsAndEscClearsIt) {
     EXPECT_EQ(shown.visibleRows().size(), all);
 }
 
+// An application's code as a tree: what it asks for beside the summary, a
+// group per slice and its signature, and the filter over them.
+TEST(Details, ABundleShowsItsCodeTreeAndWhatItAsksFor) {
+    const std::string app = VESK_BINARY_DIR "/fixtures/code/Studio.app";
+    auto store = std::make_shared<platform::MemoryUserDefaults>();
+    vesk::test::DesktopServices services{store};
+    ApplicationShell shell{services};
+    shell.launch({q(app)});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == app; }, 5000));
+    shell.details().detailsAction()->trigger();
+    DetailsView& view = *shell.details().view();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.tree()->topLevelItemCount() > 0; }, 5000));
+    EXPECT_TRUE(view.privacyLabel()->text().contains(QStringLiteral("camera, location, microphone")));
+    EXPECT_TRUE(view.summaryLabel()->text().contains(QStringLiteral("Team ABCDE12345, hardened runtime")));
+    EXPECT_TRUE(view.revealRow(QString::fromUtf8("Studio · arm64 · signature"), QStringLiteral("Team ID")));
+    EXPECT_EQ(view.selectedValuesText(), QStringLiteral("ABCDE12345"));
+    view.setFilter(QStringLiteral("@rpath"));
+    int shown = 0;
+    for (int g = 0; g < view.tree()->topLevelItemCount(); ++g)
+        for (int c = 0; c < view.tree()->topLevelItem(g)->childCount(); ++c)
+            shown += !view.tree()->topLevelItem(g)->isHidden() && !view.tree()->topLevelItem(g)->child(c)->isHidden();
+    EXPECT_EQ(shown, 2);  // each slice links the framework by its run path
+}
+
 TEST(Details, CopyAValueARowOrTheSelectionAsJson) {
     Shown shown;
     shown.showDetails();
