@@ -83,7 +83,8 @@ std::vector<std::string> objdumpSlices(const std::string& path) {
 
 const char* commandName(const std::string& kind) {
     static const std::map<std::string, const char*> names = {
-        {"id", "LC_ID_DYLIB"}, {"load", "LC_LOAD_DYLIB"}, {"weak", "LC_LOAD_WEAK_DYLIB"}, {"reexport", "LC_REEXPORT_DYLIB"}};
+        {"id", "LC_ID_DYLIB"}, {"load", "LC_LOAD_DYLIB"}, {"weak", "LC_LOAD_WEAK_DYLIB"}, {"reexport", "LC_REEXPORT_DYLIB"},
+        {"upward", "LC_LOAD_UPWARD_DYLIB"}, {"lazy", "LC_LAZY_LOAD_DYLIB"}};
     return names.at(kind);
 }
 
@@ -115,7 +116,7 @@ std::string sliceLine(const SliceDetails& s, const std::string& objdumpLine) {
 // sequence of parts, so a part found by neither shows up as a difference.
 TEST(CodeDetails, EverySliceAgreesWithObjdump) {
     for (const char* name : {"libbase.dylib", "libweak.dylib", "libreexport.dylib", "libios.dylib", "libcatalyst.dylib",
-                             "libold.dylib", "signed.dylib", "adhoc.dylib", "unsigned.dylib",
+                             "libold.dylib", "libupward.dylib", "liblazy.dylib", "signed.dylib", "adhoc.dylib", "unsigned.dylib",
                              "Studio.app/Contents/MacOS/Studio", "Studio.app/Contents/Frameworks/Kit.framework/Kit"}) {
         SCOPED_TRACE(name);
         const auto expected = objdumpSlices(code(name));
