@@ -13,8 +13,9 @@ constexpr std::string_view kObject = "object";
 constexpr std::string_view kSignature = "code signature";
 
 // A signature is read whole, once its size is known to be sane: the blobs
-// point anywhere inside it.
-constexpr std::uint64_t kMaxSignatureBytes = 32u << 20;
+// point anywhere inside it. The code directories of a binary of a gigabyte
+// fit in half of this.
+constexpr std::uint64_t kMaxSignatureBytes = 16u << 20;
 
 std::string at(std::uint64_t offset) { return " (at " + hexText(offset) + ")"; }
 
