@@ -114,7 +114,9 @@ Session::Result Session::inspect(const std::string& given, const Form& form, con
                 : mode == Mode::Csv ? csvRow(given, reading, form.tags)
                                     : readableText(given, reading, form.tags);
         if (std::string_view(reading.kind) == "none" && !r.failed) {
-            r.err = "vesk-info: " + shown(given) + ": not a photo, bundle or library\n";
+            // A bundle or library the report refused says why, as the status line does.
+            const bool told = kind != ReportKind::Image && outcome_.failed && !outcome_.text.empty();
+            r.err = "vesk-info: " + shown(given) + ": " + (told ? shown(outcome_.text) : "not a photo, bundle or library") + "\n";
             r.failed = true;
         }
         return r;

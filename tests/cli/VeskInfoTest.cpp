@@ -365,6 +365,8 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
          {"{\"path\": \"notes.txt\", \"kind\": \"none\", \"summary\": [], \"position\": null, \"reveals\": []}\n"}},
         {"--json '" + app + "'", 0, "", {"\"kind\": \"bundle\"", "\"architectures\": [\"x86_64\", \"arm64\"], \"identity\": {}}\n"}},
         {"--json Id.app", 0, "", {"\"identity\": {\"CFBundleIdentifier\": \"org.vesk.Viewer\"}}\n"}},
+        {"--json '" VESK_MACHO_FIXTURES "/Script.app'", 1,
+         "vesk-info: " VESK_MACHO_FIXTURES "/Script.app: The bundle's executable is not a Mach-O file\n", {"\"kind\": \"none\""}},
         {"--json '" + canon + "'", 0, "", {"\"kind\": \"image\"", "\"properties\": {\"ColorModel\": \"RGB\""}},
     };
     for (const auto& c : cases) {
