@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/PropertyList.h"
 #include "platform/Value.h"
 #include "platform/macho/MachOConstants.h"
 
@@ -76,11 +77,11 @@ void addSliceRows(const std::string& prefix, const mo::SliceDetails& slice, std:
     for (const auto& path : slice.rpaths) add(rows, group, "Run path", path, "LC_RPATH");
     add(rows, group, "Load commands", std::to_string(slice.loadCommands), pf::hexText(slice.flags));
 
-    const std::string libraries = group + kDot + "libraries";
+    const std::string libraries = group + kDot + "Libraries";
     for (const auto& library : slice.libraries)
         add(rows, libraries, library.name, library.kind, libraryVersions(library));
 
-    const std::string signature = group + kDot + "signature";
+    const std::string signature = group + kDot + "Signature";
     const auto& s = slice.signature;
     add(rows, signature, "Signature", signatureText(s), std::to_string(s.blobCount) + " blobs");
     if (s.kind == mo::SignatureKind::None) return;
@@ -93,6 +94,13 @@ void addSliceRows(const std::string& prefix, const mo::SliceDetails& slice, std:
     if (!s.entitlements.empty()) add(rows, signature, "Entitlements", "XML, " + count(s.entitlements.size(), "byte", "bytes"), s.entitlements);
     if (s.derEntitlementBytes)
         add(rows, signature, "DER entitlements", count(s.derEntitlementBytes, "byte", "bytes"), "DER");
+    // Each entitlement a row of its own, as the XML names it.
+    if (const auto plist = pf::parsePropertyList(s.entitlements))
+        if (const auto* entitlements = plist->get<pf::Dictionary>())
+            for (const auto& [key, value] : *entitlements) {
+                const std::string text = value.get<bool>() ? (*value.get<bool>() ? "yes" : "no") : pf::describe(&value);
+                add(rows, group + kDot + "Entitlements", key, text, pf::describe(&value));
+            }
 }
 
 void addSlicesRows(const std::string& prefix, const Slices& slices, std::vector<PropertyRow>& rows) {

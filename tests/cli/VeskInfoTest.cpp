@@ -357,7 +357,7 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
           "\n[Exif] ExposureTime  1/200 s\n", "\n[ExifAux] OwnerName  Jean-Pierre Grignon\n"}},
         {"'" + app + "'", 0, "",
          {"==> " + app + " <==\nArchitectures: x86_64, arm64 (universal)\nCode: x86_64 + arm64",
-          " libraries\n\n[Bundle] CFBundleExecutable  Viewer\n[Viewer · x86_64] File type  bundle\n", "[Viewer · arm64 · signature] Signature  ad hoc signed\n"}},
+          " libraries\n\n[Bundle] CFBundleExecutable  Viewer\n[Viewer · x86_64] File type  bundle\n", "[Viewer · arm64 · Signature] Signature  ad hoc signed\n"}},
         {"--fields '" + canon + "'", 0, "", {"==> " + canon + " <==\nProperties:\n{", "\nEXIF:\n", "\nMaker notes:\n"}},
         {"notes.txt", 1, notA, {"==> notes.txt <==\n\n"}},
         {"--fields notes.txt", 0, "", {"==> notes.txt <==\n"}},
