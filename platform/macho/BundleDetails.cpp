@@ -66,11 +66,11 @@ std::string valueText(const Value& value) {
     return {};
 }
 
-Result<std::vector<SliceDetails>> executableOf(const std::string& path) {
+Result<std::vector<SliceDetails>> executableOf(const std::string& path, const CodeBudget& budget = {}) {
     const auto bundle = Bundle::bundleWithPath(path);
     const auto executable = bundle ? bundle->executablePath() : std::nullopt;
     if (!executable) return Result<std::vector<SliceDetails>>::failure("no executable");
-    return readCodeDetailsOfFile(*executable);
+    return readCodeDetailsOfFile(*executable, budget);
 }
 
 }  // namespace
@@ -121,7 +121,8 @@ BundleDetails readBundleDetails(const std::string& path) {
             NestedCode code;
             code.relativePath = std::string(folder) + "/" + name;
             const std::string full = appendingPathComponent(path, code.relativePath);
-            code.slices = endsWith(name, ".dylib") ? readCodeDetailsOfFile(full) : executableOf(full);
+            code.slices = endsWith(name, ".dylib") ? readCodeDetailsOfFile(full, kNestedCodeBudget)
+                                                   : executableOf(full, kNestedCodeBudget);
             details.nested.push_back(std::move(code));
         }
     }

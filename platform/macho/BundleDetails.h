@@ -38,6 +38,9 @@ struct BundleDetails {
 // that hold code are looked in, one level deep, and links are not followed,
 // so a loop or a tower of bundles costs nothing.
 inline constexpr std::size_t kMaxNestedCode = 64;
+// Each nested item is read under smaller signature budgets, so that all of
+// them together cost what one large executable may.
+inline constexpr CodeBudget kNestedCodeBudget{.signatureBytes = 1u << 20, .codeDirectoryBytes = 1u << 20};
 
 // Nothing read fails the whole: each part carries its own reason.
 BundleDetails readBundleDetails(const std::string& path);

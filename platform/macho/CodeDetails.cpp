@@ -12,11 +12,6 @@ namespace {
 constexpr std::string_view kObject = "object";
 constexpr std::string_view kSignature = "code signature";
 
-// A signature is read whole, once its size is known to be sane: the blobs
-// point anywhere inside it. The code directories of a binary of a gigabyte
-// fit in half of this.
-constexpr std::uint64_t kMaxSignatureBytes = 16u << 20;
-
 std::string at(std::uint64_t offset) { return " (at " + hexText(offset) + ")"; }
 
 template <typename T>
@@ -162,7 +157,8 @@ Result<bool> readCommand(const Command& c, const ByteSource& source, const Slice
             return fail<bool>(kObject, c.field("dataoff"), dataoff,
                               "the signature of " + hexText(datasize) + " bytes runs past the slice of " +
                                   hexText(slice.size) + " bytes" + at(c.offset));
-        if (datasize > kMaxSignatureBytes)
+        // Read whole once its size is known to be sane: the blobs point anywhere inside it.
+        if (datasize > budget.signatureBytes)
             return fail<bool>(kObject, c.field("datasize"), datasize, "a signature beyond the reader's budget" + at(c.offset));
         std::vector<std::uint8_t> blob(static_cast<std::size_t>(datasize));
         if (!source.read(slice.offset + dataoff, blob))

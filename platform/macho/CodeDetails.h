@@ -24,6 +24,7 @@ struct CodeBudget {
     std::uint32_t loadCommands = 4096;
     std::uint32_t loadCommandBytes = 4u << 20;
     std::uint32_t libraries = 1024;
+    std::uint32_t signatureBytes = 16u << 20;  // the code directories of a gigabyte binary fit in half
     std::uint32_t signatureBlobs = 64;
     std::uint32_t codeDirectoryBytes = 8u << 20;
     std::uint32_t entitlementBytes = 256u << 10;
