@@ -93,7 +93,7 @@ pf::Dictionary chosenProperties(const pf::Dictionary& properties, const std::vec
 // with the many of others.
 constexpr const char* kCsvLabels[] = {"Camera",   "Lens",     "Exposure",      "Flash", "Taken",
                                       "Size",     "File size", "Position",     "Altitude",
-                                      "Architectures", "Kind"};
+                                      "Architectures", "Kind", "Code"};
 
 std::string csvField(const std::string& text) {
     // RFC 4180: a field holding a comma, a quote or a line break is quoted, its quotes doubled.
