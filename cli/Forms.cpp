@@ -89,7 +89,7 @@ pf::Dictionary chosenProperties(const pf::Dictionary& properties, const std::vec
 // with the many of others.
 constexpr const char* kCsvLabels[] = {"Camera",   "Lens",     "Exposure",      "Flash", "Taken",
                                       "Size",     "File size", "Position",     "Altitude",
-                                      "Architectures", "Kind"};
+                                      "Architectures", "Kind", "Code"};
 
 std::string csvField(const std::string& text) {
     // RFC 4180: a field holding a comma, a quote or a line break is quoted, its quotes doubled.
@@ -160,6 +160,7 @@ std::string jsonObject(const std::string& given, const std::string& path, const 
     const std::string prefix = '{' + jsonPathMembers("");
     out += summary.substr(prefix.size(), summary.size() - prefix.size() - 2);
     const std::string_view kind = reading.kind;
+    if (reading.code) out += ", \"code\": " + codeJson(*reading.code);
     if (kind == "image" && reading.properties) {
         const pf::Value value(tags.empty() ? *reading.properties : chosenProperties(*reading.properties, tags));
         out += ", \"properties\": " + pf::toJson(&value);
@@ -194,7 +195,9 @@ std::string jsonObject(const std::string& given, const std::string& path, const 
 std::string readableText(const std::string& given, const Reading& reading, const std::vector<std::string>& tags) {
     // With tags asked for, the header and those tags only.
     std::string out = tags.empty() ? summaryText(given, reading.summary) : "==> " + shown(given) + " <==\n\n";
-    out.pop_back();  // the blank line goes after the rows
+    // A photo's rows follow its summary; a bundle's or a library's tree stands
+    // apart from its summary, after the blank line.
+    if (!reading.code || !tags.empty() || reading.rows.empty()) out.pop_back();
     for (const auto& row : reading.rows) {
         if (!tags.empty() && !rowChosen(row, tags)) continue;
         // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "[" + text at -O3.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "inspector/CodeSummary.h"
 #include "inspector/Summary.h"
 #include "platform/Value.h"
 
@@ -25,6 +26,8 @@ struct Reading {
     std::string field;  // a bundle's architecture lines, a library's description
     // Who a bundle says it is: the Info.plist keys it has of kIdentityKeys.
     std::vector<std::pair<std::string, std::string>> identity;
+    // A bundle's or a library's slices, signature and nested code.
+    std::optional<CodeReading> code;
 };
 
 inline constexpr const char* kIdentityKeys[] = {"CFBundleIdentifier", "CFBundleName", "CFBundleShortVersionString",
@@ -32,7 +35,7 @@ inline constexpr const char* kIdentityKeys[] = {"CFBundleIdentifier", "CFBundleN
 
 // --json: one object and a newline, {"path", ["pathBytes",] "kind",
 // "summary", "position", "reveals"} and by kind "properties",
-// "architectures" or "description" (docs/json.md).
+// "code" and "architectures", or "code" and "description" (docs/json.md).
 // With `tags`, the properties hold only those tags.
 std::string jsonObject(const std::string& given, const std::string& path, const Reading& reading,
                        const std::vector<std::string>& tags);

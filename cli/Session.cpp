@@ -77,6 +77,9 @@ Reading Session::read(const std::string& path, ReportKind kind, bool summary, bo
         reading.kind = "library";
         reading.summary = summarizeLibrary(reading.field, path);
     }
+    reading.code = readCode(path, kind);
+    addCodeSummary(*reading.code, reading.summary);
+    if (rows) reading.rows = codeRows(*reading.code);
     return reading;
 }
 
@@ -117,7 +120,9 @@ Session::Result Session::inspect(const std::string& given, const Form& form, con
                 : mode == Mode::Csv ? csvRow(given, reading, form.tags)
                                     : readableText(given, reading, form.tags);
         if (std::string_view(reading.kind) == "none" && !r.failed) {
-            r.err = "vesk-info: " + shown(given) + ": not a photo, bundle or library\n";
+            // A bundle or library the report refused says why, as the status line does.
+            const bool told = kind != ReportKind::Image && outcome_.failed && !outcome_.text.empty();
+            r.err = "vesk-info: " + shown(given) + ": " + (told ? shown(outcome_.text) : "not a photo, bundle or library") + "\n";
             r.failed = true;
         }
         return r;

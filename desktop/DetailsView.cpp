@@ -14,8 +14,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 #include <QBuffer>
+#include <functional>
+#include <map>
+#include <string_view>
 #include <QFile>
 #include <QTransform>
 #include <QImageReader>
@@ -35,6 +39,22 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 
 // How a group is named in the tree: top-level values under "Image".
 QString groupTitle(const std::string& group) { return group.empty() ? QStringLiteral("Image") : q(group); }
+
+// A code tree's groups nest by their names: "Studio · arm64 · libraries" lies
+// in "arm64", in "Studio".
+constexpr std::string_view kNesting = " · ";
+
+bool isRow(const QTreeWidgetItem* item) { return item->data(0, kRowIndexRole).isValid(); }
+
+QTreeWidgetItem* groupItem(QTreeWidget* tree, QTreeWidgetItem* parent, const std::string& path, const std::string& title) {
+    auto* group = parent ? new QTreeWidgetItem(parent, {q(title)}) : new QTreeWidgetItem(tree, {q(title)});
+    group->setData(0, kGroupRole, q(path));
+    group->setFirstColumnSpanned(true);
+    QFont bold = group->font(0);
+    bold.setBold(true);
+    group->setFont(0, bold);
+    return group;
+}
 
 QString nothingOnShow() {
     return DetailsView::tr("No file on show: drop one anywhere in this window, or choose File > Open (Ctrl+O).");
@@ -142,7 +162,13 @@ void DetailsView::display(const Details& details) {
                               : details_.summary.lines.empty() ? QString() : html);
     copyPosition_->setVisible(details_.summary.position.has_value());
 
-    if (details_.summary.privacy.empty()) {
+    if (details_.code) {
+        QStringList asks;
+        for (const auto& name : details_.summary.asksFor.value_or(std::vector<std::string>{})) asks << q(name).toHtmlEscaped();
+        privacy_->setText(!details_.summary.asksFor ? QString()
+                          : asks.isEmpty()          ? tr("Asks for: nothing the system guards")
+                                                    : tr("<b>Asks for:</b> %1").arg(asks.join(QStringLiteral(", "))));
+    } else if (details_.summary.privacy.empty()) {
         privacy_->setText(details_.rows.empty() ? QString() : tr("Reveals: nothing about where or who"));
     } else {
         QStringList items;
@@ -159,16 +185,25 @@ void DetailsView::display(const Details& details) {
     tree_->clear();
     QTreeWidgetItem* group = nullptr;
     std::string groupName;
+    std::map<std::string, QTreeWidgetItem*> groups;  // a code tree's, by their whole name
     for (std::size_t i = 0; i < details_.rows.size(); ++i) {
         const PropertyRow& row = details_.rows[i];
         if (!group || row.group != groupName) {
             groupName = row.group;
-            group = new QTreeWidgetItem(tree_, {groupTitle(row.group)});
-            group->setData(0, kGroupRole, q(row.group));
-            group->setFirstColumnSpanned(true);
-            QFont bold = group->font(0);
-            bold.setBold(true);
-            group->setFont(0, bold);
+            if (!details_.code) {
+                group = groupItem(tree_, nullptr, row.group, groupTitle(row.group).toStdString());
+            } else {
+                group = nullptr;
+                for (std::size_t start = 0; start <= row.group.size();) {
+                    std::size_t end = row.group.find(kNesting, start);
+                    if (end == std::string::npos) end = row.group.size();
+                    const std::string path = row.group.substr(0, end);
+                    auto [it, added] = groups.try_emplace(path, nullptr);
+                    if (added) it->second = groupItem(tree_, group, path, row.group.substr(start, end - start));
+                    group = it->second;
+                    start = end + kNesting.size();
+                }
+            }
         }
         auto* item = new QTreeWidgetItem(group, {q(row.name), q(row.readable), q(row.raw)});
         item->setData(0, kRowIndexRole, static_cast<qulonglong>(i));
@@ -268,51 +303,55 @@ void DetailsView::showPreview(const std::string& path) {
 
 void DetailsView::setFilter(const QString& text) {
     const std::string needle = text.toStdString();
-    for (int g = 0; g < tree_->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* group = tree_->topLevelItem(g);
+    // Rows shown under `item`; a group with none is hidden.
+    const std::function<int(QTreeWidgetItem*)> filter = [&](QTreeWidgetItem* item) {
         int shown = 0;
-        for (int c = 0; c < group->childCount(); ++c) {
-            QTreeWidgetItem* item = group->child(c);
-            const auto i = item->data(0, kRowIndexRole).toULongLong();
-            const bool match = i < details_.rows.size() && rowMatches(details_.rows[i], needle);
-            item->setHidden(!match);
-            shown += match;
+        for (int c = 0; c < item->childCount(); ++c) {
+            QTreeWidgetItem* child = item->child(c);
+            if (isRow(child)) {
+                const auto i = child->data(0, kRowIndexRole).toULongLong();
+                const bool match = i < details_.rows.size() && rowMatches(details_.rows[i], needle);
+                child->setHidden(!match);
+                shown += match;
+            } else {
+                const int inside = filter(child);
+                child->setHidden(inside == 0);
+                shown += inside;
+            }
         }
-        group->setHidden(shown == 0);
-    }
+        return shown;
+    };
+    filter(tree_->invisibleRootItem());
 }
 
 bool DetailsView::revealRow(const QString& group, const QString& key) {
-    for (int g = 0; g < tree_->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* groupItem = tree_->topLevelItem(g);
-        if (groupItem->data(0, kGroupRole).toString() != group) continue;
-        for (int c = 0; c < groupItem->childCount(); ++c) {
-            QTreeWidgetItem* item = groupItem->child(c);
-            const auto i = item->data(0, kRowIndexRole).toULongLong();
-            if (i >= details_.rows.size() || q(details_.rows[i].key) != key) continue;
-            groupItem->setExpanded(true);
-            tree_->clearSelection();
-            tree_->setCurrentItem(item);
-            item->setSelected(true);
-            tree_->scrollToItem(item);
-            tree_->setFocus();
-            return true;
-        }
+    for (QTreeWidgetItemIterator it(tree_); *it; ++it) {
+        QTreeWidgetItem* item = *it;
+        if (!isRow(item) || item->data(0, kGroupRole).toString() != group) continue;
+        const auto i = item->data(0, kRowIndexRole).toULongLong();
+        if (i >= details_.rows.size() || q(details_.rows[i].key) != key) continue;
+        for (QTreeWidgetItem* up = item->parent(); up; up = up->parent()) up->setExpanded(true);
+        tree_->clearSelection();
+        tree_->setCurrentItem(item);
+        item->setSelected(true);
+        tree_->scrollToItem(item);
+        tree_->setFocus();
+        return true;
     }
     return false;
 }
 
 std::vector<const PropertyRow*> DetailsView::selectedRows() const {
     std::vector<const PropertyRow*> rows;
-    // In the tree's order, whatever order they were picked in.
-    for (int g = 0; g < tree_->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* group = tree_->topLevelItem(g);
-        for (int c = 0; c < group->childCount(); ++c) {
-            QTreeWidgetItem* item = group->child(c);
-            const auto i = item->data(0, kRowIndexRole).toULongLong();
-            if ((item->isSelected() || group->isSelected()) && !item->isHidden() && i < details_.rows.size())
-                rows.push_back(&details_.rows[i]);
-        }
+    // In the tree's order, whatever order they were picked in; a selected
+    // group stands for every row shown inside it.
+    for (QTreeWidgetItemIterator it(tree_); *it; ++it) {
+        QTreeWidgetItem* item = *it;
+        if (!isRow(item) || item->isHidden()) continue;
+        bool selected = item->isSelected();
+        for (QTreeWidgetItem* up = item->parent(); up && !selected; up = up->parent()) selected = up->isSelected();
+        const auto i = item->data(0, kRowIndexRole).toULongLong();
+        if (selected && i < details_.rows.size()) rows.push_back(&details_.rows[i]);
     }
     return rows;
 }

@@ -85,12 +85,6 @@ std::optional<std::string> unreadableReason(const std::string& path) {
     return std::nullopt;
 }
 
-std::optional<std::string> unreadableFolderReason(const std::string& path) {
-    const platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return std::strerror(errno);
-    return std::nullopt;
-}
-
 std::optional<std::string> budgetNote(const std::string& line, const std::string& path) {
     static constexpr std::string_view kImageBudget = "Image budget: ";
     static constexpr std::string_view kImageReader = "Image reader: ";

@@ -61,9 +61,6 @@ std::optional<std::string> unreadableReason(const std::string& path);
 // The status line's outcome for such a reason: "Cannot read: permission denied".
 std::string cannotReadText(const std::string& reason);
 
-// Why the folder at `path` cannot be looked into, or nothing.
-std::optional<std::string> unreadableFolderReason(const std::string& path);
-
 // The note a budget line of the log makes ("Image budget: PATH: what" and
 // "budget cut WHAT: why"), or a line saying the file was not read in full
 // ("Image reader: PATH: why"); nothing for any other line.

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/FileSystem.h"
+#include "platform/Result.h"
 #include "platform/macho/MachOConstants.h"
 
 namespace vesk {
@@ -54,7 +55,39 @@ constexpr ArchitectureRow kArchitectures[] = {
 };
 constexpr std::string_view kUnknownArchitecture = "Unknown_Architecture";
 
+struct SubtypeRow {
+    std::int32_t cpuType;
+    std::int32_t cpuSubtype;  // -1: any
+    std::string_view name;
+};
+
+// The first row that matches names the slice; subtypes as <mach/machine.h>
+// numbers them, the capability bits masked off.
+constexpr SubtypeRow kSubtypes[] = {
+    {macho::CPU_TYPE_ARM64, 2, "arm64e"},
+    {macho::CPU_TYPE_ARM64, -1, "arm64"},
+    {macho::CPU_TYPE_X86_64, 8, "x86_64h"},
+    {macho::CPU_TYPE_X86_64, -1, "x86_64"},
+    {macho::CPU_TYPE_I386, -1, "i386"},
+    {macho::CPU_TYPE_ARM64_32, -1, "arm64_32"},
+    {macho::CPU_TYPE_ARM, 9, "armv7"},
+    {macho::CPU_TYPE_ARM, 11, "armv7s"},
+    {macho::CPU_TYPE_ARM, 12, "armv7k"},
+    {macho::CPU_TYPE_ARM, 6, "armv6"},
+    {macho::CPU_TYPE_ARM, -1, "arm"},
+    {macho::CPU_TYPE_POWERPC, -1, "ppc"},
+    {macho::CPU_TYPE_POWERPC64, -1, "ppc64"},
+};
+constexpr std::int32_t kSubtypeCapabilities = static_cast<std::int32_t>(0xff000000u);
+
 }  // namespace
+
+std::string sliceArchitectureName(std::int32_t cpuType, std::int32_t cpuSubtype) {
+    const std::int32_t subtype = cpuSubtype & ~kSubtypeCapabilities;
+    for (const auto& row : kSubtypes)
+        if (row.cpuType == cpuType && (row.cpuSubtype < 0 || row.cpuSubtype == subtype)) return std::string(row.name);
+    return "cputype " + platform::hexText(static_cast<std::uint32_t>(cpuType));
+}
 
 ReportKind reportKindFor(const std::string& path, const platform::TypeService& types) {
     const std::string ext = platform::pathExtension(path);

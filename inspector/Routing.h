@@ -26,5 +26,8 @@ std::string architectureLogText(std::int32_t cpuType);
 // That text as people write the architecture ("arm64"); a text the table
 // does not know comes back as it is.
 std::string_view architectureName(std::string_view logText);
+// A slice's architecture by its CPU type and subtype, as the tools name it
+// ("arm64e", "x86_64h"); "cputype 0x..." for a pair no row names.
+std::string sliceArchitectureName(std::int32_t cpuType, std::int32_t cpuSubtype);
 
 }  // namespace vesk

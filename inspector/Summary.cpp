@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "inspector/CodeSummary.h"
 #include "inspector/ImageReport.h"
 #include "inspector/ReportText.h"
 #include "platform/FileSystem.h"
@@ -708,10 +709,13 @@ std::string rowText(const PropertyRow& row) { return row.name + "\t" + row.reada
 Details detailsFor(const std::string& path, ReportKind kind, const std::string& propertiesField, const pf::Log& log) {
     Details details;
     if (path.empty()) return details;
-    if (kind == ReportKind::Bundle) {
-        details.summary = summarizeBundle(propertiesField);
-    } else if (kind == ReportKind::Library) {
-        details.summary = summarizeLibrary(propertiesField, path);
+    if (kind == ReportKind::Bundle || kind == ReportKind::Library) {
+        details.summary =
+            kind == ReportKind::Bundle ? summarizeBundle(propertiesField) : summarizeLibrary(propertiesField, path);
+        const CodeReading code = readCode(path, kind);
+        addCodeSummary(code, details.summary);
+        details.rows = codeRows(code);
+        details.code = true;
     } else {
         std::string packet;
         if (auto props = readImageProperties(path, log, nullptr, &packet)) {
@@ -733,6 +737,11 @@ std::string summaryText(const std::string& path, const Summary& summary) {
     std::string reveals;
     for (const auto& item : summary.privacy) reveals += (reveals.empty() ? "" : ", ") + item.label;
     if (!reveals.empty()) out += "Reveals: " + reveals + "\n";
+    if (summary.asksFor && !summary.asksFor->empty()) {
+        std::string asks;
+        for (const auto& name : *summary.asksFor) asks += (asks.empty() ? "" : ", ") + shown(name);
+        out += "Asks for: " + asks + "\n";
+    }
     return out + "\n";
 }
 
@@ -759,7 +768,15 @@ std::string summaryJson(const std::string& path, const Summary& summary) {
         out += (i ? ", " : "") + std::string("{\"label\": ") + pf::jsonString(item.label) +
                ", \"group\": " + pf::jsonString(item.group) + ", \"key\": " + pf::jsonString(item.key) + "}";
     }
-    return out + "]}\n";
+    out += "]";
+    // Only a bundle asks for anything; other objects keep their members.
+    if (summary.asksFor) {
+        out += ", \"asksFor\": [";
+        for (std::size_t i = 0; i < summary.asksFor->size(); ++i)
+            out += (i ? ", " : "") + pf::jsonString((*summary.asksFor)[i]);
+        out += "]";
+    }
+    return out + "}\n";
 }
 
 }  // namespace vesk

@@ -39,6 +39,9 @@ struct Summary {
     std::vector<SummaryLine> lines;
     std::vector<PrivacyItem> privacy;
     std::optional<Position> position;
+    // A bundle's: what it asks the user for ("camera", "location"); nothing
+    // for what is no bundle.
+    std::optional<std::vector<std::string>> asksFor;
 };
 
 // An XMP property as text, by its key ("photoshop.City"), in the packet's order.
@@ -83,7 +86,8 @@ std::string rowText(const PropertyRow& row);
 // What the details view shows of the file on show.
 struct Details {
     Summary summary;
-    std::vector<PropertyRow> rows;  // an image's dictionary; none for bundles and libraries
+    std::vector<PropertyRow> rows;  // an image's dictionary, or the code tree of a bundle or library
+    bool code = false;              // the rows are a code tree
 };
 
 // The details of the report on show, for the report `kind` the inspector

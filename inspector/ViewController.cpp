@@ -58,10 +58,11 @@ private:
     std::vector<std::string> notes_;
 };
 
+using Architectures = platform::Result<std::vector<std::int32_t>, platform::BundleError>;
+
 // bundleWithPath: + executableArchitectures, logged as "supported architectures = %@".
-std::optional<std::vector<std::int32_t>> loggedArchitectures(const std::string& path, const platform::Log& log) {
-    std::optional<std::vector<std::int32_t>> codes;
-    if (auto bundle = platform::Bundle::bundleWithPath(path)) codes = bundle->executableArchitectures(log);
+Architectures loggedArchitectures(const std::string& path, const platform::Log& log) {
+    auto codes = platform::Bundle::architecturesAt(path, log);
     std::optional<platform::Value> list;
     if (codes) {
         platform::Array numbers;
@@ -270,16 +271,16 @@ void ViewController::performGetBundleInfo(const Path& path) {
     if (codes) {
         outcome.text = architecturesShownText(codes->size());
         outcome.failed = codes->empty();
-    } else if (!platform::isDirectory(*path)) {
-        outcome.text = kOutcomeNotABundle;
-    } else if (auto reason = unreadableFolderReason(*path)) {
-        outcome.text = cannotReadText(*reason);
-    } else if (const auto bundle = platform::Bundle::bundleWithPath(*path); !bundle || !bundle->executablePath()) {
-        outcome.text = kOutcomeNoExecutable;
     } else {
-        std::optional<macho::Identity> identity;
-        if (auto file = macho::FileSource::open(*bundle->executablePath())) identity = macho::identify(file.value());
-        outcome.text = identity ? kOutcomeExecutableMalformed : kOutcomeExecutableNotMachO;
+        // The reader said why; nothing is looked at again.
+        using Kind = platform::BundleError::Kind;
+        switch (codes.error().kind) {
+        case Kind::NotAFolder: outcome.text = kOutcomeNotABundle; break;
+        case Kind::Unreadable: outcome.text = cannotReadText(codes.error().reason); break;
+        case Kind::NoExecutable: outcome.text = kOutcomeNoExecutable; break;
+        case Kind::NotMachO: outcome.text = kOutcomeExecutableNotMachO; break;
+        case Kind::Malformed: outcome.text = std::string(kOutcomeExecutableMalformed) + ": " + codes.error().reason; break;
+        }
     }
     publish(std::move(outcome));
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a reader gives back: a value, or an error message that says what was
 // wrong, in LLVM's manner ("truncated or malformed fat file (fat_arch[1].offset
-// 0x5000: past the end of the file of 0x4000 bytes)").
+// 0x5000: past the end of the file of 0x4000 bytes)"). A reader whose callers
+// must tell kinds of failure apart gives an error type of its own that
+// carries that message beside the kind.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +15,11 @@
 
 namespace vesk::platform {
 
-template <typename T>
+template <typename T, typename E = std::string>
 class Result {
 public:
     static Result success(T value) { return Result(std::move(value), {}); }
-    static Result failure(std::string message) { return Result(std::nullopt, std::move(message)); }
+    static Result failure(E error) { return Result(std::nullopt, std::move(error)); }
 
     bool ok() const { return value_.has_value(); }
     explicit operator bool() const { return ok(); }
@@ -29,12 +31,12 @@ public:
     const T* operator->() const { return &*value_; }
     T* operator->() { return &*value_; }
     // Empty for a result that is ok().
-    const std::string& error() const { return error_; }
+    const E& error() const { return error_; }
 
 private:
-    Result(std::optional<T> value, std::string error) : value_(std::move(value)), error_(std::move(error)) {}
+    Result(std::optional<T> value, E error) : value_(std::move(value)), error_(std::move(error)) {}
     std::optional<T> value_;
-    std::string error_;
+    E error_;
 };
 
 // "0x1f": values from a file are shown as the format tools show them.

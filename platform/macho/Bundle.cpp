@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/macho/Bundle.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 
+#include "platform/FileDescriptor.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
@@ -112,15 +116,29 @@ std::optional<std::string> Bundle::executablePath(const Log& log) const {
 }
 
 std::optional<std::vector<std::int32_t>> Bundle::executableArchitectures(const Log& log) const {
-    const auto executable = executablePath(log);
-    if (!executable) return std::nullopt;
-    const auto result = macho::parseFile(*executable);
+    auto result = architecturesAt(path_, log);
+    if (!result) return std::nullopt;
+    return std::move(*result);
+}
+
+Result<std::vector<std::int32_t>, BundleError> Bundle::architecturesAt(const std::string& path, const Log& log) {
+    using R = Result<std::vector<std::int32_t>, BundleError>;
+    const auto bundle = bundleWithPath(path);
+    if (!bundle) return R::failure({BundleError::Kind::NotAFolder, {}});
+    if (const FileDescriptor folder(::open(bundle->root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); !folder)
+        return R::failure({BundleError::Kind::Unreadable, std::strerror(errno)});
+    const auto executable = bundle->executablePath(log);
+    if (!executable) return R::failure({BundleError::Kind::NoExecutable, {}});
+    auto source = macho::FileSource::open(*executable);
+    if (!source) return R::failure({BundleError::Kind::NotMachO, source.error()});
+    const auto result = macho::parse(*source);
     if (!result) {
         // The field stays empty; the log keeps the reason.
         log.nslog("malformed executable %@: %@", {*executable, result.error()});
-        return std::nullopt;
+        const bool machO = macho::identify(*source).has_value();
+        return R::failure({machO ? BundleError::Kind::Malformed : BundleError::Kind::NotMachO, result.error()});
     }
-    return macho::cpuTypes(result.value());
+    return R::success(macho::cpuTypes(result.value()));
 }
 
 }  // namespace vesk::platform

@@ -10,8 +10,22 @@
 #include <vector>
 
 #include "platform/Log.h"
+#include "platform/Result.h"
 
 namespace vesk::platform {
+
+// Why a folder gives no architectures, told once by the reader so that no
+// caller has to look at the file system again to say why.
+struct BundleError {
+    enum class Kind {
+        NotAFolder,    // no folder (or link to one) at the path
+        Unreadable,    // a folder that cannot be opened; `reason` is the system's
+        NoExecutable,  // none found where the executable is looked for
+        NotMachO,      // an executable that is no Mach-O or universal file
+        Malformed,     // a Mach-O file the reader refused; `reason` names field, value and offset
+    } kind;
+    std::string reason;
+};
 
 class Bundle {
 public:
@@ -40,6 +54,10 @@ public:
     // file order, or nothing when there is no executable or it is malformed
     // (then the reader's reason is written to `log`).
     std::optional<std::vector<std::int32_t>> executableArchitectures(const Log& log) const;
+
+    // The CPU type of every slice of the executable of the bundle at `path`,
+    // or why there are none; a damaged executable's reason is also logged.
+    static Result<std::vector<std::int32_t>, BundleError> architecturesAt(const std::string& path, const Log& log);
 
 private:
     // The executable in `folder`, named by `infoPlist` or the bundle's own name.

@@ -67,3 +67,54 @@ inline constexpr std::int32_t CPU_TYPE_POWERPC = 18;
 inline constexpr std::int32_t CPU_TYPE_POWERPC64 = CPU_TYPE_POWERPC | CPU_ARCH_ABI64;
 
 }  // namespace vesk::platform::macho
+
+namespace vesk::platform::macho {
+
+// Load commands the code details read (<mach-o/loader.h>).
+inline constexpr std::uint32_t LC_REQ_DYLD = 0x80000000;
+inline constexpr std::uint32_t LC_LOAD_DYLIB = 0xc;
+inline constexpr std::uint32_t LC_ID_DYLIB = 0xd;
+inline constexpr std::uint32_t LC_UUID = 0x1b;
+inline constexpr std::uint32_t LC_CODE_SIGNATURE = 0x1d;
+inline constexpr std::uint32_t LC_LOAD_WEAK_DYLIB = 0x18 | LC_REQ_DYLD;
+inline constexpr std::uint32_t LC_RPATH = 0x1c | LC_REQ_DYLD;
+inline constexpr std::uint32_t LC_REEXPORT_DYLIB = 0x1f | LC_REQ_DYLD;
+inline constexpr std::uint32_t LC_LAZY_LOAD_DYLIB = 0x20;
+inline constexpr std::uint32_t LC_LOAD_UPWARD_DYLIB = 0x23 | LC_REQ_DYLD;
+inline constexpr std::uint32_t LC_VERSION_MIN_MACOSX = 0x24;
+inline constexpr std::uint32_t LC_VERSION_MIN_IPHONEOS = 0x25;
+inline constexpr std::uint32_t LC_VERSION_MIN_TVOS = 0x2f;
+inline constexpr std::uint32_t LC_VERSION_MIN_WATCHOS = 0x30;
+inline constexpr std::uint32_t LC_BUILD_VERSION = 0x32;
+
+inline constexpr std::uint32_t PLATFORM_MACOS = 1;
+inline constexpr std::uint32_t PLATFORM_IOS = 2;
+inline constexpr std::uint32_t PLATFORM_TVOS = 3;
+inline constexpr std::uint32_t PLATFORM_WATCHOS = 4;
+inline constexpr std::uint32_t PLATFORM_MACCATALYST = 6;
+
+// Code signature blobs, all big-endian (<Kernel/kern/cs_blobs.h>).
+inline constexpr std::uint32_t CSMAGIC_REQUIREMENTS = 0xfade0c01;
+inline constexpr std::uint32_t CSMAGIC_CODEDIRECTORY = 0xfade0c02;
+inline constexpr std::uint32_t CSMAGIC_EMBEDDED_SIGNATURE = 0xfade0cc0;
+inline constexpr std::uint32_t CSMAGIC_EMBEDDED_ENTITLEMENTS = 0xfade7171;
+inline constexpr std::uint32_t CSMAGIC_EMBEDDED_DER_ENTITLEMENTS = 0xfade7172;
+inline constexpr std::uint32_t CSMAGIC_BLOBWRAPPER = 0xfade0b01;
+
+inline constexpr std::uint32_t CSSLOT_CODEDIRECTORY = 0;
+inline constexpr std::uint32_t CSSLOT_REQUIREMENTS = 2;
+inline constexpr std::uint32_t CSSLOT_ENTITLEMENTS = 5;
+inline constexpr std::uint32_t CSSLOT_DER_ENTITLEMENTS = 7;
+inline constexpr std::uint32_t CSSLOT_ALTERNATE_CODEDIRECTORIES = 0x1000;
+inline constexpr std::uint32_t CSSLOT_SIGNATURESLOT = 0x10000;
+
+inline constexpr std::uint32_t CS_ADHOC = 0x2;
+inline constexpr std::uint32_t CS_HARD = 0x100;
+inline constexpr std::uint32_t CS_KILL = 0x200;
+inline constexpr std::uint32_t CS_RESTRICT = 0x800;
+inline constexpr std::uint32_t CS_ENFORCEMENT = 0x1000;
+inline constexpr std::uint32_t CS_REQUIRE_LV = 0x2000;
+inline constexpr std::uint32_t CS_RUNTIME = 0x10000;
+inline constexpr std::uint32_t CS_LINKER_SIGNED = 0x20000;
+
+}  // namespace vesk::platform::macho

@@ -298,6 +298,12 @@ TEST(VeskInfoSummary, SummaryTextAndJson) {
         {"--summary '" VESK_MACHO_FIXTURES "/Kit.framework'", 0, {"Architectures: x86_64, arm64 (universal)"}},
         {"--summary '" VESK_MACHO_FIXTURES "/Filter.plugin'", 0, {"Architecture: x86_64"}},
         {"--summary '" + library + "'", 0, {"Kind: Mach-O universal binary with 2 architectures"}},
+        {"--summary '" VESK_CODE_FIXTURES "/Studio.app'", 0,
+         {"Code: x86_64 + arm64 · macOS 11.0+ · SDK 14.2 · x86_64: unsigned; arm64: signed, Team ABCDE12345, "
+          "hardened runtime · 1 library\n",
+          "Contains: Kit.framework, Filter.plugin\nAsks for: camera, location, microphone\n"}},
+        {"--summary --json '" VESK_CODE_FIXTURES "/libold.dylib'", 0,
+         {"{\"label\": \"Code\", \"text\": \"x86_64 · macOS 10.13+ · SDK 10.15 · unsigned · 0 libraries\"}"}},
     };
     for (const auto& c : cases) {
         const auto r = runVeskInfo(c.args);
@@ -349,7 +355,9 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
         {"'" + canon + "'", 0, "",
          {"==> " + canon + " <==\nCamera: Canon DIGITAL IXUS 400\n", "Reveals: owner, software\n[Image] ColorModel  RGB\n",
           "\n[Exif] ExposureTime  1/200 s\n", "\n[ExifAux] OwnerName  Jean-Pierre Grignon\n"}},
-        {"'" + app + "'", 0, "", {"==> " + app + " <==\nArchitectures: x86_64, arm64 (universal)\n\n"}},
+        {"'" + app + "'", 0, "",
+         {"==> " + app + " <==\nArchitectures: x86_64, arm64 (universal)\nCode: x86_64 + arm64",
+          " libraries\n\n[Bundle] CFBundleExecutable  Viewer\n[Viewer · x86_64] File type  bundle\n", "[Viewer · arm64 · Signature] Signature  ad hoc signed\n"}},
         {"--fields '" + canon + "'", 0, "", {"==> " + canon + " <==\nProperties:\n{", "\nEXIF:\n", "\nMaker notes:\n"}},
         {"notes.txt", 1, notA, {"==> notes.txt <==\n\n"}},
         {"--fields notes.txt", 0, "", {"==> notes.txt <==\n"}},
@@ -357,6 +365,8 @@ TEST(VeskInfoForms, DefaultTextFieldsAndFilesNoReportReads) {
          {"{\"path\": \"notes.txt\", \"kind\": \"none\", \"summary\": [], \"position\": null, \"reveals\": []}\n"}},
         {"--json '" + app + "'", 0, "", {"\"kind\": \"bundle\"", "\"architectures\": [\"x86_64\", \"arm64\"], \"identity\": {}}\n"}},
         {"--json Id.app", 0, "", {"\"identity\": {\"CFBundleIdentifier\": \"org.vesk.Viewer\"}}\n"}},
+        {"--json '" VESK_MACHO_FIXTURES "/Script.app'", 1,
+         "vesk-info: " VESK_MACHO_FIXTURES "/Script.app: The bundle's executable is not a Mach-O file\n", {"\"kind\": \"none\""}},
         {"--json '" + canon + "'", 0, "", {"\"kind\": \"image\"", "\"properties\": {\"ColorModel\": \"RGB\""}},
     };
     for (const auto& c : cases) {

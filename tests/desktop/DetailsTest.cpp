@@ -238,6 +238,33 @@ TEST(Details, TheFilterKeepsMatchingRowsAndTheirGroupsAndEscClearsIt) {
     EXPECT_EQ(shown.visibleRows().size(), all);
 }
 
+// An application's code as a tree: what it asks for beside the summary, a
+// group per slice and its signature, and the filter over them.
+TEST(Details, ABundleShowsItsCodeTreeAndWhatItAsksFor) {
+    const std::string app = VESK_BINARY_DIR "/fixtures/code/Studio.app";
+    auto store = std::make_shared<platform::MemoryUserDefaults>();
+    vesk::test::DesktopServices services{store};
+    ApplicationShell shell{services};
+    shell.launch({q(app)});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->get(prefCurFilePath) == app; }, 5000));
+    shell.details().detailsAction()->trigger();
+    DetailsView& view = *shell.details().view();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.tree()->topLevelItemCount() > 0; }, 5000));
+    EXPECT_TRUE(view.privacyLabel()->text().contains(QStringLiteral("camera, location, microphone")));
+    EXPECT_TRUE(view.summaryLabel()->text().contains(QStringLiteral("Team ABCDE12345, hardened runtime")));
+    EXPECT_TRUE(view.revealRow(QString::fromUtf8("Studio · arm64 · Signature"), QStringLiteral("Team ID")));
+    EXPECT_EQ(view.selectedValuesText(), QStringLiteral("ABCDE12345"));
+    // Executable, slice, signature: groups nest by their names.
+    const QTreeWidgetItem* signature = view.tree()->currentItem()->parent();
+    EXPECT_EQ(signature->text(0), QStringLiteral("Signature"));
+    EXPECT_EQ(signature->parent()->text(0), QStringLiteral("arm64"));
+    EXPECT_EQ(signature->parent()->parent()->text(0), QStringLiteral("Studio"));
+    view.setFilter(QStringLiteral("@rpath"));
+    view.tree()->clearSelection();
+    view.tree()->topLevelItem(1)->setSelected(true);  // the executable: both slices' matching rows
+    EXPECT_EQ(view.selectedValuesText(), QStringLiteral("load\nload"));
+}
+
 TEST(Details, CopyAValueARowOrTheSelectionAsJson) {
     Shown shown;
     shown.showDetails();

@@ -191,7 +191,7 @@ TEST_F(BundleReport, EveryBundleTypeTheDropAreaTakesIsRoutedToTheBundleReport) {
         EXPECT_EQ(store->get(prefCurFilePath), fixture(c.name));
         EXPECT_EQ(store->get(prefTextViewString1), c.field1);
         const Details details = detailsFor(fixture(c.name), ReportKind::Bundle, c.field1, Log(log));
-        ASSERT_EQ(details.summary.lines.size(), 1u);
+        ASSERT_GE(details.summary.lines.size(), 1u);  // the code line follows
         EXPECT_EQ(details.summary.lines[0].text, c.summary);
     }
     // A plain folder is no bundle: the image report, as before.
@@ -213,6 +213,9 @@ TEST_F(BundleReport, FrameworksFindTheirVersionedExecutable) {
 TEST_F(BundleReport, EachOutcomeIsToldInPlainWords) {
     std::vector<ReportOutcome> told;
     inspector->setOutcomeHandler([&](const ReportOutcome& o) { told.push_back(o); });
+    // A header cut short after its file type: a Mach-O, but a damaged one.
+    ScratchDir dir;
+    dir.write("Cut.bundle/Contents/MacOS/Cut", std::string("\xcf\xfa\xed\xfe\x0c\0\0\x01\0\0\0\0\x08\0\0\0\0\0\0\0", 20));
     const struct {
         std::string path;
         std::string text;
@@ -223,6 +226,10 @@ TEST_F(BundleReport, EachOutcomeIsToldInPlainWords) {
         {fixture("NoExecutable.bundle"), "No executable in this bundle", true},
         {fixture("Script.app"), "The bundle's executable is not a Mach-O file", true},
         {fixture("x.bundle"), "Not a bundle: not a folder", true},
+        {dir.file("Cut.bundle"),
+         "The bundle's executable is a damaged Mach-O file: truncated or malformed object (file size 0x14: shorter "
+         "than a mach_header_64)",
+         true},
         {fixture("gone.bundle"), "No such file", true},
     };
     for (const auto& c : cases) {
