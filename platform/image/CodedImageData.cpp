@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/image/HeifCleaner.h"
 #include "platform/image/ImageKind.h"
 #include "platform/image/MetadataCleaner.h"
 
@@ -169,11 +170,11 @@ Result<CleanFormat> cleanableFormat(ByteSpan head) {
     case ImageKind::Jpeg2000: return R::failure("a bare JPEG 2000 codestream has no metadata to clean");
     case ImageKind::Heic:
     case ImageKind::Heif:
-    case ImageKind::Avif:
+    case ImageKind::Avif: return R::success(CleanFormat::Heif);
     case ImageKind::JpegXl:
     case ImageKind::Cr3:
-        return R::failure("HEIF, AVIF, JPEG XL and CR3 files are not cleaned yet: their metadata would have to be "
-                          "blanked in place, which Vesk does not do yet");
+        return R::failure("JPEG XL and CR3 files are not cleaned yet: their metadata would have to be "
+                          "blanked in place, which Vesk does not do for them yet");
     default: break;
     }
     return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000)");
@@ -186,6 +187,7 @@ Result<std::vector<std::uint8_t>> codedImageData(ByteSpan file, CleanFormat form
     case CleanFormat::WebP: return webpCoded(file);
     case CleanFormat::Jp2: return jp2Coded(file);
     case CleanFormat::Tiff: return tiffCoded(file);
+    case CleanFormat::Heif: return heifOutsideMetadata(file);
     }
     return Result<Bytes>::failure("unknown format");
 }
