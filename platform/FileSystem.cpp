@@ -232,9 +232,9 @@ std::optional<std::string> StagedFile::commit() {
 }
 
 void StagedFile::discard() {
-    if (!temporary_.empty() && ::unlink(temporary_.c_str()) != 0 && errno != ENOENT) {
-        // Nothing more can be done; the name starts with a dot and says what it is.
-    }
+    // A file that cannot be removed is left as it is: its name starts with a
+    // dot and says what it is, and no final name points at it.
+    if (!temporary_.empty()) (void)::unlink(temporary_.c_str());
     temporary_.clear();
 }
 
