@@ -108,6 +108,18 @@ CleanOutcome saveCleanCopy(const std::string& source, const std::string& destina
     if (static_cast<std::uint64_t>(original.st_size) > img::kMaxCleanBytes)
         return refused("the file is larger than " + img::sizeText(img::kMaxCleanBytes) + ", the most Vesk cleans");
     if (auto why = whyNotCleanable(source)) return refused(*why);
+    // Exiv2's writer reads the whole file, without the caps the report puts
+    // on it: a file the report could not read within its budgets is not
+    // handed to it.
+    {
+        const auto image = pf::ImageSource::createWithPath(source);
+        if (!image || !image->copyPropertiesAtIndex(0)) return refused("Vesk cannot read it as an image");
+        // Texts cut for display cost the writer nothing; values left unread do.
+        const std::string& cut = image->budgetCut();
+        if (cut.find("left out") != std::string::npos || cut.find("not read") != std::string::npos ||
+            cut.find("only the first") != std::string::npos)
+            return refused("its metadata is larger than Vesk reads (" + cut + ")");
+    }
     const auto text = pf::readFileBounded(source, img::kMaxCleanBytes);
     if (!text) return refused("it cannot be read as a file");
     const pf::ByteSpan bytes(reinterpret_cast<const std::uint8_t*>(text->data()), text->size());

@@ -164,7 +164,7 @@ Result<CleanFormat> cleanableFormat(ByteSpan head) {
         return R::success(CleanFormat::WebP);
     if (startsWith(head, std::string_view("\0\0\0\x0CjP  \r\n\x87\n", 12))) return R::success(CleanFormat::Jp2);
     const auto kind = sniffImageKind(head);
-    if (!kind) return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000)");
+    if (!kind) return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF)");
     switch (*kind) {
     case ImageKind::BigTiff: return R::failure("BigTIFF files are not cleaned: Exiv2 cannot write them");
     case ImageKind::Jpeg2000: return R::failure("a bare JPEG 2000 codestream has no metadata to clean");
@@ -177,7 +177,7 @@ Result<CleanFormat> cleanableFormat(ByteSpan head) {
                           "blanked in place, which Vesk does not do for them yet");
     default: break;
     }
-    return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000)");
+    return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF)");
 }
 
 Result<std::vector<std::uint8_t>> codedImageData(ByteSpan file, CleanFormat format) {
