@@ -93,8 +93,8 @@ std::optional<std::string> whyNotCleanable(const std::string& path, CleanLevel l
     const std::size_t got = pf::readAt(fd.get(), head, sizeof head, 0);
     auto format = img::cleanableFormat(pf::ByteSpan(head, got));
     if (!format) return format.error();
-    if (*format == img::CleanFormat::Heif && level == CleanLevel::All)
-        return "HEIF copies without any metadata are not made yet; without location they are";
+    if ((*format == img::CleanFormat::Heif || *format == img::CleanFormat::JpegXl) && level == CleanLevel::All)
+        return "HEIF and JPEG XL copies without any metadata are not made yet; without location they are";
     return std::nullopt;
 }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/image/HeifCleaner.h"
+#include "platform/image/InPlaceCleaner.h"
 #include "platform/image/ImageKind.h"
 #include "platform/image/MetadataCleaner.h"
 
@@ -164,7 +164,7 @@ Result<CleanFormat> cleanableFormat(ByteSpan head) {
         return R::success(CleanFormat::WebP);
     if (startsWith(head, std::string_view("\0\0\0\x0CjP  \r\n\x87\n", 12))) return R::success(CleanFormat::Jp2);
     const auto kind = sniffImageKind(head);
-    if (!kind) return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF)");
+    if (!kind) return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF, JPEG XL)");
     switch (*kind) {
     case ImageKind::BigTiff: return R::failure("BigTIFF files are not cleaned: Exiv2 cannot write them");
     case ImageKind::Jpeg2000: return R::failure("a bare JPEG 2000 codestream has no metadata to clean");
@@ -172,12 +172,15 @@ Result<CleanFormat> cleanableFormat(ByteSpan head) {
     case ImageKind::Heif:
     case ImageKind::Avif: return R::success(CleanFormat::Heif);
     case ImageKind::JpegXl:
+        if (!startsWith(head, std::string_view("\0\0\0\x0CJXL ", 8)))
+            return R::failure("a bare JPEG XL codestream has no metadata boxes to clean");
+        return R::success(CleanFormat::JpegXl);
     case ImageKind::Cr3:
-        return R::failure("JPEG XL and CR3 files are not cleaned yet: their metadata would have to be "
+        return R::failure("CR3 files are not cleaned yet: their metadata would have to be "
                           "blanked in place, which Vesk does not do for them yet");
     default: break;
     }
-    return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF)");
+    return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF, JPEG XL)");
 }
 
 Result<std::vector<std::uint8_t>> codedImageData(ByteSpan file, CleanFormat format) {
@@ -187,7 +190,8 @@ Result<std::vector<std::uint8_t>> codedImageData(ByteSpan file, CleanFormat form
     case CleanFormat::WebP: return webpCoded(file);
     case CleanFormat::Jp2: return jp2Coded(file);
     case CleanFormat::Tiff: return tiffCoded(file);
-    case CleanFormat::Heif: return heifOutsideMetadata(file);
+    case CleanFormat::Heif:
+    case CleanFormat::JpegXl: return outsideMetadata(file);
     }
     return Result<Bytes>::failure("unknown format");
 }

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "platform/image/ExivReader.h"
-#include "platform/image/HeifCleaner.h"
+#include "platform/image/InPlaceCleaner.h"
 
 namespace vesk::platform::image {
 
@@ -184,7 +184,7 @@ Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, Clean
     using R = Result<CleanedImage>;
     if (original.size() > kMaxCleanBytes)
         return R::failure("the file is larger than " + sizeText(kMaxCleanBytes) + ", the most Vesk cleans");
-    if (format == CleanFormat::Heif) return cleanHeifInPlace(original, level);
+    if (format == CleanFormat::Heif || format == CleanFormat::JpegXl) return cleanInPlace(original, level);
     if (format == CleanFormat::Jpeg)
         if (auto why = jpegLeftovers(original)) return R::failure(*why);
     prepareExiv2Library();

@@ -67,11 +67,12 @@ std::set<std::string> warningsOf(const std::string& path) {
     return lines;
 }
 
-// The decoded pixels' signature; HEIF through libheif's own decoder.
+// The decoded pixels' signature; HEIF and JPEG XL through their own decoders.
 std::optional<std::string> pixels(const vesk::test::ScratchDir& dir, const std::string& path) {
-    if (!path.ends_with(".heic")) return captureOutput({"identify", "-format", "%#", path});
+    const char* decoder = path.ends_with(".heic") ? "heif-convert" : path.ends_with(".jxl") ? "djxl" : nullptr;
+    if (!decoder) return captureOutput({"identify", "-format", "%#", path});
     const std::string png = dir.file("decoded.png");
-    if (!captureOutput({"heif-convert", path, png})) return std::nullopt;
+    if (!captureOutput({decoder, path, png})) return std::nullopt;
     auto signature = captureOutput({"identify", "-format", "%#", png});
     fs::remove(png);
     return signature;
@@ -101,6 +102,7 @@ TEST(CleanCopy, ExiftoolFindsOnlyWhatEachLevelKeeps) {
         {fixture("clean.webp"), "clean.webp", {"location", "all"}},
         {fixture("clean.jp2"), "clean.jp2", {"location", "all"}},
         {vesk::test::sample("Apple_iPhone_11_Pro_Max.heic"), "iphone.heic", {"location"}},
+        {fixture("clean.jxl"), "clean.jxl", {"location"}},
     };
     for (const auto& file : files) {
         for (const char* level : file.levels) {
@@ -204,15 +206,21 @@ TEST(CleanCopy, NamesAndRefusals) {
     EXPECT_EQ(vesk::cleanCopyName("photo"), "photo (clean)");
     EXPECT_EQ(vesk::cleanCopyName("/p/.hidden"), "/p/.hidden (clean)");
     const struct {
-        std::string path, reason;
+        std::string path;
+        vesk::CleanLevel level;
+        std::string reason;
     } refused[] = {
-        {fixture("camera.jxl"), "not cleaned yet"},
-        {fixture("canon.cr3"), "not cleaned yet"},
-        {VESK_SOURCE_DIR "/samples/README.md", "not a format Vesk can clean"},
-        {VESK_SOURCE_DIR "/samples", "cannot be read as a file"},
+        {fixture("camera.jxl"), vesk::CleanLevel::All, "without any metadata are not made yet"},
+        {fixture("canon-brob.jxl"), vesk::CleanLevel::Location, ""},  // tried, then refused as compressed
+        {fixture("canon.cr3"), vesk::CleanLevel::Location, "not cleaned yet"},
+        {VESK_SOURCE_DIR "/samples/README.md", vesk::CleanLevel::Location, "not a format Vesk can clean"},
+        {VESK_SOURCE_DIR "/samples", vesk::CleanLevel::All, "cannot be read as a file"},
     };
-    for (const auto& r : refused)
-        EXPECT_NE(vesk::whyNotCleanable(r.path).value_or("").find(r.reason), std::string::npos) << r.path;
+    for (const auto& r : refused) {
+        const auto why = vesk::whyNotCleanable(r.path, r.level);
+        EXPECT_EQ(why.has_value(), !r.reason.empty()) << r.path;
+        EXPECT_NE(why.value_or("").find(r.reason), std::string::npos) << r.path;
+    }
 }
 
 }  // namespace

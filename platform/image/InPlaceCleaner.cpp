@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A HEIF file's location blanked in place: every offset in its boxes stays
-// true because no byte moves. The GPS directory of the Exif item is emptied
+// A HEIF or JPEG XL file's location blanked in place: every offset in its
+// boxes stays true because no byte moves. The GPS directory of the Exif item is emptied
 // (its values zeroed, its entry count 0) and the XMP item's place properties
 // become whitespace inside the packet.
 #include <algorithm>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/image/HeifCleaner.h"
+#include "platform/image/InPlaceCleaner.h"
 #include "platform/image/HeifItems.h"
 #include "platform/image/IsoBox.h"
 
@@ -23,12 +23,30 @@ struct Block {
     bool exif = false;
 };
 
+// A JPEG XL container's 'Exif' and 'xml ' boxes; compressed ('brob') ones
+// cannot be blanked in place.
+Result<std::vector<Block>> jxlBlocks(const std::vector<IsoBox>& boxes) {
+    using R = Result<std::vector<Block>>;
+    std::vector<Block> blocks;
+    for (const IsoBox& box : boxes) {
+        if (box.type == fourcc("brob"))
+            return R::failure("its JPEG XL metadata is compressed ('brob'), which is not blanked in place");
+        if (box.type == fourcc("Exif") || box.type == fourcc("xml "))
+            blocks.push_back({box.contentOffset, box.contentLength, box.type == fourcc("Exif")});
+    }
+    return R::success(std::move(blocks));
+}
+
 // The Exif and XMP items of the file, each one extent within it; an error
 // for a layout whose metadata cannot be blanked in place safely.
 Result<std::vector<Block>> metadataBlocks(ByteSpan file) {
     using R = Result<std::vector<Block>>;
     const SpanSource source(file);
-    const auto boxes = listIsoBoxes(source, 0, file.size(), 64);
+    const auto boxes = listIsoBoxes(source, 0, file.size(), 4096);
+    if (!boxes.empty() && boxes.front().type == fourcc("JXL ")) {
+        if (boxes.back().end() != file.size()) return R::failure("a JPEG XL container whose boxes do not fill the file");
+        return jxlBlocks(boxes);
+    }
     if (boxes.empty() || boxes.front().type != fourcc("ftyp")) return R::failure("not a HEIF file ('ftyp' first)");
     const auto meta = std::find_if(boxes.begin(), boxes.end(), [](const IsoBox& b) { return b.type == fourcc("meta"); });
     if (meta == boxes.end()) return R::failure("a HEIF file without a 'meta' box");
@@ -68,27 +86,27 @@ std::uint64_t typeSize(std::uint16_t type) {
 Result<std::size_t> blankGps(std::span<std::uint8_t> block) {
     using R = Result<std::size_t>;
     auto lead = readU32(block, 0, true);
-    if (!lead || *lead > block.size() - 4) return R::failure("a HEIF Exif item without its TIFF header");
+    if (!lead || *lead > block.size() - 4) return R::failure("an Exif block without its TIFF header");
     const auto tiff = block.subspan(4 + *lead);
     if (tiff.size() < 8 || (std::memcmp(tiff.data(), "II", 2) != 0 && std::memcmp(tiff.data(), "MM", 2) != 0))
-        return R::failure("a HEIF Exif item without its TIFF header");
+        return R::failure("an Exif block without its TIFF header");
     const bool be = tiff[0] == 'M';
     auto ifd = readU32(tiff, 4, be);
     auto count = ifd ? readU16(tiff, *ifd, be) : std::nullopt;
-    if (!count) return R::failure("a HEIF Exif item whose first directory is outside it");
+    if (!count) return R::failure("an Exif block whose first directory is outside it");
     std::optional<std::uint32_t> gps;
     for (std::uint32_t i = 0; i < *count; ++i)
         if (readU16(tiff, *ifd + 2 + 12ull * i, be) == 0x8825) gps = readU32(tiff, *ifd + 2 + 12ull * i + 8, be);
     if (!gps) return R::success(0);
     auto entries = readU16(tiff, *gps, be);
     if (!entries || !subspan(tiff, *gps, 2 + 12ull * *entries + 4))
-        return R::failure("a HEIF Exif item whose GPS directory is outside it");
+        return R::failure("an Exif block whose GPS directory is outside it");
     for (std::uint32_t i = 0; i < *entries; ++i) {
         const std::uint64_t entry = *gps + 2 + 12ull * i;
         const std::uint64_t size = typeSize(*readU16(tiff, entry + 2, be)) * *readU32(tiff, entry + 4, be);
         if (size <= 4) continue;
         const auto at = *readU32(tiff, entry + 8, be);
-        if (!subspan(tiff, at, size)) return R::failure("a GPS value outside the HEIF Exif item");
+        if (!subspan(tiff, at, size)) return R::failure("a GPS value outside its Exif block");
         std::fill_n(tiff.begin() + at, size, 0);
     }
     // No entries, and the next-directory offset after them reads 0.
@@ -141,10 +159,10 @@ std::optional<std::size_t> blankXmp(std::span<std::uint8_t> block, std::initiali
 
 }  // namespace
 
-Result<CleanedImage> cleanHeifInPlace(ByteSpan original, CleanLevel level) {
+Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level) {
     using R = Result<CleanedImage>;
     if (level == CleanLevel::All)
-        return R::failure("HEIF copies without any metadata are not made yet; without location they are");
+        return R::failure("HEIF and JPEG XL copies without any metadata are not made yet; without location they are");
     auto blocks = metadataBlocks(original);
     if (!blocks) return R::failure(blocks.error());
     CleanedImage cleaned;
@@ -170,7 +188,7 @@ Result<CleanedImage> cleanHeifInPlace(ByteSpan original, CleanLevel level) {
     return R::success(std::move(cleaned));
 }
 
-Result<std::vector<std::uint8_t>> heifOutsideMetadata(ByteSpan file) {
+Result<std::vector<std::uint8_t>> outsideMetadata(ByteSpan file) {
     auto blocks = metadataBlocks(file);
     if (!blocks) return Result<Bytes>::failure(blocks.error());
     Bytes out(file.begin(), file.end());
