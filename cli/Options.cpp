@@ -41,6 +41,8 @@ void set(Options& o, OptionId id, const char* argument) {
             break;
         }
         case OptionId::Properties: o.properties = true; break;
+        case OptionId::Clean: o.clean = argument; break;
+        case OptionId::Output: o.output = argument; break;
         case OptionId::Summary: o.summary = true; break;
         case OptionId::Recursive: o.recursive = true; break;
         case OptionId::Hidden: o.hidden = true; break;
@@ -130,6 +132,8 @@ ParsedOptions parseOptions(int argc, char** argv) {
             needed && !isGiven(needed->id))
             return usageError(optionName(kOptions[i]) + " works only with " + optionName(*needed));
     }
+    if (isGiven(OptionId::Clean) && parsed.options.clean != "location" && parsed.options.clean != "all")
+        return usageError("--clean takes location or all, not " + parsed.options.clean);
     if (parsed.options.paths.empty()) return usageError("no PATH given");
     const auto& paths = parsed.options.paths;
     if (std::find(paths.begin(), paths.end(), "-") != paths.end() && paths.size() > 1)
@@ -188,10 +192,17 @@ std::string helpText() {
         "--summary or --properties), the image or library report cannot read it as a regular\n"
         "file (a folder that is no .bundle, .app, .framework or .plugin, without -r;\n"
         "a pipe, a socket, a device, no permission; its report is still printed), a\n"
-        "folder or a file in it could not be reached, or standard output cannot be\n"
-        "written; 2 on a usage error. A symbolic link back into the walk, to a folder\n"
-        "already walked or into /proc, /sys or /dev is said once and skipped; it does\n"
-        "not change the status.\n";
+        "folder or a file in it could not be reached, standard output cannot be\n"
+        "written, or --clean could not make a copy; 2 on a usage error. A symbolic\n"
+        "link back into the walk, to a folder already walked or into /proc, /sys or\n"
+        "/dev is said once and skipped; it does not change the status.\n"
+        "\n"
+        "--clean never changes a PATH: each copy is written under a temporary name in\n"
+        "DIR, compared with the original's picture data, read back, and only then\n"
+        "named like the original (NAME (clean).EXT when DIR is the original's folder).\n"
+        "JPEG, TIFF, PNG, WebP and JPEG 2000 are cleaned; HEIC, HEIF, AVIF and JPEG\n"
+        "XL of their location only, in place; other formats are refused with the\n"
+        "reason.\n";
     return out;
 }
 

@@ -9,7 +9,7 @@
 
 namespace vesk::cli {
 
-enum class OptionId { Help, Version, Quiet, Json, Csv, Fields, Properties, Summary, Tag, Recursive, Hidden, Ext, Progress, Verbose };
+enum class OptionId { Help, Version, Quiet, Json, Csv, Fields, Properties, Summary, Tag, Recursive, Hidden, Ext, Progress, Verbose, Clean, Output };
 
 struct OptionRow {
     OptionId id;
@@ -21,7 +21,7 @@ struct OptionRow {
     const char* needs;                     // long name of an option it means nothing without
 };
 
-inline constexpr std::array<OptionRow, 14> kOptions{{
+inline constexpr std::array<OptionRow, 16> kOptions{{
     {OptionId::Json, 0, "json", nullptr, "one JSON object per path (JSON Lines)", {"properties"}, nullptr},
     {OptionId::Csv, 0, "csv", nullptr, "one CSV row per file: the path, then the chosen tags or the summary",
      {"json", "fields", "summary", "properties"}, nullptr},
@@ -41,6 +41,11 @@ inline constexpr std::array<OptionRow, 14> kOptions{{
     {OptionId::Hidden, 0, "hidden", nullptr, "also enter hidden folders and take hidden files", {}, "recursive"},
     {OptionId::Ext, 0, "ext", "EXT", "take only the files found with this extension (jpg, heic); repeatable", {},
      "recursive"},
+    {OptionId::Clean, 0, "clean", "WHAT",
+     "write a copy of each photo into -o's folder without its location (location) or without any metadata but "
+     "orientation, colour profile and size (all); one line per file says what was removed",
+     {"json", "csv", "fields", "properties"}, "output"},
+    {OptionId::Output, 'o', "output", "DIR", "the folder --clean writes its copies to", {"summary", "tag"}, "clean"},
     {OptionId::Progress, 0, "progress", nullptr, "show the progress line also when standard error is no terminal",
      {}, nullptr},
     {OptionId::Verbose, 0, "verbose", nullptr, "write the diagnostic log to standard error", {"quiet"}, nullptr},
@@ -54,6 +59,7 @@ struct Options {
     bool json = false, csv = false, fields = false, properties = false, summary = false;
     bool recursive = false, hidden = false, progress = false, verbose = false, quiet = false;
     std::vector<std::string> tags, extensions;
+    std::string clean, output;  // --clean's WHAT ("location" or "all") and -o's folder
     std::vector<std::string> paths;
 };
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/Clean.h"
 #include "cli/Common.h"
 #include "cli/Forms.h"
 #include "cli/Options.h"
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
     ShownStderrLogSink loud;
     const pf::Log log(options.verbose ? static_cast<pf::LogSink&>(loud) : quiet);
     const pf::FileTypeService types;
+    if (!options.clean.empty()) return cleanPaths(options, types, log);
     if (paths.size() == 1 && paths[0] == "-") {
         StandardInputFile input;
         if (auto reason = input.copy()) {

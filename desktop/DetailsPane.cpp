@@ -86,6 +86,8 @@ DetailsPane::DetailsPane(MainWindow& window, const platform::Services& services,
     QMenu* helpMenu = menuHolding(bar, window_.aboutAction());
     bar->insertMenu(helpMenu ? helpMenu->menuAction() : nullptr, viewMenu);
 
+    cleanLocation_ = new QAction(tr("Save Copy Without &Location…"), this);
+    cleanAll_ = new QAction(tr("Save Copy Without &Metadata…"), this);
     exportJson_ = new QAction(tr("&JSON…"), this);
     exportText_ = new QAction(tr("&Text…"), this);
     auto* exportMenu = new QMenu(tr("&Export"), bar);
@@ -93,10 +95,15 @@ DetailsPane::DetailsPane(MainWindow& window, const platform::Services& services,
     exportMenu->addAction(exportText_);
     if (QMenu* fileMenu = menuHolding(bar, window_.openAction())) {
         const bool quitHere = fileMenu->actions().contains(window_.quitAction());
-        fileMenu->insertMenu(quitHere ? window_.quitAction() : nullptr, exportMenu);
+        QAction* before = quitHere ? window_.quitAction() : nullptr;
+        fileMenu->insertAction(before, cleanLocation_);
+        fileMenu->insertAction(before, cleanAll_);
+        fileMenu->insertMenu(before, exportMenu);
         if (quitHere) fileMenu->insertSeparator(window_.quitAction());
     } else {
         bar->addMenu(exportMenu);
+        bar->addAction(cleanLocation_);
+        bar->addAction(cleanAll_);
     }
     const auto ask = [this](const QString& title, const QString& suffix, const QString& filter) {
         const QFileInfo shown(fromPath(currentPath()));
@@ -111,7 +118,17 @@ DetailsPane::DetailsPane(MainWindow& window, const platform::Services& services,
         const QString target = ask(tr("Export Text"), QStringLiteral(".txt"), tr("Text (*.txt)"));
         if (!target.isEmpty()) exportText(target);
     });
-    for (QAction* a : {exportJson_, exportText_}) a->setEnabled(false);
+    for (QAction* a : {exportJson_, exportText_, cleanLocation_, cleanAll_}) a->setEnabled(false);
+    const auto askClean = [this](CleanLevel level) {
+        const std::string path = currentPath();
+        const QString ext = QFileInfo(fromPath(path)).suffix();
+        const QString target = QFileDialog::getSaveFileName(
+            &window_, level == CleanLevel::Location ? tr("Save Copy Without Location") : tr("Save Copy Without Metadata"),
+            fromPath(cleanCopyName(path)), ext.isEmpty() ? QString() : tr("Same format (*.%1)").arg(ext));
+        if (!target.isEmpty()) saveCleanCopy(level, target);
+    };
+    connect(cleanLocation_, &QAction::triggered, this, [askClean] { askClean(CleanLevel::Location); });
+    connect(cleanAll_, &QAction::triggered, this, [askClean] { askClean(CleanLevel::All); });
 
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(0);
@@ -140,6 +157,8 @@ void DetailsPane::refresh() {
     const std::string path = currentPath();
     watch(path);
     for (QAction* a : {exportJson_, exportText_}) a->setEnabled(!path.empty());
+    cleanLocation_->setEnabled(!path.empty() && !whyNotCleanable(path, CleanLevel::Location));
+    cleanAll_->setEnabled(!path.empty() && !whyNotCleanable(path, CleanLevel::All));
     // Read only while the details are on show; showing them reads the file again.
     if (stack_->currentIndex() != 1) return;
     const ReportKind kind = reportKindFor(path, services_.types);
@@ -155,6 +174,8 @@ void DetailsPane::watch(const std::string& path) {
     watched_ = path;
     // A note about the file before no longer applies: the new file's outcome shows.
     window_.statusBar()->clearMessage();
+    if (!noteFor_.empty() && path == noteFor_) say(note_);
+    noteFor_.clear();
     if (path.empty()) return;
     const QFileInfo info(fromPath(path));
     present_ = info.exists();
@@ -224,6 +245,26 @@ bool DetailsPane::exportText(const QString& target) {
         return false;
     }
     return writeFile(target, reportText(path, services_.store->snapshot()), tr("Text"));
+}
+
+bool DetailsPane::saveCleanCopy(CleanLevel level, const QString& target) {
+    const std::string path = currentPath();
+    if (path.empty()) {
+        say(tr("Nothing on show to clean"));
+        return false;
+    }
+    const std::string copy = QFile::encodeName(target).toStdString();
+    const CleanOutcome outcome = vesk::saveCleanCopy(path, copy, level, quiet_);
+    if (!outcome.saved) {
+        say(tr("No copy saved of %1: %2").arg(fromPath(path), QString::fromStdString(outcome.error)));
+        return false;
+    }
+    // Said once the copy is on show: showing a new file clears the notes before it.
+    noteFor_ = copy;
+    note_ = QString::fromStdString(cleanStatusText(copy, level));
+    reinspect_(copy);
+    scheduleRefresh();
+    return true;
 }
 
 }  // namespace vesk::desktop

@@ -4,6 +4,8 @@
 // Ctrl+2; the fields stay the default), File > Export writes what vesk-info
 // prints, and the file on show is watched: a change on disk runs the report
 // again, and the status line says so, or says that the file has gone.
+// File > Save Copy Without Location / Without Metadata writes a cleaned copy
+// and opens it, so that its privacy line shows what is left.
 #pragma once
 
 #include <QDateTime>
@@ -13,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "inspector/CleanCopy.h"
 #include "platform/Log.h"
 #include "platform/Services.h"
 
@@ -39,6 +42,9 @@ public:
     // could not be written or nothing is on show.
     bool exportJson(const QString& target);
     bool exportText(const QString& target);
+    // A cleaned copy of the file on show at `target`, then opened; false (and
+    // the status line says why) when none was saved.
+    bool saveCleanCopy(CleanLevel level, const QString& target);
 
     DetailsView* view() const { return view_; }
     QStackedWidget* stack() const { return stack_; }
@@ -47,6 +53,8 @@ public:
     QAction* findAction() const { return find_; }
     QAction* exportJsonAction() const { return exportJson_; }
     QAction* exportTextAction() const { return exportText_; }
+    QAction* cleanLocationAction() const { return cleanLocation_; }
+    QAction* cleanAllAction() const { return cleanAll_; }
     QString statusText() const;
 
 private:
@@ -73,6 +81,11 @@ private:
     QAction* find_;
     QAction* exportJson_;
     QAction* exportText_;
+    QAction* cleanLocation_;
+    QAction* cleanAll_;
+    // The note to show once the copy just saved is on show.
+    std::string noteFor_;
+    QString note_;
     QTimer refreshTimer_;
     // Editors write a file in several steps; one report follows the last.
     QTimer settleTimer_;

@@ -184,6 +184,60 @@ std::optional<std::string> atomicWriteFile(const std::string& path, const std::s
     return std::nullopt;
 }
 
+std::optional<StagedFile> StagedFile::write(const std::string& path, const std::uint8_t* bytes, std::size_t size,
+                                           unsigned mode, std::string& error) {
+    std::string dir = deletingLastPathComponent(path);
+    if (dir.empty()) dir.push_back('.');
+    std::string tmpl = appendingPathComponent(dir, ".vesk-copy-XXXXXX");
+    FileDescriptor fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    if (!fd) {
+        error = errnoText("cannot create a file in", dir, errno);
+        return std::nullopt;
+    }
+    StagedFile staged(path, tmpl);
+    while (size > 0) {
+        const ssize_t n = ::write(fd.get(), bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = errnoText("cannot write", tmpl, n < 0 ? errno : ENOSPC);
+            return std::nullopt;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    if (::fchmod(fd.get(), static_cast<mode_t>(mode & 0777)) != 0 || ::fsync(fd.get()) != 0) {
+        error = errnoText("cannot flush", tmpl, errno);
+        return std::nullopt;
+    }
+    if (::close(fd.release()) != 0) {
+        error = errnoText("cannot close", tmpl, errno);
+        return std::nullopt;
+    }
+    return std::optional<StagedFile>(std::move(staged));
+}
+
+std::optional<std::string> StagedFile::commit() {
+    if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        const int err = errno;
+        discard();
+        return errnoText("cannot rename into place", path_, err);
+    }
+    temporary_.clear();
+    std::string dir = deletingLastPathComponent(path_);
+    if (dir.empty()) dir.push_back('.');
+    // The new name lasts only once the folder itself is on disk.
+    const FileDescriptor folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder && ::fsync(folder.get()) != 0) return errnoText("cannot flush folder", dir, errno);
+    return std::nullopt;
+}
+
+void StagedFile::discard() {
+    // A file that cannot be removed is left as it is: its name starts with a
+    // dot and says what it is, and no final name points at it.
+    if (!temporary_.empty()) (void)::unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
 std::size_t readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
     auto* out = static_cast<char*>(buffer);
     std::size_t got = 0;

@@ -63,6 +63,34 @@ struct AtomicWriteOptions {
 std::optional<std::string> atomicWriteFile(const std::string& path, const std::string& bytes,
                                            AtomicWriteOptions options = {});
 
+// A new file written whole under a temporary name in the folder of `path`,
+// flushed, and given that name only by commit(): until then (and when the
+// process dies first) no file under `path` is partly written. Dropped
+// uncommitted, the temporary file is removed.
+class StagedFile {
+public:
+    // Writes and flushes `bytes` with permissions `mode`; nothing (and the
+    // reason in `error`) when the folder refuses, is full or is read-only.
+    static std::optional<StagedFile> write(const std::string& path, const std::uint8_t* bytes, std::size_t size,
+                                           unsigned mode, std::string& error);
+    StagedFile(StagedFile&& other) noexcept : path_(std::move(other.path_)), temporary_(std::move(other.temporary_)) {
+        other.temporary_.clear();
+    }
+    StagedFile& operator=(StagedFile&&) = delete;
+    StagedFile(const StagedFile&) = delete;
+    ~StagedFile() { discard(); }
+
+    const std::string& temporaryPath() const { return temporary_; }
+    // Renames the file into place (over a file of that name) and flushes the
+    // folder; an error description on failure, when the file is removed.
+    std::optional<std::string> commit();
+    void discard();
+
+private:
+    StagedFile(std::string path, std::string temporary) : path_(std::move(path)), temporary_(std::move(temporary)) {}
+    std::string path_, temporary_;
+};
+
 // Reads up to `size` bytes at `offset` of an open file, retrying interrupted
 // reads; the count read, short at the end of the file or on an error.
 std::size_t readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset);

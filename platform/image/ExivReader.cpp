@@ -855,6 +855,8 @@ std::optional<std::string> interpretedText(const std::string& exivKey, const Val
     }
 }
 
+void prepareExiv2Library() { prepareExiv2(); }
+
 }  // namespace vesk::platform::image
 
 namespace vesk::platform {

@@ -95,6 +95,10 @@ ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg
 inline constexpr std::size_t kMaxExifBlockBytes = 16 << 20;
 ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket = {});
 
+// Mutes Exiv2's log and starts its XMP toolkit, once per process; every
+// user of Exiv2 calls it first.
+void prepareExiv2Library();
+
 // Exiv2's own reading of a value of a tag it knows, as a photographer reads
 // it: ("Exif.Photo.Flash", 16) -> "No, compulsory", ("Exif.Photo.ExposureTime",
 // 0.025) -> "1/40 s". Nothing for a key Exiv2 does not know, a value that

@@ -309,6 +309,39 @@ TEST(Details, ExportsWriteWhatVeskInfoPrints) {
     EXPECT_TRUE(shown.pane().statusText().startsWith(QStringLiteral("Could not write")));
 }
 
+// Both copies open in the window; a copy without location names no position
+// in its privacy line, a copy without metadata nothing at all.
+TEST(Details, ACleanCopyIsSavedOpenedAndSaid) {
+    const struct {
+        CleanLevel level;
+        const char* status;
+    } levels[] = {{CleanLevel::Location, "Saved a copy without location: "},
+                  {CleanLevel::All, "Saved a copy without metadata: "}};
+    for (const auto& level : levels) {
+        Shown shown(std::string(VESK_SOURCE_DIR) + "/samples/Nikon_COOLPIX_P6000_GPS.jpg");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown.pane().cleanLocationAction()->isEnabled(); }, 2000));
+        shown.showDetails();
+        ASSERT_TRUE(shown.view().privacyLabel()->text().contains(QStringLiteral("GPS position")));
+        const std::string copy = cleanCopyName(shown.path);
+        ASSERT_TRUE(shown.pane().saveCleanCopy(level.level, q(copy)));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown.store->get(prefCurFilePath) == copy; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.view().privacyLabel()->text().contains(QStringLiteral("GPS")); }, 5000));
+        EXPECT_TRUE(shown.pane().statusText().startsWith(QString::fromUtf8(level.status)));
+        if (level.level == CleanLevel::All) {
+            EXPECT_TRUE(shown.view().privacyLabel()->text().contains(QStringLiteral("nothing about where or who")));
+        }
+        if (const char* shots = std::getenv("VESK_SHOT_DIR")) {
+            shown.shell.window().grab().save(QString::fromUtf8(shots) + (level.level == CleanLevel::All ? "/all.png" : "/location.png"));
+            for (QAction* top : shown.shell.window().menuBar()->actions())
+                if (top->menu() && top->menu()->actions().contains(shown.pane().cleanAllAction())) {
+                    top->menu()->popup(QPoint(0, 0));
+                    top->menu()->grab().save(QString::fromUtf8(shots) + "/menu.png");
+                    top->menu()->hide();
+                }
+        }
+    }
+}
+
 TEST(Details, AFileChangedOnDiskIsReportedAgainAndAGoneOneIsSaid) {
     Shown shown;
     shown.showDetails();
