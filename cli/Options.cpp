@@ -168,7 +168,8 @@ std::string helpText() {
             if (end == std::string::npos) end = help.size();
             const std::string word = help.substr(at, end - at);
             if (column > 0 && column + 1 + word.size() > room) {
-                out += "\n" + std::string(width + 2, ' ');
+                out += '\n';
+                out.append(width + 2, ' ');
                 column = 0;
             } else if (column > 0) {
                 out += ' ';
