@@ -31,6 +31,13 @@ inline void putBig(std::string& out, std::uint64_t v, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out.push_back(char(v >> (8 * i)));
 }
 
+// An ISO base media box: its size, its type, then `content`.
+inline std::string box(const char* type, const std::string& content) {
+    std::string b;
+    putBig(b, 8 + content.size(), 4);
+    return b + std::string(type, 4) + content;
+}
+
 // A binary property list of up to 65,535 objects whose arrays and
 // dictionaries refer to any object by index: shared sub-objects, chains as
 // deep as the object count and cycles are all reachable. Two fixed shapes

@@ -15,16 +15,12 @@
 
 using namespace vesk::platform;
 using namespace vesk::platform::image;
+using vesk::fuzz::box;
 using vesk::fuzz::Choices;
 using vesk::fuzz::putBig;
 
 namespace {
 
-std::string box(const char* type, const std::string& content) {
-    std::string b;
-    putBig(b, 8 + content.size(), 4);
-    return b + std::string(type, 4) + content;
-}
 std::string full(const char* type, const std::string& content, int version = 0) {
     return box(type, std::string(1, char(version)) + std::string(3, '\0') + content);
 }

@@ -13,16 +13,10 @@
 
 using namespace vesk::platform;
 using namespace vesk::platform::image;
+using vesk::fuzz::box;
 using vesk::fuzz::Choices;
-using vesk::fuzz::putBig;
 
 namespace {
-
-std::string box(const char* type, const std::string& content) {
-    std::string b;
-    putBig(b, 8 + content.size(), 4);
-    return b + std::string(type, 4) + content;
-}
 
 // Brotli of `length` copies of one byte, made once per length class.
 const std::string& run(std::uint8_t lengthClass) {

@@ -11,6 +11,7 @@
 #include "platform/image/InPlaceCleaner.h"
 #include "platform/image/HeifItems.h"
 #include "platform/image/IsoBox.h"
+#include "platform/image/TiffValue.h"
 
 namespace vesk::platform::image {
 
@@ -72,16 +73,6 @@ Result<std::vector<Block>> metadataBlocks(ByteSpan file) {
     return R::success(std::move(blocks));
 }
 
-std::uint64_t typeSize(std::uint16_t type) {
-    switch (type) {
-    case 1: case 2: case 6: case 7: return 1;
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: case 13: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 0;
-    }
-}
-
 // Empties the GPS directory of the Exif block; the number of values it held.
 Result<std::size_t> blankGps(std::span<std::uint8_t> block) {
     using R = Result<std::size_t>;
@@ -103,7 +94,8 @@ Result<std::size_t> blankGps(std::span<std::uint8_t> block) {
         return R::failure("an Exif block whose GPS directory is outside it");
     for (std::uint32_t i = 0; i < *entries; ++i) {
         const std::uint64_t entry = *gps + 2 + 12ull * i;
-        const std::uint64_t size = typeSize(*readU16(tiff, entry + 2, be)) * *readU32(tiff, entry + 4, be);
+        const std::uint64_t unit = tiffTypeSize(*readU16(tiff, entry + 2, be));
+        const std::uint64_t size = unit * *readU32(tiff, entry + 4, be);
         if (size <= 4) continue;
         const auto at = *readU32(tiff, entry + 8, be);
         if (!subspan(tiff, at, size)) return R::failure("a GPS value outside its Exif block");

@@ -66,10 +66,6 @@ inline constexpr std::int32_t CPU_TYPE_I860 = 15;
 inline constexpr std::int32_t CPU_TYPE_POWERPC = 18;
 inline constexpr std::int32_t CPU_TYPE_POWERPC64 = CPU_TYPE_POWERPC | CPU_ARCH_ABI64;
 
-}  // namespace vesk::platform::macho
-
-namespace vesk::platform::macho {
-
 // Load commands the code details read (<mach-o/loader.h>).
 inline constexpr std::uint32_t LC_REQ_DYLD = 0x80000000;
 inline constexpr std::uint32_t LC_LOAD_DYLIB = 0xc;
