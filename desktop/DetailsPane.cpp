@@ -157,8 +157,9 @@ void DetailsPane::refresh() {
     const std::string path = currentPath();
     watch(path);
     for (QAction* a : {exportJson_, exportText_}) a->setEnabled(!path.empty());
-    cleanLocation_->setEnabled(!path.empty() && !whyNotCleanable(path, CleanLevel::Location));
-    cleanAll_->setEnabled(!path.empty() && !whyNotCleanable(path, CleanLevel::All));
+    const bool cleanable = !path.empty() && !whyNotCleanable(path);
+    cleanLocation_->setEnabled(cleanable);
+    cleanAll_->setEnabled(cleanable);
     // Read only while the details are on show; showing them reads the file again.
     if (stack_->currentIndex() != 1) return;
     const ReportKind kind = reportKindFor(path, services_.types);

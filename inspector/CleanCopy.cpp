@@ -85,7 +85,7 @@ std::string cleanCopyName(const std::string& path) {
     return dir.empty() ? clean : pf::appendingPathComponent(dir, clean);
 }
 
-std::optional<std::string> whyNotCleanable(const std::string& path, CleanLevel level) {
+std::optional<std::string> whyNotCleanable(const std::string& path) {
     const pf::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st{};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return "it cannot be read as a file";
@@ -93,8 +93,6 @@ std::optional<std::string> whyNotCleanable(const std::string& path, CleanLevel l
     const std::size_t got = pf::readAt(fd.get(), head, sizeof head, 0);
     auto format = img::cleanableFormat(pf::ByteSpan(head, got));
     if (!format) return format.error();
-    if ((*format == img::CleanFormat::Heif || *format == img::CleanFormat::JpegXl) && level == CleanLevel::All)
-        return "HEIF and JPEG XL copies without any metadata are not made yet; without location they are";
     return std::nullopt;
 }
 
@@ -109,7 +107,7 @@ CleanOutcome saveCleanCopy(const std::string& source, const std::string& destina
         return refused("the copy's path " + destination + " is the original itself");
     if (static_cast<std::uint64_t>(original.st_size) > img::kMaxCleanBytes)
         return refused("the file is larger than " + img::sizeText(img::kMaxCleanBytes) + ", the most Vesk cleans");
-    if (auto why = whyNotCleanable(source, level)) return refused(*why);
+    if (auto why = whyNotCleanable(source)) return refused(*why);
     // Exiv2's writer reads the whole file, without the caps the report puts
     // on it: a file the report could not read within its budgets is not
     // handed to it.

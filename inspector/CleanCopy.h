@@ -22,9 +22,9 @@ std::optional<CleanLevel> cleanLevelNamed(const std::string& name);
 // "IMG_1.jpg" -> "IMG_1 (clean).jpg": the name the copy is offered under.
 std::string cleanCopyName(const std::string& path);
 
-// Why the file at `path` cannot be cleaned at `level` (unreadable, a format
-// not cleaned, or not to that level); nothing when it can be tried.
-std::optional<std::string> whyNotCleanable(const std::string& path, CleanLevel level = CleanLevel::Location);
+// Why the file at `path` cannot be cleaned (unreadable, or a format not
+// cleaned); nothing when it can be tried, at either level.
+std::optional<std::string> whyNotCleanable(const std::string& path);
 
 struct CleanOutcome {
     bool saved = false;

@@ -164,7 +164,7 @@ Result<CleanFormat> cleanableFormat(ByteSpan head) {
         return R::success(CleanFormat::WebP);
     if (startsWith(head, std::string_view("\0\0\0\x0CjP  \r\n\x87\n", 12))) return R::success(CleanFormat::Jp2);
     const auto kind = sniffImageKind(head);
-    if (!kind) return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF, JPEG XL)");
+    if (!kind) return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF, JPEG XL, CR3)");
     switch (*kind) {
     case ImageKind::BigTiff: return R::failure("BigTIFF files are not cleaned: Exiv2 cannot write them");
     case ImageKind::Jpeg2000: return R::failure("a bare JPEG 2000 codestream has no metadata to clean");
@@ -175,12 +175,10 @@ Result<CleanFormat> cleanableFormat(ByteSpan head) {
         if (!startsWith(head, std::string_view("\0\0\0\x0CJXL ", 8)))
             return R::failure("a bare JPEG XL codestream has no metadata boxes to clean");
         return R::success(CleanFormat::JpegXl);
-    case ImageKind::Cr3:
-        return R::failure("CR3 files are not cleaned yet: their metadata would have to be "
-                          "blanked in place, which Vesk does not do for them yet");
+    case ImageKind::Cr3: return R::success(CleanFormat::Cr3);
     default: break;
     }
-    return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF, JPEG XL)");
+    return R::failure("not a format Vesk can clean (JPEG, TIFF, PNG, WebP, JPEG 2000, HEIF, JPEG XL, CR3)");
 }
 
 Result<std::vector<std::uint8_t>> codedImageData(ByteSpan file, CleanFormat format) {
@@ -191,7 +189,8 @@ Result<std::vector<std::uint8_t>> codedImageData(ByteSpan file, CleanFormat form
     case CleanFormat::Jp2: return jp2Coded(file);
     case CleanFormat::Tiff: return tiffCoded(file);
     case CleanFormat::Heif:
-    case CleanFormat::JpegXl: return outsideMetadata(file);
+    case CleanFormat::JpegXl:
+    case CleanFormat::Cr3: return outsideMetadata(file);
     }
     return Result<Bytes>::failure("unknown format");
 }

@@ -11,11 +11,6 @@
 namespace vesk::platform::image {
 namespace {
 
-constexpr std::array<std::uint8_t, 16> kCanonUuid = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0,
-                                                     0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
-constexpr std::array<std::uint8_t, 16> kXmpUuid = {0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8,
-                                                   0x9c, 0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac};
-
 constexpr std::uint16_t kExifIfdTag = 0x8769, kGpsIfdTag = 0x8825, kMakerNoteTag = 0x927C;
 constexpr std::uint16_t kTypeUndefined = 7, kTypeLong = 4;
 
@@ -151,11 +146,6 @@ void dropTags(std::vector<Entry>& entries, std::initializer_list<std::uint16_t> 
                   entries.end());
 }
 
-bool isUuidBox(const ByteSource& file, const IsoBox& box, const std::array<std::uint8_t, 16>& uuid) {
-    std::array<std::uint8_t, 16> id{};
-    return box.type == fourcc("uuid") && box.contentLength >= 16 && file.read(box.contentOffset, id) && id == uuid;
-}
-
 const IsoBox* child(const std::vector<IsoBox>& boxes, std::uint32_t type) {
     for (const IsoBox& b : boxes)
         if (b.type == type) return &b;
@@ -186,6 +176,11 @@ void trackImageSize(const ByteSource& file, const IsoBox& trak, Cr3Image& out) {
 }
 
 }  // namespace
+
+bool isUuidBox(const ByteSource& file, const IsoBox& box, const std::array<std::uint8_t, 16>& uuid) {
+    std::array<std::uint8_t, 16> id{};
+    return box.type == fourcc("uuid") && box.contentLength >= 16 && file.read(box.contentOffset, id) && id == uuid;
+}
 
 std::vector<std::uint8_t> joinCanonTiffBlocks(ByteSpan cmt1, ByteSpan cmt2, ByteSpan cmt3, ByteSpan cmt4) {
     // What Exiv2 would take anyway: the joined structure stays within it.

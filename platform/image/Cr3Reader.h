@@ -6,14 +6,26 @@
 // structure, as a JPEG would carry them, for the common EXIF conversion.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Bytes.h"
+#include "platform/image/IsoBox.h"
 
 namespace vesk::platform::image {
+
+// Canon's box in 'moov' with the CMT blocks and the thumbnail (THMB), and
+// the top-level box with the XMP packet.
+inline constexpr std::array<std::uint8_t, 16> kCanonUuid = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0,
+                                                            0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
+inline constexpr std::array<std::uint8_t, 16> kXmpUuid = {0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8,
+                                                          0x9c, 0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac};
+
+// Whether `box` is a 'uuid' box with this ID.
+bool isUuidBox(const ByteSource& file, const IsoBox& box, const std::array<std::uint8_t, 16>& uuid);
 
 inline constexpr std::size_t kMaxCr3Boxes = 256;     // at each level walked
 inline constexpr std::uint64_t kMaxCr3BlockBytes = 4 << 20;  // each CMT block

@@ -97,15 +97,17 @@ void note(std::vector<std::string>& removed, std::size_t n, const char* what, co
 // Extended XMP before the first scan, or segments after it that carry
 // metadata of their own (a multi-picture file's further images): Exiv2
 // rewrites neither, so such a file is refused rather than half cleaned.
-std::optional<std::string> jpegLeftovers(ByteSpan file) {
+// "All" drops every XMP segment after Exiv2 is done, the extended ones too.
+std::optional<std::string> jpegLeftovers(ByteSpan file, CleanLevel level) {
     constexpr std::string_view exif("Exif\0\0", 6);
     constexpr std::string_view xmp = "http://ns.adobe.com/xap/1.0/";
     constexpr std::string_view extended = "http://ns.adobe.com/xmp/extension/";
     std::size_t at = 2;
     while (at + 4 <= file.size() && file[at] == 0xFF && file[at + 1] != 0xDA) {
         const std::size_t length = (std::size_t(file[at + 2]) << 8) | file[at + 3];
-        if (file[at + 1] == 0xE1 && bytesStartWith(file.subspan(at + 4), extended))
-            return "it holds extended XMP, which Exiv2 does not rewrite";
+        if (level == CleanLevel::Location && file[at + 1] == 0xE1 && bytesStartWith(file.subspan(at + 4), extended))
+            return "it holds extended XMP, which Exiv2 does not rewrite and places in it could not be taken out "
+                   "alone; a copy without any metadata can be made";
         at += 2 + length;
     }
     // Inside coded data 0xFF is always followed by 0x00 or a restart marker,
@@ -184,9 +186,10 @@ Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, Clean
     using R = Result<CleanedImage>;
     if (original.size() > kMaxCleanBytes)
         return R::failure("the file is larger than " + sizeText(kMaxCleanBytes) + ", the most Vesk cleans");
-    if (format == CleanFormat::Heif || format == CleanFormat::JpegXl) return cleanInPlace(original, level);
+    if (format == CleanFormat::Heif || format == CleanFormat::JpegXl || format == CleanFormat::Cr3)
+        return cleanInPlace(original, level);
     if (format == CleanFormat::Jpeg)
-        if (auto why = jpegLeftovers(original)) return R::failure(*why);
+        if (auto why = jpegLeftovers(original, level)) return R::failure(*why);
     prepareExiv2Library();
     CleanedImage cleaned;
     try {

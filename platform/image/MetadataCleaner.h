@@ -16,8 +16,8 @@ namespace vesk::platform::image {
 enum class CleanLevel { Location, All };
 
 // The formats whose metadata Exiv2's writer rewrites while leaving the coded
-// picture as it was, and HEIF (HEIC, AVIF) and JPEG XL, blanked in place.
-enum class CleanFormat { Jpeg, Tiff, Png, WebP, Jp2, Heif, JpegXl };
+// picture as it was, and HEIF (HEIC, AVIF), JPEG XL and Canon CR3, blanked in place.
+enum class CleanFormat { Jpeg, Tiff, Png, WebP, Jp2, Heif, JpegXl, Cr3 };
 
 // A file larger than this is refused: the original, the copy and both coded
 // pictures are held in memory while the copy is made and compared.
@@ -33,15 +33,15 @@ struct CleanedImage {
     std::vector<std::string> removed;
 };
 
-// The file's bytes with the metadata of `level` removed (HEIF's and JPEG
-// XL's by cleanInPlace). Never throws and
+// The file's bytes with the metadata of `level` removed (HEIF's, JPEG XL's
+// and CR3's by cleanInPlace). Never throws and
 // never writes to the log; an error says what Exiv2 or the format refused.
 Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, CleanLevel level);
 
 // The coded picture of a file: the bytes a metadata change must leave as they
 // were (a JPEG's tables, frame and scans; PNG's header, palette and data
 // chunks; WebP's bitstream chunks; a JP2's codestream; a TIFF's first image's
-// strips or tiles; a HEIF or JPEG XL file outside its metadata blocks). An error for a file whose structure is not walked whole.
+// strips or tiles; a HEIF, JPEG XL or CR3 file outside its metadata blocks). An error for a file whose structure is not walked whole.
 Result<std::vector<std::uint8_t>> codedImageData(ByteSpan file, CleanFormat format);
 
 }  // namespace vesk::platform::image
