@@ -103,6 +103,7 @@ TEST(CleanCopy, ExiftoolFindsOnlyWhatEachLevelKeeps) {
         std::vector<const char*> levels;
     } files[] = {
         {fixture("clean.jpg"), "clean.jpg", {"location", "all"}},
+        {fixture("clean-extended.jpg"), "extended.jpg", {"all"}},
         {fixture("clean.tif"), "clean.tif", {"location", "all"}},
         {fixture("clean.png"), "clean.png", {"location", "all"}},
         {fixture("clean.webp"), "clean.webp", {"location", "all"}},
@@ -212,19 +213,24 @@ TEST(CleanCopy, NamesAndRefusals) {
     EXPECT_EQ(vesk::cleanCopyName("/p/IMG_1.jpg"), "/p/IMG_1 (clean).jpg");
     EXPECT_EQ(vesk::cleanCopyName("photo"), "photo (clean)");
     EXPECT_EQ(vesk::cleanCopyName("/p/.hidden"), "/p/.hidden (clean)");
+    // Refused before any work (the window's menu greys these), or tried and refused.
     const struct {
         std::string path;
+        vesk::CleanLevel level;
+        bool tried;
         std::string reason;
     } refused[] = {
-        {fixture("canon-brob.jxl"), ""},  // tried, then refused as compressed
-        {fixture("canon.cr3"), ""},
-        {VESK_SOURCE_DIR "/samples/README.md", "not a format Vesk can clean"},
-        {VESK_SOURCE_DIR "/samples", "cannot be read as a file"},
+        {fixture("canon-brob.jxl"), vesk::CleanLevel::Location, true, "compressed"},
+        {fixture("clean-extended.jpg"), vesk::CleanLevel::Location, true, "extended XMP"},
+        {VESK_SOURCE_DIR "/samples/README.md", vesk::CleanLevel::All, false, "not a format Vesk can clean"},
+        {VESK_SOURCE_DIR "/samples", vesk::CleanLevel::All, false, "cannot be read as a file"},
     };
     for (const auto& r : refused) {
-        const auto why = vesk::whyNotCleanable(r.path);
-        EXPECT_EQ(why.has_value(), !r.reason.empty()) << r.path;
-        EXPECT_NE(why.value_or("").find(r.reason), std::string::npos) << r.path;
+        vesk::test::ScratchDir dir;
+        EXPECT_EQ(vesk::whyNotCleanable(r.path).has_value(), !r.tried) << r.path;
+        const auto outcome = vesk::saveCleanCopy(r.path, dir.file("copy"), r.level, vesk::test::quietLog());
+        EXPECT_FALSE(outcome.saved || fs::exists(dir.file("copy"))) << r.path;
+        EXPECT_NE(outcome.error.find(r.reason), std::string::npos) << r.path << ": " << outcome.error;
     }
 }
 
