@@ -201,9 +201,8 @@ std::string helpText() {
         "--clean never changes a PATH: each copy is written under a temporary name in\n"
         "DIR, compared with the original's picture data, read back, and only then\n"
         "named like the original (NAME (clean).EXT when DIR is the original's folder).\n"
-        "JPEG, TIFF, PNG, WebP and JPEG 2000 are cleaned; HEIC, HEIF, AVIF and JPEG\n"
-        "XL of their location only, in place; other formats are refused with the\n"
-        "reason.\n";
+        "JPEG, TIFF, PNG, WebP and JPEG 2000 are cleaned; HEIC, HEIF, AVIF, JPEG XL\n"
+        "and CR3 in place; other formats are refused with the reason.\n";
     return out;
 }
 

@@ -33,6 +33,22 @@ struct Block {
     int cmt = 0;
 };
 
+// Whether a CR3 track carries Canon's timed metadata ('CTMD'): exposure and
+// maker-note records for every frame, in the media data.
+bool isTimedMetadataTrack(ByteSpan file, const IsoBox& trak) {
+    const SpanSource source(file);
+    IsoBox box = trak;
+    for (std::uint32_t type : {fourcc("mdia"), fourcc("minf"), fourcc("stbl"), fourcc("stsd")}) {
+        const auto level = listIsoBoxes(source, box.contentOffset, box.end(), kMaxCr3Boxes);
+        const auto found = std::find_if(level.begin(), level.end(), [&](const IsoBox& b) { return b.type == type; });
+        if (found == level.end()) return false;
+        box = *found;
+    }
+    // stsd: version and flags, entry count, then the first entry's size and type.
+    return readU32(file, box.contentOffset + 12, true) == fourcc("CTMD");
+}
+
+
 // A JPEG XL container's 'Exif' and 'xml ' boxes; compressed ('brob') ones
 // cannot be blanked in place.
 Result<std::vector<Block>> jxlBlocks(const std::vector<IsoBox>& boxes) {
@@ -58,7 +74,7 @@ std::optional<std::vector<IsoBox>> filledBoxes(ByteSpan file, std::uint64_t begi
 // A CR3's CMT blocks and thumbnail in Canon's 'moov' box, and its XMP
 // packets. The preview (PRVW) is the picture as viewers show it, with no
 // metadata of its own, and stays.
-Result<std::vector<Block>> cr3Blocks(ByteSpan file, const std::vector<IsoBox>& top) {
+Result<std::vector<Block>> cr3Blocks(ByteSpan file, const std::vector<IsoBox>& top, CleanLevel level) {
     using R = Result<std::vector<Block>>;
     const SpanSource source(file);
     std::vector<Block> blocks;
@@ -67,16 +83,20 @@ Result<std::vector<Block>> cr3Blocks(ByteSpan file, const std::vector<IsoBox>& t
         if (box.type != fourcc("moov")) continue;
         const auto inMoov = filledBoxes(file, box.contentOffset, box.end());
         if (!inMoov) return R::failure("a CR3 'moov' box whose boxes do not fill it");
-        for (const IsoBox& canon : *inMoov) {
-            if (!isUuidBox(source, canon, kCanonUuid)) continue;
-            const auto parts = filledBoxes(file, canon.contentOffset + 16, canon.end());
+        for (const IsoBox& child : *inMoov) {
+            if (level == CleanLevel::All && child.type == fourcc("trak") && isTimedMetadataTrack(file, child))
+                return R::failure("its timed metadata track (CTMD) holds exposure and maker-note records, "
+                                  "which are not blanked; a copy without location can be made");
+            if (!isUuidBox(source, child, kCanonUuid)) continue;
+            const auto parts = filledBoxes(file, child.contentOffset + 16, child.end());
             if (!parts) return R::failure("a CR3 metadata box whose boxes do not fill it");
             for (const IsoBox& part : *parts) {
                 for (int n = 1; n <= 4; ++n)
                     if (part.type == fourcc("CMT0") + std::uint32_t(n))
                         blocks.push_back({part.contentOffset, part.contentLength, Kind::Tiff, n});
                 // A freed thumbnail too, so that a copy compares with its original.
-                if (part.type == fourcc("THMB") || part.type == fourcc("free")) blocks.push_back({part.offset, part.end() - part.offset, Kind::Thumbnail});
+                if (part.type == fourcc("THMB") || part.type == fourcc("free"))
+                    blocks.push_back({part.offset, part.end() - part.offset, Kind::Thumbnail});
             }
         }
     }
@@ -85,8 +105,8 @@ Result<std::vector<Block>> cr3Blocks(ByteSpan file, const std::vector<IsoBox>& t
 
 // The metadata blocks of a HEIF file (its Exif and XMP items, each one
 // extent), a JPEG XL container or a CR3; an error for a layout whose
-// metadata cannot be blanked in place safely.
-Result<std::vector<Block>> metadataBlocks(ByteSpan file) {
+// metadata cannot be blanked in place safely at `level`.
+Result<std::vector<Block>> metadataBlocks(ByteSpan file, CleanLevel level) {
     using R = Result<std::vector<Block>>;
     const SpanSource source(file);
     const auto boxes = listIsoBoxes(source, 0, file.size(), 4096);
@@ -98,7 +118,7 @@ Result<std::vector<Block>> metadataBlocks(ByteSpan file) {
     const auto brand = subspan(file, boxes.front().contentOffset, 4);
     if (brand && std::memcmp(brand->data(), "crx ", 4) == 0) {
         if (boxes.back().end() != file.size()) return R::failure("a CR3 file whose boxes do not fill it");
-        return cr3Blocks(file, boxes);
+        return cr3Blocks(file, boxes, level);
     }
     const auto meta = std::find_if(boxes.begin(), boxes.end(), [](const IsoBox& b) { return b.type == fourcc("meta"); });
     if (meta == boxes.end()) return R::failure("a HEIF file without a 'meta' box");
@@ -381,8 +401,13 @@ std::optional<std::string> clean(std::span<std::uint8_t> block, const Block& b, 
 
 Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level) {
     using R = Result<CleanedImage>;
-    auto blocks = metadataBlocks(original);
+    auto blocks = metadataBlocks(original, level);
     if (!blocks) return R::failure(blocks.error());
+    // One block cleaned over another could bring back what the first removed.
+    std::sort(blocks->begin(), blocks->end(), [](const Block& a, const Block& b) { return a.offset < b.offset; });
+    for (std::size_t i = 1; i < blocks->size(); ++i)
+        if ((*blocks)[i].offset < (*blocks)[i - 1].offset + (*blocks)[i - 1].length)
+            return R::failure("its metadata blocks overlap");
     CleanedImage cleaned;
     cleaned.bytes.assign(original.begin(), original.end());
     Tally tally;
@@ -407,7 +432,7 @@ Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level) {
 }
 
 Result<std::vector<std::uint8_t>> outsideMetadata(ByteSpan file) {
-    auto blocks = metadataBlocks(file);
+    auto blocks = metadataBlocks(file, CleanLevel::Location);
     if (!blocks) return Result<Bytes>::failure(blocks.error());
     Bytes out(file.begin(), file.end());
     for (const Block& b : *blocks) std::fill_n(out.begin() + b.offset, b.length, 0);

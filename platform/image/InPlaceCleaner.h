@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// HEIF (HEIC, AVIF) and JPEG XL containers cleaned in place: the copy has
-// the original's length and layout, its metadata blocks blanked where they lie.
+// HEIF (HEIC, AVIF), JPEG XL containers and Canon CR3 cleaned in place: the
+// copy has the original's length and layout, its metadata blocks blanked
+// where they lie.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +11,11 @@
 
 namespace vesk::platform::image {
 
-// The bytes of `original` with its location blanked; "all" is refused.
+// The bytes of `original` with the metadata of `level` blanked, or why not.
 Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level);
 
-// The file with its Exif and XMP blocks zeroed: what a cleaning in place must
-// leave byte for byte.
+// The file with its metadata blocks (Exif, XMP, a CR3's CMT blocks and
+// thumbnail box) zeroed: what a cleaning in place must leave byte for byte.
 Result<std::vector<std::uint8_t>> outsideMetadata(ByteSpan file);
 
 }  // namespace vesk::platform::image

@@ -312,14 +312,19 @@ TEST(Details, ExportsWriteWhatVeskInfoPrints) {
 // Both copies open in the window; a copy without location names no position
 // in its privacy line, a copy without metadata nothing at all.
 TEST(Details, ACleanCopyIsSavedOpenedAndSaid) {
+    const std::string nikon = std::string(VESK_SOURCE_DIR) + "/samples/Nikon_COOLPIX_P6000_GPS.jpg";
     const struct {
+        std::string sample;
         CleanLevel level;
         const char* status;
-    } levels[] = {{CleanLevel::Location, "Saved a copy without location: "},
-                  {CleanLevel::All, "Saved a copy without metadata: "}};
+    } levels[] = {{nikon, CleanLevel::Location, "Saved a copy without location: "},
+                  {nikon, CleanLevel::All, "Saved a copy without metadata: "},
+                  {std::string(VESK_SOURCE_DIR) + "/samples/Apple_iPhone_11_Pro_Max.heic", CleanLevel::All,
+                   "Saved a copy without metadata: "}};
     for (const auto& level : levels) {
-        Shown shown(std::string(VESK_SOURCE_DIR) + "/samples/Nikon_COOLPIX_P6000_GPS.jpg");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return shown.pane().cleanLocationAction()->isEnabled(); }, 2000));
+        Shown shown(level.sample);
+        QAction* action = level.level == CleanLevel::All ? shown.pane().cleanAllAction() : shown.pane().cleanLocationAction();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return action->isEnabled(); }, 2000));
         shown.showDetails();
         ASSERT_TRUE(shown.view().privacyLabel()->text().contains(QStringLiteral("GPS position")));
         const std::string copy = cleanCopyName(shown.path);

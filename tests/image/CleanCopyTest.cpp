@@ -222,6 +222,7 @@ TEST(CleanCopy, NamesAndRefusals) {
     } refused[] = {
         {fixture("canon-brob.jxl"), vesk::CleanLevel::Location, true, "compressed"},
         {fixture("clean-extended.jpg"), vesk::CleanLevel::Location, true, "extended XMP"},
+        {fixture("timed.cr3"), vesk::CleanLevel::All, true, "timed metadata"},
         {VESK_SOURCE_DIR "/samples/README.md", vesk::CleanLevel::All, false, "not a format Vesk can clean"},
         {VESK_SOURCE_DIR "/samples", vesk::CleanLevel::All, false, "cannot be read as a file"},
     };
