@@ -214,7 +214,9 @@ struct Compaction {
 
 // Copies the directory at `at` with the entries in `keep`, moved up to close
 // the gaps, and their values where they were; the EXIF directory's pointer
-// is followed with `keepInExif` (and dropped when that is empty).
+// is followed with `keepInExif` (and dropped when that is empty). A kept
+// entry whose value or directory is not where it should be is dropped too:
+// it says nothing of anyone, and the copy is the cleaner without it.
 std::optional<std::string> keepEntries(Compaction& c, std::uint64_t at, std::span<const std::uint16_t> keep,
                                        std::span<const std::uint16_t> keepInExif) {
     const auto count = readU16(c.from, at, c.be);
@@ -235,16 +237,21 @@ std::optional<std::string> keepEntries(Compaction& c, std::uint64_t at, std::spa
             ++c.removed;
             continue;
         }
-        c.copy(entry, at + 2 + 12ull * kept++, 12);
         const std::uint32_t pointer = *readU32(c.from, entry + 8, c.be);
         if (tag == kExifIfd) {
-            if (auto error = keepEntries(c, pointer, keepInExif, {})) return error;
+            if (keepEntries(c, pointer, keepInExif, {})) {
+                ++c.removed;
+                continue;
+            }
         } else if (length > 4) {
-            if (!subspan(c.from, pointer, length)) return "a kept TIFF value outside its block";
-            if (Compaction::overlaps(c.directories, pointer, length)) return "a TIFF value inside a directory";
+            if (!subspan(c.from, pointer, length) || Compaction::overlaps(c.directories, pointer, length)) {
+                ++c.removed;
+                continue;
+            }
             c.values.emplace_back(pointer, length);
             c.copy(pointer, pointer, length);
         }
+        c.copy(entry, at + 2 + 12ull * kept++, 12);
     }
     c.to[at + (c.be ? 0 : 1)] = std::uint8_t(kept >> 8);
     c.to[at + (c.be ? 1 : 0)] = std::uint8_t(kept);
