@@ -387,6 +387,7 @@ TEST(VeskInfoForms, TagsCsvAndStandardInput) {
     ScratchDir dir;
     dir.write("notes.txt", "just words\n");
     const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
+    const std::string gps = VESK_FIXTURE_DIR "/image/gps.jpg";  // south of the equator
     const struct {
         std::string args;
         int status;
@@ -395,6 +396,11 @@ TEST(VeskInfoForms, TagsCsvAndStandardInput) {
     } cases[] = {
         {"-t make -t Exif:FNumber -t TIFF:nothing '" + canon + "'", 0,
          "==> " + canon + " <==\n[Exif] FNumber  f/10\n[TIFF] Make  Canon\n\n", true},
+        // Values read with others: a latitude with its reference, the lens from the maker note.
+        {"-t latitude -t ExifAux:LensInfo '" + gps + "' '" + canon + "'", 0,
+         "==> " + gps + " <==\n[GPS] Latitude  33°52′7.68″ S\n\n==> " + canon +
+             " <==\n[ExifAux] LensInfo  7.4–22.2 mm\n\n",
+         true},
         {"--json -t FNUMBER '" + canon + "'", 0, "\"properties\": {\"{Exif}\": {\"FNumber\": 10}}}\n", false},
         {"--csv -t Make -t Model '" + canon + "' notes.txt", 1,
          "path,Make,Model\r\n" + canon + ",Canon,Canon DIGITAL IXUS 400\r\nnotes.txt,,\r\n", true},
