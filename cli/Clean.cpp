@@ -3,7 +3,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -30,6 +35,60 @@ std::string folderOf(const std::string& path) {
     return dir.empty() ? "." : dir;
 }
 
+std::string lastName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where the copy of a file found under a walked folder goes: its place in
+// that folder, under `output`/ROOT as `cp -r ROOT output` would put it, so
+// that files of one name in different folders keep apart. A root without a
+// name of its own ("." or "/") adds no level. Nothing for a path given as it is.
+std::string mirroredFolder(const std::string& output, const Item& item) {
+    std::string root = item.root;
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    const std::string name = lastName(root);
+    const std::string folder =
+        name.empty() || name == "." || name == ".." ? output : pf::appendingPathComponent(output, name);
+    const std::string from = folderOf(item.path);
+    std::string inside = from.substr(std::min(item.root.size(), from.size()));
+    while (!inside.empty() && inside.front() == '/') inside.erase(0, 1);
+    return inside.empty() ? folder : pf::appendingPathComponent(folder, inside);
+}
+
+// The folder argument -r would walk that holds `output` below it, where the
+// walk would meet the copies again and clean them once more.
+std::optional<std::string> rootHolding(const Options& options) {
+    if (!options.recursive) return std::nullopt;
+    char* out = ::realpath(options.output.c_str(), nullptr);
+    if (!out) return std::nullopt;
+    const std::string output = out;
+    std::free(out);
+    for (const auto& arg : options.paths) {
+        char* real = ::realpath(arg.c_str(), nullptr);
+        if (!real) continue;
+        std::string root = real;
+        std::free(real);
+        if (root != "/") root += '/';
+        if (pf::isDirectory(arg) && output.size() > root.size() && output.compare(0, root.size(), root) == 0)
+            return arg;
+    }
+    return std::nullopt;
+}
+
+// Makes `folder` and the folders above it up to `output`, which exists; an
+// error for one that cannot be made or is not a folder.
+std::optional<std::string> makeFolders(const std::string& output, const std::string& folder) {
+    if (folder.size() <= output.size()) return std::nullopt;
+    for (std::size_t at = output.size() + 1; at <= folder.size(); ++at) {
+        if (at != folder.size() && folder[at] != '/') continue;
+        const std::string part = folder.substr(0, at);
+        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return part + ": " + std::strerror(errno);
+        if (!pf::isDirectory(part)) return part + ": not a folder";
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int cleanPaths(const Options& options, const pf::TypeService& types, const pf::Log& log) {
@@ -37,6 +96,11 @@ int cleanPaths(const Options& options, const pf::TypeService& types, const pf::L
     const auto shown = [](const std::string& text) { return pf::utf8::escapeLine(text); };
     if (!pf::isDirectory(options.output)) {
         std::fprintf(stderr, "vesk-info: %s: not a folder\n", shown(options.output).c_str());
+        return kExitFailure;
+    }
+    if (auto root = rootHolding(options)) {
+        std::fprintf(stderr, "vesk-info: %s: inside %s, which -r walks: the copies would be walked again\n",
+                     shown(options.output).c_str(), shown(*root).c_str());
         return kExitFailure;
     }
     Output out;
@@ -54,10 +118,12 @@ int cleanPaths(const Options& options, const pf::TypeService& types, const pf::L
             return true;
         };
         if (pf::isDirectory(item.path)) return fail("a folder (with -r its photos are cleaned)");
+        const std::string folder = item.root.empty() ? options.output : mirroredFolder(options.output, item);
+        if (auto why = makeFolders(options.output, folder)) return fail("its folder could not be made: " + *why);
         // Beside the original only when -o names its folder, and then under another name.
-        const std::string name = item.path.substr(item.path.rfind('/') == std::string::npos ? 0 : item.path.rfind('/') + 1);
-        const std::string destination = pf::appendingPathComponent(
-            options.output, sameFolder(options.output, folderOf(item.path)) ? cleanCopyName(name) : name);
+        const std::string name = lastName(item.path);
+        const std::string destination =
+            pf::appendingPathComponent(folder, sameFolder(folder, folderOf(item.path)) ? cleanCopyName(name) : name);
         if (!written.insert(destination).second) return fail("another file of this run was already written as " + destination);
         const CleanOutcome outcome = saveCleanCopy(item.path, destination, level, log);
         if (!outcome.saved) return fail(outcome.error);

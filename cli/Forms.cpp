@@ -39,11 +39,17 @@ std::string jsonReport(const std::string& given, const std::map<std::string, std
     return out;
 }
 
-std::string groupTitle(const std::string& group) {
+namespace {
+
+std::string_view titleOf(std::string_view group) {
     if (group.empty()) return "Image";
     if (group.size() > 2 && group.front() == '{' && group.back() == '}') return group.substr(1, group.size() - 2);
     return group;
 }
+
+}  // namespace
+
+std::string groupTitle(const std::string& group) { return std::string(titleOf(group)); }
 
 namespace {
 
@@ -102,16 +108,19 @@ std::string csvField(const std::string& text) {
 
 }  // namespace
 
-bool tagMatches(const std::string& tag, const std::string& group, const std::string& key) {
+bool tagMatches(std::string_view tag, std::string_view group, std::string_view key) {
     const auto colon = tag.find(':');
-    if (colon == std::string::npos) return sameLetters(tag, key);
-    const std::string_view t(tag);
-    return sameLetters(t.substr(colon + 1), key) && sameLetters(t.substr(0, colon), groupTitle(group));
+    if (colon == std::string_view::npos) return sameLetters(tag, key);
+    return sameLetters(tag.substr(colon + 1), key) && sameLetters(tag.substr(0, colon), titleOf(group));
 }
 
 bool rowChosen(const PropertyRow& row, const std::vector<std::string>& tags) {
+    return keyChosen(row.group, row.key, tags) || (row.name != row.key && keyChosen(row.group, row.name, tags));
+}
+
+bool keyChosen(std::string_view group, std::string_view key, const std::vector<std::string>& tags) {
     for (const auto& tag : tags)
-        if (tagMatches(tag, row.group, row.key) || tagMatches(tag, row.group, row.name)) return true;
+        if (tagMatches(tag, group, key)) return true;
     return false;
 }
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "inspector/CodeSummary.h"
@@ -47,9 +48,12 @@ std::string csvRow(const std::string& given, const Reading& reading, const std::
 
 // Whether a tag asked for with -t ("fnumber", "Exif:FNumber") names the key
 // `key` of the group `group` ("{Exif}", "" at the top level), letter case aside.
-bool tagMatches(const std::string& tag, const std::string& group, const std::string& key);
+bool tagMatches(std::string_view tag, std::string_view group, std::string_view key);
 // Whether a details row is one of `tags` (by its key or its shown name).
 bool rowChosen(const PropertyRow& row, const std::vector<std::string>& tags);
+// Whether the value under `key` of the group `group` is one of `tags`: what
+// the image reader is asked to make when only those tags are printed.
+bool keyChosen(std::string_view group, std::string_view key, const std::vector<std::string>& tags);
 
 // The default text: "==> PATH <==", the summary's lines, then every row of
 // the details view once, "[Exif] ExposureTime  1/75 s", and a blank line.

@@ -200,7 +200,8 @@ std::string helpText() {
         "\n"
         "--clean never changes a PATH: each copy is written under a temporary name in\n"
         "DIR, compared with the original's picture data, read back, and only then\n"
-        "named like the original (NAME (clean).EXT when DIR is the original's folder).\n"
+        "named like the original (NAME (clean).EXT when DIR is the original's folder);\n"
+        "with -r, in its place below DIR/FOLDER, FOLDER being the one walked.\n"
         "JPEG, TIFF, PNG, WebP and JPEG 2000 are cleaned; HEIC, HEIF, AVIF, JPEG XL\n"
         "and CR3 in place; other formats are refused with the reason.\n";
     return out;

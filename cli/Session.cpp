@@ -47,7 +47,11 @@ Reading Session::read(const std::string& path, ReportKind kind, bool summary, bo
     if (kind == ReportKind::Image) {
         // The dictionary is all the details view reads of an image: read once,
         // with no report of six fields built and thrown away.
-        reading.properties = readImageProperties(path, services_.log);
+        // Only the tags' rows printed: the reader need not make the other values.
+        pf::PropertyKeyFilter wanted;
+        if (!summary && !tags.empty())
+            wanted = [&](std::string_view group, std::string_view key) { return keyChosen(group, key, tags); };
+        reading.properties = readImageProperties(path, services_.log, nullptr, nullptr, wanted);
         if (!reading.properties) return reading;
         reading.kind = "image";
         if (summary) reading.summary = summarizeImage(*reading.properties);

@@ -50,7 +50,7 @@ public:
             struct stat st{};
             if (recursive_ && ::stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !isBundleFolder(arg, types_)) {
                 if (!walk(arg, st)) return false;
-            } else if (!emit_({arg, "", false})) {
+            } else if (!emit_({arg, "", false, ""})) {
                 return false;
             }
         }
@@ -76,7 +76,7 @@ private:
     }
 
     bool problem(const std::string& path, const std::string& what, bool failed) {
-        return emit_({"", "vesk-info: " + shown(path) + ": " + what + "\n", failed});
+        return emit_({"", "vesk-info: " + shown(path) + ": " + what + "\n", failed, ""});
     }
 
     // The folder's names, sorted; nothing when it cannot be read (errno says why).
@@ -223,12 +223,12 @@ private:
                 }
             if (S_ISDIR(st.st_mode)) {
                 if (isBundleFolder(path, types_)) {
-                    if (!emit_({path, "", false})) return false;
+                    if (!emit_({path, "", false, root})) return false;
                 } else if (!enter(stack, &stack.back(), name, path, st)) {
                     return false;
                 }
             } else if (S_ISREG(st.st_mode) && wanted(path)) {
-                if (!emit_({path, "", false})) return false;
+                if (!emit_({path, "", false, root})) return false;
             }
         }
         return true;

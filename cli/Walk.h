@@ -17,6 +17,9 @@ struct Item {
     std::string path;
     std::string problem;  // set: no path, this line goes to standard error
     bool failed = false;  // the problem makes the exit status 1
+    // The folder argument the path was found under with -r; empty for a
+    // path given as it is.
+    std::string root;
 };
 
 using Emit = std::function<bool(Item)>;  // false: stop, nobody reads on

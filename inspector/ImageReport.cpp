@@ -107,7 +107,8 @@ std::optional<std::string> commentRoundTrip(const platform::Value& comment, cons
 }  // namespace
 
 std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log,
-                                                        std::string* wholeUserComment, std::string* xmpPacket) {
+                                                        std::string* wholeUserComment, std::string* xmpPacket,
+                                                        const platform::PropertyKeyFilter& wanted) {
     // fileURLWithPath: has no URL for an empty path.
     if (path.empty()) return std::nullopt;
     const auto source = platform::ImageSource::createWithPath(path);
@@ -116,7 +117,7 @@ std::optional<platform::Dictionary> readImageProperties(const std::string& path,
                   {path, std::to_string(platform::imageSourceGetStatus(nullptr))});
         return std::nullopt;
     }
-    auto properties = source->copyPropertiesAtIndex(0);
+    auto properties = source->copyPropertiesAtIndex(0, wanted);
     if (wholeUserComment) *wholeUserComment = source->wholeUserComment();
     if (xmpPacket) *xmpPacket = source->xmpPacket();
     if (!source->notRead().empty()) log.nslog("Image reader: %@: %@", {path, source->notRead()});

@@ -11,16 +11,19 @@
 
 #include "platform/Log.h"
 #include "platform/Value.h"
+#include "platform/image/ImageSource.h"
 
 namespace vesk {
 
 // The image property dictionary of a file's first image, or nothing; says on
 // `log` when the file cannot be opened as an image. A user comment too long
 // to show whole among the tags is put whole in `wholeUserComment` when given,
-// and the file's XMP packet, unparsed, in `xmpPacket`.
+// and the file's XMP packet, unparsed, in `xmpPacket`. With `wanted`, the
+// sub-dictionaries may hold only the values it asks for.
 std::optional<platform::Dictionary> readImageProperties(const std::string& path, const platform::Log& log,
                                                         std::string* wholeUserComment = nullptr,
-                                                        std::string* xmpPacket = nullptr);
+                                                        std::string* xmpPacket = nullptr,
+                                                        const platform::PropertyKeyFilter& wanted = {});
 
 struct ImageReport {
     // The texts of the six info fields, in the window's order; nothing leaves

@@ -190,16 +190,23 @@ std::string asText(const Value& v) {
 
 // Maker-note tags that also belong in {ExifAux}, under its names: by Exiv2
 // group and tag name.
+constexpr std::array<std::array<std::string_view, 3>, 12> kAuxFromMaker{{
+    {"Canon", "SerialNumber", "SerialNumber"},      {"Nikon3", "SerialNumber", "SerialNumber"},
+    {"Fujifilm", "SerialNumber", "SerialNumber"},   {"Olympus", "SerialNumber", "SerialNumber"},
+    {"OlympusEq", "SerialNumber", "SerialNumber"},  {"Pentax", "SerialNumber", "SerialNumber"},
+    {"Canon", "OwnerName", "OwnerName"},            {"Canon", "FirmwareVersion", "Firmware"},
+    {"Canon", "FileNumber", "ImageNumber"},         {"Canon", "LensModel", "LensModel"},
+    {"OlympusEq", "LensModel", "LensModel"},        {"OlympusEq", "LensSerialNumber", "LensSerialNumber"},
+}};
+
+bool feedsAux(std::string_view group, std::string_view name) {
+    for (const auto& [g, n, auxName] : kAuxFromMaker)
+        if (g == group && n == name) return true;
+    return name == "Lens" && (group == "Nikon3" || group == "CanonCs");
+}
+
 void addAuxFromMaker(std::string_view group, std::string_view name, const Value& value, Dictionary& aux) {
-    static constexpr std::array<std::array<std::string_view, 3>, 12> kAux{{
-        {"Canon", "SerialNumber", "SerialNumber"},      {"Nikon3", "SerialNumber", "SerialNumber"},
-        {"Fujifilm", "SerialNumber", "SerialNumber"},   {"Olympus", "SerialNumber", "SerialNumber"},
-        {"OlympusEq", "SerialNumber", "SerialNumber"},  {"Pentax", "SerialNumber", "SerialNumber"},
-        {"Canon", "OwnerName", "OwnerName"},            {"Canon", "FirmwareVersion", "Firmware"},
-        {"Canon", "FileNumber", "ImageNumber"},         {"Canon", "LensModel", "LensModel"},
-        {"OlympusEq", "LensModel", "LensModel"},        {"OlympusEq", "LensSerialNumber", "LensSerialNumber"},
-    }};
-    for (const auto& [g, n, auxName] : kAux) {
+    for (const auto& [g, n, auxName] : kAuxFromMaker) {
         if (g != group || n != name) continue;
         aux[std::string(auxName)] = auxName == "SerialNumber" ? Value(asText(value)) : value;
         return;
@@ -231,6 +238,7 @@ public:
     struct Group {
         std::string name;
         Kind kind;
+        std::string makerKey;  // "{MakerCanon}" for a maker group
     };
 
     const Group& group(const Exiv2::Exifdatum& datum) {
@@ -261,7 +269,8 @@ private:
         else if (name == "GPSInfo") kind = Kind::Gps;
         // Exiv2 answers this by walking its whole group table.
         else if (name != "MakerNote" && Exiv2::ExifTags::isMakerGroup(name)) kind = Kind::Maker;
-        return {std::move(name), kind};
+        std::string maker = kind == Kind::Maker ? makerKey(name) : std::string();
+        return {std::move(name), kind, std::move(maker)};
     }
 
     static constexpr int kNoDirectory = 0;  // Exiv2's ifdIdNotSet
@@ -278,8 +287,9 @@ TagNames& tagNames() {
 
 class Converter {
 public:
-    Converter(ExivMetadata& out, Exiv2::ByteOrder order, Cuts& cuts, const TiffValueCaps& caps)
-        : out_(out), order_(order), cuts_(cuts), caps_(caps) {}
+    Converter(ExivMetadata& out, Exiv2::ByteOrder order, Cuts& cuts, const TiffValueCaps& caps,
+              const PropertyKeyFilter& wanted)
+        : out_(out), order_(order), cuts_(cuts), caps_(caps), wanted_(wanted) {}
 
     void exif(const Exiv2::Exifdatum& datum) {
         using Kind = TagNames::Kind;
@@ -304,6 +314,8 @@ public:
             out_.undecodedMakerNote.assign(bytes.begin(), bytes.end());
             return;
         }
+        const std::string name = names_.name(datum, tag);
+        if (wanted_ && !asked(g, name)) return;
         if (g.kind == Kind::Photo && tag == kExifUserComment && static_cast<std::size_t>(size) > kMaxTagTextBytes &&
             static_cast<std::size_t>(size) <= kMaxUserCommentBytes) {
             // The comment file gets it whole; the tags show its first bytes
@@ -333,7 +345,6 @@ public:
             bytes.resize(static_cast<std::size_t>(size));
             datum.copy(bytes.data(), order_);
         }
-        const std::string name = names_.name(datum, tag);
 
         if (g.kind == Kind::Photo && tag == kExifUserComment) {
             std::string text = decodeUserComment(bytes, be);
@@ -416,6 +427,7 @@ public:
     void iptc(const Exiv2::Iptcdatum& datum) {
         if (!admitted()) return;
         const std::string name = datum.tagName();
+        if (wanted_ && !wanted_(kImagePropertyIPTCDictionary, name)) return;
         Value value;
         if (datum.typeId() == Exiv2::unsignedShort && datum.count() > 0) {
             value = Value(static_cast<std::int64_t>(datum.toLong(0)));
@@ -448,6 +460,22 @@ public:
     }
 
 private:
+    // Whether the caller asked for the tag. IFD0's values (other properties
+    // are worked out from them), the GPS directory's (a position is read
+    // with its references) and the maker note's that {ExifAux} is made from
+    // are always made; they are few.
+    bool asked(const TagNames::Group& g, const std::string& name) const {
+        using Kind = TagNames::Kind;
+        switch (g.kind) {
+        case Kind::Photo: return wanted_(kImagePropertyExifDictionary, name);
+        case Kind::Maker:
+            // A name taken twice in one note is kept under "Group.Name" too.
+            return feedsAux(g.name, name) || wanted_(g.makerKey, name) ||
+                   wanted_(g.makerKey, g.name + "." + name);
+        default: return true;
+        }
+    }
+
     // One more tag, unless the budget of tags or of text is spent.
     bool admitted() {
         if (spent_ || ++tags_ > kMaxImageTags) {
@@ -475,7 +503,7 @@ private:
     Dictionary& makerDictionary(const TagNames::Group& group) {
         if (&group != lastGroup_ || !names_.kept(group)) {
             lastGroup_ = &group;
-            lastMaker_ = &out_.makers[makerKey(group.name)];
+            lastMaker_ = &out_.makers[group.makerKey.empty() ? makerKey(group.name) : group.makerKey];
         }
         return *lastMaker_;
     }
@@ -486,6 +514,7 @@ private:
     Exiv2::ByteOrder order_;
     Cuts& cuts_;
     const TiffValueCaps& caps_;
+    const PropertyKeyFilter& wanted_;
     std::size_t tags_ = 0, textBytes_ = 0;
     bool spent_ = false;
     Dictionary makerAux_, xmpAux_;
@@ -537,7 +566,8 @@ bool isVideo(int type) {
 constexpr std::string_view kXmpAuxNamespace = "http://ns.adobe.com/exif/1.0/aux/";
 
 template <typename Open>
-ExivMetadata readImage(Open&& open, Cuts cuts, const TiffValueCaps& caps, std::string_view separateXmpPacket = {}) {
+ExivMetadata readImage(Open&& open, Cuts cuts, const TiffValueCaps& caps, std::string_view separateXmpPacket,
+                       const PropertyKeyFilter& wanted) {
     prepareExiv2();
     ExivMetadata out;
     cuts.tiffValuesHidden += caps.droppedValues;
@@ -558,7 +588,7 @@ ExivMetadata readImage(Open&& open, Cuts cuts, const TiffValueCaps& caps, std::s
         Exiv2::ByteOrder order = image->byteOrder();
         if (order == Exiv2::invalidByteOrder) order = Exiv2::littleEndian;
         out.bigEndian = order == Exiv2::bigEndian;
-        Converter convert(out, order, cuts, caps);
+        Converter convert(out, order, cuts, caps, wanted);
         eachGuarded(image->exifData(), [&](const Exiv2::Exifdatum& d) { convert.exif(d); });
         eachGuarded(image->xmpData(), [&](const Exiv2::Xmpdatum& d) { convert.xmp(d); });
         if (separateXmpPacket.find(kXmpAuxNamespace) != std::string_view::npos) {
@@ -624,11 +654,12 @@ bool withMappedImage(int fd, Cuts& cuts, TiffValueCaps& caps, Use&& use) {
 
 }  // namespace
 
-ExivMetadata readWithExiv2(int fd) {
+ExivMetadata readWithExiv2(int fd, const PropertyKeyFilter& wanted) {
     Cuts cuts;
     TiffValueCaps caps;
     ExivMetadata out;
-    const bool whole = withMappedImage(fd, cuts, caps, [&](auto open) { out = readImage(open, cuts, caps); });
+    const bool whole =
+        withMappedImage(fd, cuts, caps, [&](auto open) { out = readImage(open, cuts, caps, {}, wanted); });
     if (!whole && out.recognized) out.budgetCut += (out.budgetCut.empty() ? "" : ", ") + std::string(kFileChangedNote);
     return out;
 }
@@ -678,7 +709,7 @@ ExivMetadata readWithExiv2(const std::string& path) {
     return out;
 }
 
-ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg) {
+ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg, const PropertyKeyFilter& wanted) {
     std::vector<std::uint8_t> head{0xFF, JPEG_SOI}, payload;
     Cuts cuts;
     cuts.jpegWalkStopped = jpeg.segmentLimitReached;
@@ -744,7 +775,7 @@ ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg
         caps = capTiffValues(std::span(head).subspan(exifAt, exifSize), kMaxTagTextBytes, kMaxExivTiffValueBytes);
     // Exiv2's memory source reads the bytes in place.
     return readImage([&] { return Exiv2::ImageFactory::open(head.data(), static_cast<long>(head.size())); }, cuts,
-                     caps, xmpPacket);
+                     caps, xmpPacket, wanted);
 }
 
 std::vector<std::pair<std::string, std::string>> xmpProperties(std::string_view packet) {
@@ -769,7 +800,8 @@ std::vector<std::pair<std::string, std::string>> xmpProperties(std::string_view 
     return out;
 }
 
-ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket) {
+ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket,
+                                    const PropertyKeyFilter& wanted) {
     if (tiff.size() > kMaxExifBlockBytes || !isTiffHeader(tiff.data(), tiff.size())) {
         // Still the XMP, which needs no TIFF structure.
         if (xmpPacket.empty()) return {};
@@ -783,7 +815,7 @@ ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_
             if (tiff.empty()) return Exiv2::ImageFactory::create(Exiv2::ImageType::xmp);
             return Exiv2::ImageFactory::open(tiff.data(), static_cast<long>(tiff.size()));
         },
-        Cuts{}, caps, xmpPacket);
+        Cuts{}, caps, xmpPacket, wanted);
     // The TIFF here is only a carrier: its IFD0 says nothing of the image's pixels.
     out.pixelWidth = out.pixelHeight = 0;
     return out;

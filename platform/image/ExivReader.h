@@ -13,6 +13,7 @@
 
 #include "platform/Value.h"
 #include "platform/Bytes.h"
+#include "platform/image/ImageSource.h"
 #include "platform/image/JpegHeader.h"
 
 namespace vesk::platform::image {
@@ -77,8 +78,10 @@ std::vector<std::pair<std::string, std::string>> xmpProperties(std::string_view 
 // Never throws and never writes to the log. `fd` is a regular file open for
 // reading (it stays the caller's): Exiv2 gets a private mapping of a TIFF
 // with its values capped, and of any other file the first
-// kMaxExivWindowBytes.
-ExivMetadata readWithExiv2(int fd);
+// kMaxExivWindowBytes. With `wanted`, the values it refuses are not
+// converted, except those of IFD0 and the maker-note values {ExifAux} is made
+// from, which other properties are worked out from.
+ExivMetadata readWithExiv2(int fd, const PropertyKeyFilter& wanted = {});
 // The same for the file at `path`.
 ExivMetadata readWithExiv2(const std::string& path);
 // A JPEG's metadata from the segments readJpegHeader listed, which hold all
@@ -86,14 +89,16 @@ ExivMetadata readWithExiv2(const std::string& path);
 // which spares it reading the file again. Also when the walk found no scan
 // (a truncated file, or more segments than it walks): what it found is
 // what Exiv2 gets, never the whole file.
-ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg);
+ExivMetadata readJpegHeadWithExiv2(const FileBytes& file, const JpegHeader& jpeg,
+                                   const PropertyKeyFilter& wanted = {});
 // An EXIF block carried by a container (HEIF, JPEG XL, CR3): `tiff` starts at
 // its TIFF header and is handed to Exiv2 as an in-memory TIFF, so that it
 // is read exactly as a JPEG's Exif segment is (values capped the same way).
 // `xmpPacket` is the container's XMP, parsed only when it can hold what is
 // shown. A block larger than kMaxExifBlockBytes is not read.
 inline constexpr std::size_t kMaxExifBlockBytes = 16 << 20;
-ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket = {});
+ExivMetadata readExifBlockWithExiv2(std::vector<std::uint8_t> tiff, std::string_view xmpPacket = {},
+                                    const PropertyKeyFilter& wanted = {});
 
 // Mutes Exiv2's log and starts its XMP toolkit, once per process; every
 // user of Exiv2 calls it first.

@@ -126,7 +126,7 @@ int imageSourceGetStatus(const ImageSource* source) {
     return source ? source->status() : kImageStatusInvalidData;
 }
 
-std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) const {
+std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index, const PropertyKeyFilter& wanted) const {
     if (index != 0) return std::nullopt;
     const FileBytes file(fd_.get());
     const Kind kind = kindOf(file);
@@ -145,18 +145,18 @@ std::optional<Dictionary> ImageSource::copyPropertiesAtIndex(std::size_t index) 
     ExivMetadata exiv;
     std::string containerCut;
     if (jpeg) {
-        exiv = readJpegHeadWithExiv2(file, *jpeg);
+        exiv = readJpegHeadWithExiv2(file, *jpeg, wanted);
     } else if (heif) {
-        exiv = readExifBlockWithExiv2(std::move(heif->exifTiff), heif->xmp);
+        exiv = readExifBlockWithExiv2(std::move(heif->exifTiff), heif->xmp, wanted);
         containerCut = heif->budgetCut;
     } else if (jxl) {
-        exiv = readExifBlockWithExiv2(std::move(jxl->exifTiff), jxl->xmp);
+        exiv = readExifBlockWithExiv2(std::move(jxl->exifTiff), jxl->xmp, wanted);
         containerCut = jxl->budgetCut;
     } else if (cr3) {
-        exiv = readExifBlockWithExiv2(std::move(cr3->exifTiff), cr3->xmp);
+        exiv = readExifBlockWithExiv2(std::move(cr3->exifTiff), cr3->xmp, wanted);
         containerCut = cr3->budgetCut;
     } else if (kind != Kind::Heif && kind != Kind::JpegXl && kind != Kind::Cr3) {
-        exiv = readWithExiv2(fd_.get());
+        exiv = readWithExiv2(fd_.get(), wanted);
     }
     budgetCut_ = exiv.budgetCut;
     if (!containerCut.empty()) budgetCut_ += (budgetCut_.empty() ? "" : ", ") + containerCut;

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/FileDescriptor.h"
@@ -39,6 +41,11 @@ inline constexpr const char* kImagePropertyJFIFDictionary = "{JFIF}";
 inline constexpr const char* kImagePropertyGPSDictionary = "{GPS}";
 inline constexpr const char* kImagePropertyIPTCDictionary = "{IPTC}";
 
+// Which values a caller will look at, by sub-dictionary ("{Exif}") and key.
+// A value it refuses need not be made: the reader may skip converting it.
+// The values other properties are worked out from are made all the same.
+using PropertyKeyFilter = std::function<bool(std::string_view dictionary, std::string_view key)>;
+
 class ImageSource {
 public:
     // A source for the file at `path`, or nothing when it cannot be opened for
@@ -50,7 +57,8 @@ public:
 
     // The properties of image `index`; only the first image is read. Nothing
     // when the file holds no image this reader knows.
-    std::optional<Dictionary> copyPropertiesAtIndex(std::size_t index) const;
+    // With `wanted`, the sub-dictionaries may hold only what it asks for.
+    std::optional<Dictionary> copyPropertiesAtIndex(std::size_t index, const PropertyKeyFilter& wanted = {}) const;
 
     // What a budget left out of the last copyPropertiesAtIndex, in a few
     // words (a tag's text cut, tags past the total left out, only a window of

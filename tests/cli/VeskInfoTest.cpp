@@ -387,6 +387,7 @@ TEST(VeskInfoForms, TagsCsvAndStandardInput) {
     ScratchDir dir;
     dir.write("notes.txt", "just words\n");
     const std::string canon = VESK_SOURCE_DIR "/samples/Canon_DIGITAL_IXUS_400.jpg";
+    const std::string gps = VESK_FIXTURE_DIR "/image/gps.jpg";  // south of the equator
     const struct {
         std::string args;
         int status;
@@ -395,6 +396,11 @@ TEST(VeskInfoForms, TagsCsvAndStandardInput) {
     } cases[] = {
         {"-t make -t Exif:FNumber -t TIFF:nothing '" + canon + "'", 0,
          "==> " + canon + " <==\n[Exif] FNumber  f/10\n[TIFF] Make  Canon\n\n", true},
+        // Values read with others: a latitude with its reference, the lens from the maker note.
+        {"-t latitude -t ExifAux:LensInfo '" + gps + "' '" + canon + "'", 0,
+         "==> " + gps + " <==\n[GPS] Latitude  33°52′7.68″ S\n\n==> " + canon +
+             " <==\n[ExifAux] LensInfo  7.4–22.2 mm\n\n",
+         true},
         {"--json -t FNUMBER '" + canon + "'", 0, "\"properties\": {\"{Exif}\": {\"FNumber\": 10}}}\n", false},
         {"--csv -t Make -t Model '" + canon + "' notes.txt", 1,
          "path,Make,Model\r\n" + canon + ",Canon,Canon DIGITAL IXUS 400\r\nnotes.txt,,\r\n", true},
@@ -446,5 +452,37 @@ TEST(VeskInfoReadme, ExamplesRunAsShown) {
         if (line != "...") {
             EXPECT_NE(first.find(line + "\n"), std::string::npos) << line;
         }
+    }
+}
+
+// Where --clean puts each copy: in -o's folder, beside the original only
+// under another name, and with -r in the walked folder's own layout.
+TEST(VeskInfoClean, WhereTheCopiesGo) {
+    const struct {
+        std::string args;
+        int status;
+        std::vector<std::string> made;  // the copies
+    } cases[] = {
+        {"-o out Photos/a.jpg", 0, {"out/a.jpg"}},
+        {"-o Photos Photos/a.jpg", 0, {"Photos/a (clean).jpg"}},
+        {"-o out Photos/a.jpg Photos/2024/a.jpg", 1, {"out/a.jpg"}},  // the second would overwrite the first
+        {"-r -o out Photos/ Other", 0, {"out/Photos/a.jpg", "out/Photos/2024/a.jpg", "out/Other/a.jpg"}},
+        {"-r -o Photos/2024 Photos", 1, {}},  // the walk would meet its own copies
+        {"-r -o . .", 0, {"Photos/a (clean).jpg", "Photos/2024/a (clean).jpg", "Other/a (clean).jpg"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        ScratchDir dir;
+        for (const char* name : {"Photos/a.jpg", "Photos/2024/a.jpg", "Other/a.jpg"}) {
+            std::filesystem::create_directories(std::filesystem::path(dir.file(name)).parent_path());
+            std::filesystem::copy_file(VESK_SOURCE_DIR "/samples/Nikon_COOLPIX_P6000_GPS.jpg", dir.file(name));
+        }
+        std::filesystem::create_directory(dir.file("out"));
+        const auto r = runVeskInfo("--clean location " + c.args, dir.path().string());
+        EXPECT_EQ(r.status, c.status) << r.err;
+        for (const auto& made : c.made) EXPECT_TRUE(std::filesystem::exists(dir.file(made))) << made << "\n" << r.out;
+        std::size_t files = 0;  // the originals and the copies named, nothing more
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path())) files += e.is_regular_file();
+        EXPECT_EQ(files, 3 + c.made.size());
     }
 }
