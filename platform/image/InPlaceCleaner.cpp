@@ -88,9 +88,9 @@ Result<std::vector<Block>> cr3Blocks(ByteSpan file, const std::vector<IsoBox>& t
                 return R::failure("its timed metadata track (CTMD) holds exposure and maker-note records, "
                                   "which are not blanked; a copy without location can be made");
             if (!isUuidBox(source, child, kCanonUuid)) continue;
-            const auto parts = filledBoxes(file, child.contentOffset + 16, child.end());
-            if (!parts) return R::failure("a CR3 metadata box whose boxes do not fill it");
-            for (const IsoBox& part : *parts) {
+            const auto pieces = filledBoxes(file, child.contentOffset + 16, child.end());
+            if (!pieces) return R::failure("a CR3 metadata box whose boxes do not fill it");
+            for (const IsoBox& part : *pieces) {
                 for (int n = 1; n <= 4; ++n)
                     if (part.type == fourcc("CMT0") + std::uint32_t(n))
                         blocks.push_back({part.contentOffset, part.contentLength, Kind::Tiff, n});
