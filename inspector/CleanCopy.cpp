@@ -46,6 +46,7 @@ std::string remainder(const std::string& path, CleanLevel level, const pf::Log& 
     for (const auto& item : summary.privacy)
         if (level == CleanLevel::All || isPlaceItem(item)) left.push_back(item.label);
     if (nonEmpty(*properties, pf::kImagePropertyGPSDictionary)) left.push_back("GPS values");
+    if (commentNamesPlace(*properties)) left.push_back("a comment naming a place");
     for (const auto& [key, value] : xmp)
         if (key.rfind("exif.GPS", 0) == 0 || (level == CleanLevel::All && !value.empty())) {
             left.push_back("XMP " + key);
@@ -111,9 +112,14 @@ CleanOutcome saveCleanCopy(const std::string& source, const std::string& destina
     // Exiv2's writer reads the whole file, without the caps the report puts
     // on it: a file the report could not read within its budgets is not
     // handed to it.
+    bool placeInComment = false;
     {
         const auto image = pf::ImageSource::createWithPath(source);
-        if (!image || !image->copyPropertiesAtIndex(0)) return refused("Vesk cannot read it as an image");
+        const auto properties = image ? image->copyPropertiesAtIndex(0) : std::nullopt;
+        if (!properties) return refused("Vesk cannot read it as an image");
+        // A comment that names a place goes with the location, all of it:
+        // the place cannot be cut out of it alone in every format.
+        placeInComment = level == CleanLevel::Location && commentNamesPlace(*properties);
         // Texts cut for display cost the writer nothing; values left unread do.
         const std::string& cut = image->budgetCut();
         if (cut.find("left out") != std::string::npos || cut.find("not read") != std::string::npos ||
@@ -126,7 +132,7 @@ CleanOutcome saveCleanCopy(const std::string& source, const std::string& destina
     const auto format = img::cleanableFormat(bytes);
     if (!format) return refused(format.error());
 
-    auto cleaned = img::cleanWithExiv2(bytes, *format, level);
+    auto cleaned = img::cleanWithExiv2(bytes, *format, level, placeInComment);
     if (!cleaned) return refused(cleaned.error());
     const auto before = img::codedImageData(bytes, *format);
     const auto after = img::codedImageData(cleaned->bytes, *format);

@@ -410,27 +410,38 @@ namespace {
 
 // Whether a key of a comment's property list names a place or a person:
 // "city", "Country", "place", "ownerName", "people"...
-bool namesPlaceOrPerson(std::string key) {
+// Key words of a property list's keys that name a place, and a person.
+constexpr const char* kPlaceWords[] = {"city",    "country", "state",    "province",  "place", "location",
+                                       "address", "street",  "latitude", "longitude", "gps"};
+constexpr const char* kPersonWords[] = {"person", "people", "owner", "author", "artist", "creator", "name"};
+
+bool keyHasWord(std::string key, bool persons) {
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-    static constexpr const char* kWords[] = {"city",    "country", "state",  "province", "place",  "location",
-                                             "address", "street",  "latitude", "longitude", "gps", "person",
-                                             "people",  "owner",   "author", "artist",   "creator", "name"};
-    return std::any_of(std::begin(kWords), std::end(kWords),
-                       [&](const char* word) { return key.find(word) != std::string::npos; });
+    const auto in = [&](const auto& words) {
+        return std::any_of(std::begin(words), std::end(words),
+                           [&](const char* word) { return key.find(word) != std::string::npos; });
+    };
+    return in(kPlaceWords) || (persons && in(kPersonWords));
 }
 
-// Whether a property list value holds a key that names a place or a person,
-// at any depth (the parser's budgets bound the list).
-bool holdsPlaceOrPerson(const pf::Value& value, int depth = 0) {
+// Whether a property list value holds a key that names a place (or, with
+// `persons`, a person), at any depth (the parser's budgets bound the list).
+bool holdsNamed(const pf::Value& value, bool persons, int depth = 0) {
     if (depth > 32) return false;
     if (const auto* dict = value.get<pf::Dictionary>()) {
         for (const auto& [key, inner] : *dict)
-            if (namesPlaceOrPerson(key) || holdsPlaceOrPerson(inner, depth + 1)) return true;
+            if (keyHasWord(key, persons) || holdsNamed(inner, persons, depth + 1)) return true;
     } else if (const auto* array = value.get<pf::Array>()) {
         for (const auto& inner : *array)
-            if (holdsPlaceOrPerson(inner, depth + 1)) return true;
+            if (holdsNamed(inner, persons, depth + 1)) return true;
     }
     return false;
+}
+
+// The user comment as a property list, when it is one.
+std::optional<pf::Value> commentList(const pf::Dictionary* exif) {
+    const auto comment = text(find(exif, "UserComment"));
+    return comment ? pf::parsePropertyList(*comment) : std::nullopt;
 }
 
 }  // namespace
@@ -558,9 +569,9 @@ Summary summarizeImage(const pf::Dictionary& properties, const XmpProperties& xm
 
     // A user comment that is a property list may say where and who in its keys
     // (city = Oslo); one in plain words is a description.
-    const auto comment = text(find(exif, "UserComment"));
-    const auto commentList = comment ? pf::parsePropertyList(*comment) : std::nullopt;
-    if (commentList && holdsPlaceOrPerson(*commentList))
+    const bool comment = text(find(exif, "UserComment")).has_value();
+    const auto list = commentList(exif);
+    if (list && holdsNamed(*list, true))
         summary.privacy.push_back({"place or person in the comment", kExif, "UserComment"});
 
     // XMP: the first property of each kind leads to its row.
@@ -579,7 +590,7 @@ Summary summarizeImage(const pf::Dictionary& properties, const XmpProperties& xm
     revealInXmp("face region names", {"mwg-rs:Name", "MPReg:PersonDisplayName"});
     reveal("a description in words", kTiff, tiff, {"ImageDescription"}) ||
         reveal("a description in words", kIptc, iptc, {"Caption", "Headline"}) ||
-        (comment && !commentList && reveal("a description in words", kExif, exif, {"UserComment"})) ||
+        (comment && !list && reveal("a description in words", kExif, exif, {"UserComment"})) ||
         revealInXmp("a description in words", {"dc.description", "exif.UserComment", "photoshop.Headline"});
     return summary;
 }
@@ -668,6 +679,11 @@ Summary summarizeLibrary(std::string_view description, std::string_view path) {
 }
 
 // ---- rows ----
+
+bool commentNamesPlace(const pf::Dictionary& properties) {
+    const auto list = commentList(sub(properties, pf::kImagePropertyExifDictionary));
+    return list && holdsNamed(*list, false);
+}
 
 std::vector<PropertyRow> propertyRows(const pf::Dictionary& properties,
                                       const std::function<bool(const PropertyRow&)>& wanted) {

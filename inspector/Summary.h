@@ -52,6 +52,9 @@ inline constexpr const char* kXmpGroup = "XMP";
 // The summary of an image's property dictionary and, beside it, the file's
 // XMP properties (which the dictionary holds only a few of).
 Summary summarizeImage(const platform::Dictionary& properties, const XmpProperties& xmp = {});
+// Whether the image's user comment is a property list with a key that names
+// a place ("city", "gps", ...), at any depth.
+bool commentNamesPlace(const platform::Dictionary& properties);
 // The summary of a bundle's report: its architecture lines in plain words.
 Summary summarizeBundle(std::string_view architectureLines);
 // The summary of a library's report: the file tool's description of `path`

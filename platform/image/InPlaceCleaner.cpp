@@ -155,6 +155,45 @@ bool isTiff(ByteSpan tiff) {
     return tiff.size() >= 8 && (std::memcmp(tiff.data(), "II", 2) == 0 || std::memcmp(tiff.data(), "MM", 2) == 0);
 }
 
+// The value field of the entry `tag` in the directory at `at` (a pointer,
+// for a directory or a value that does not fit in it); the last of them.
+std::optional<std::uint32_t> entryValue(ByteSpan tiff, std::uint64_t at, std::uint16_t tag, bool be) {
+    const auto count = readU16(tiff, at, be);
+    std::optional<std::uint32_t> value;
+    for (std::uint32_t i = 0; count && i < *count; ++i)
+        if (readU16(tiff, at + 2 + 12ull * i, be) == tag) value = readU32(tiff, at + 2 + 12ull * i + 8, be);
+    return value;
+}
+
+// Takes the entry `tag` out of the directory at `at`: its value's bytes
+// zeroed, the later entries and the next-directory offset moved up over it,
+// the count one less. Whether it was there.
+Result<bool> dropEntry(std::span<std::uint8_t> tiff, std::uint64_t at, std::uint16_t tag, bool be) {
+    using R = Result<bool>;
+    const auto count = readU16(tiff, at, be);
+    if (!count || !subspan(tiff, at, 2 + 12ull * *count + 4)) return R::failure("a TIFF directory outside its block");
+    const std::uint64_t end = at + 2 + 12ull * *count + 4;
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        const std::uint64_t entry = at + 2 + 12ull * i;
+        if (readU16(tiff, entry, be) != tag) continue;
+        const std::uint64_t size = std::uint64_t{tiffTypeSize(*readU16(tiff, entry + 2, be))} * *readU32(tiff, entry + 4, be);
+        if (size > 4) {
+            const auto value = *readU32(tiff, entry + 8, be);
+            if (!subspan(tiff, value, size)) return R::failure("a TIFF value outside its block");
+            std::fill_n(tiff.begin() + value, size, 0);
+        }
+        std::copy(tiff.begin() + entry + 12, tiff.begin() + end, tiff.begin() + entry);
+        std::fill(tiff.begin() + end - 12, tiff.begin() + end, 0);
+        const std::uint16_t left = *count - 1;
+        tiff[at + (be ? 0 : 1)] = std::uint8_t(left >> 8);
+        tiff[at + (be ? 1 : 0)] = std::uint8_t(left);
+        return R::success(true);
+    }
+    return R::success(false);
+}
+
+constexpr std::uint16_t kUserComment = 0x9286;
+
 // Empties the GPS directory of the Exif block; the number of values it held.
 Result<std::size_t> blankGps(std::span<std::uint8_t> block) {
     using R = Result<std::size_t>;
@@ -165,9 +204,7 @@ Result<std::size_t> blankGps(std::span<std::uint8_t> block) {
     auto ifd = readU32(tiff, 4, be);
     auto count = ifd ? readU16(tiff, *ifd, be) : std::nullopt;
     if (!count) return R::failure("an Exif block whose first directory is outside it");
-    std::optional<std::uint32_t> gps;
-    for (std::uint32_t i = 0; i < *count; ++i)
-        if (readU16(tiff, *ifd + 2 + 12ull * i, be) == 0x8825) gps = readU32(tiff, *ifd + 2 + 12ull * i + 8, be);
+    const auto gps = entryValue(tiff, *ifd, 0x8825, be);
     if (!gps) return R::success(0);
     auto entries = readU16(tiff, *gps, be);
     if (!entries || !subspan(tiff, *gps, 2 + 12ull * *entries + 4))
@@ -344,15 +381,25 @@ std::optional<std::size_t> blankXmp(std::span<std::uint8_t> block, std::span<con
 // What was taken out, counted over the blocks.
 struct Tally {
     std::size_t gps = 0, places = 0, exif = 0;
-    bool thumbnail = false, makerNote = false, xmp = false;
+    bool thumbnail = false, makerNote = false, xmp = false, comment = false;
 };
+
+// Takes the user comment out of the EXIF directory at `at`.
+std::optional<std::string> dropComment(std::span<std::uint8_t> tiff, std::optional<std::uint32_t> at, Tally& tally) {
+    if (!at || !isTiff(tiff)) return std::nullopt;
+    auto dropped = dropEntry(tiff, *at, kUserComment, tiff[0] == 'M');
+    if (!dropped) return dropped.error();
+    tally.comment = tally.comment || *dropped;
+    return std::nullopt;
+}
 
 constexpr std::string_view kXmpPlaces[] = {
     "exif:GPS", "photoshop:City", "photoshop:State", "photoshop:Country", "Iptc4xmpCore:Location",
     "Iptc4xmpCore:CountryCode", "Iptc4xmpExt:LocationShown", "Iptc4xmpExt:LocationCreated"};
 
 // Takes out of one block what `level` removes; the reason when it cannot.
-std::optional<std::string> clean(std::span<std::uint8_t> block, const Block& b, CleanLevel level, Tally& tally) {
+std::optional<std::string> clean(std::span<std::uint8_t> block, const Block& b, CleanLevel level, bool comment,
+                                 Tally& tally) {
     const bool all = level == CleanLevel::All;
     switch (b.kind) {
     case Kind::Xmp:
@@ -371,7 +418,11 @@ std::optional<std::string> clean(std::span<std::uint8_t> block, const Block& b, 
             auto n = blankGps(block);
             if (!n) return n.error();
             tally.gps += *n;
-            return std::nullopt;
+            const auto tiff = exifTiff(block);
+            if (!comment || !tiff || !isTiff(*tiff)) return std::nullopt;
+            const bool be = (*tiff)[0] == 'M';
+            const auto ifd0 = readU32(*tiff, 4, be);
+            return dropComment(*tiff, ifd0 ? entryValue(*tiff, *ifd0, kExifIfd, be) : std::nullopt, tally);
         }
         if (auto tiff = exifTiff(block)) {
             auto done = compactTiff(*tiff, kKeptInIfd0, kKeptInExif);
@@ -383,6 +434,8 @@ std::optional<std::string> clean(std::span<std::uint8_t> block, const Block& b, 
         return "an Exif block without its TIFF header";
     case Kind::Tiff: {
         // CMT1 is IFD0, CMT2 the EXIF directory, CMT3 the maker note, CMT4 GPS.
+        if (!all && b.cmt == 2 && comment && block.size() >= 8)
+            return dropComment(block, readU32(block, 4, block[0] == 'M'), tally);
         if (!all && b.cmt != 4) return std::nullopt;
         const std::span<const std::uint16_t> keep = b.cmt == 1 ? std::span(kKeptInIfd0)
                                                     : b.cmt == 2 ? std::span(kKeptInExif)
@@ -406,7 +459,7 @@ std::optional<std::string> clean(std::span<std::uint8_t> block, const Block& b, 
 
 }  // namespace
 
-Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level) {
+Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level, bool comment) {
     using R = Result<CleanedImage>;
     auto blocks = metadataBlocks(original, level);
     if (!blocks) return R::failure(blocks.error());
@@ -419,7 +472,7 @@ Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level) {
     cleaned.bytes.assign(original.begin(), original.end());
     Tally tally;
     for (const Block& b : *blocks)
-        if (auto error = clean(std::span(cleaned.bytes.data() + b.offset, b.length), b, level, tally))
+        if (auto error = clean(std::span(cleaned.bytes.data() + b.offset, b.length), b, level, comment, tally))
             return R::failure(*error);
     const auto count = [&](std::size_t n, const char* what, const char* one, const char* many) {
         if (!n) return;
@@ -432,6 +485,7 @@ Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level) {
     count(tally.gps, "GPS", " tag)", " tags)");
     count(tally.places, "XMP places", " property)", " properties)");
     count(tally.exif, "EXIF", " tag)", " tags)");
+    if (tally.comment) cleaned.removed.push_back(kCommentNamingAPlace);
     if (tally.makerNote) cleaned.removed.push_back("maker note");
     if (tally.thumbnail) cleaned.removed.push_back("thumbnail");
     if (tally.xmp) cleaned.removed.push_back("XMP");

@@ -11,8 +11,9 @@
 
 namespace vesk::platform::image {
 
-// The bytes of `original` with the metadata of `level` blanked, or why not.
-Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level);
+// The bytes of `original` with the metadata of `level` blanked, or why not;
+// with `comment`, the EXIF user comment goes too at the location level.
+Result<CleanedImage> cleanInPlace(ByteSpan original, CleanLevel level, bool comment = false);
 
 // The file with its metadata blocks (Exif, XMP, a CR3's CMT blocks and
 // thumbnail box) zeroed: what a cleaning in place must leave byte for byte.

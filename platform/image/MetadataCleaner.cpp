@@ -182,12 +182,12 @@ std::optional<std::pair<std::size_t, std::size_t>> jp2Box(ByteSpan file, std::st
 
 }  // namespace
 
-Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, CleanLevel level) {
+Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, CleanLevel level, bool comment) {
     using R = Result<CleanedImage>;
     if (original.size() > kMaxCleanBytes)
         return R::failure("the file is larger than " + sizeText(kMaxCleanBytes) + ", the most Vesk cleans");
     if (format == CleanFormat::Heif || format == CleanFormat::JpegXl || format == CleanFormat::Cr3)
-        return cleanInPlace(original, level);
+        return cleanInPlace(original, level, comment);
     if (format == CleanFormat::Jpeg)
         if (auto why = jpegLeftovers(original, level)) return R::failure(*why);
     prepareExiv2Library();
@@ -205,6 +205,8 @@ Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, Clean
                  "tag");
             eraseIf(exif, [](const Exiv2::Exifdatum& d) { return d.key() == "Exif.Image.GPSTag"; });
             note(removed, eraseIf(exif, isMakerPlace), "maker-note places", "tag");
+            if (comment && eraseIf(exif, [](const Exiv2::Exifdatum& d) { return d.key() == "Exif.Photo.UserComment"; }))
+                removed.push_back(kCommentNamingAPlace);
             note(removed, eraseIf(xmp, [](const Exiv2::Xmpdatum& d) { return isXmpPlace(d.key()); }), "XMP places",
                  "property", "properties");
             note(removed, eraseIf(iptc, [](const Exiv2::Iptcdatum& d) { return isIptcPlace(d.key()); }),

@@ -36,7 +36,12 @@ struct CleanedImage {
 // The file's bytes with the metadata of `level` removed (HEIF's, JPEG XL's
 // and CR3's by cleanInPlace). Never throws and
 // never writes to the log; an error says what Exiv2 or the format refused.
-Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, CleanLevel level);
+// With `comment`, the EXIF user comment goes too at the location level: the
+// caller found that it names a place.
+Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, CleanLevel level, bool comment = false);
+
+// How a copy's list of what was taken out names a user comment that named a place.
+inline constexpr const char* kCommentNamingAPlace = "the comment, which names a place";
 
 // The coded picture of a file: the bytes a metadata change must leave as they
 // were (a JPEG's tables, frame and scans; PNG's header, palette and data

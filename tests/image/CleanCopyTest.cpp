@@ -209,6 +209,24 @@ TEST(CleanCopy, FaultsLeaveTheOriginalAndNoPartialCopy) {
     }
 }
 
+// A user comment that is a property list naming a place goes with the
+// location; one that names none, or plain words, stays.
+TEST(CleanCopy, ACommentNamingAPlaceGoesWithTheLocation) {
+    const struct {
+        std::string name;
+        bool goes;
+    } files[] = {{"plist-dict.jpg", true}, {"plist-dict.heic", true}, {"plist-list.jpg", false}, {"words.jpg", false}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        vesk::test::ScratchDir dir;
+        const auto outcome =
+            vesk::saveCleanCopy(fixture(f.name), dir.file(f.name), vesk::CleanLevel::Location, vesk::test::quietLog());
+        ASSERT_TRUE(outcome.saved) << outcome.error;
+        EXPECT_EQ(tagsOf(dir.file(f.name)).count("ExifIFD:UserComment"), f.goes ? 0u : 1u);
+        EXPECT_EQ(vesk::removedText(outcome).find("names a place") != std::string::npos, f.goes);
+    }
+}
+
 TEST(CleanCopy, NamesAndRefusals) {
     EXPECT_EQ(vesk::cleanCopyName("/p/IMG_1.jpg"), "/p/IMG_1 (clean).jpg");
     EXPECT_EQ(vesk::cleanCopyName("photo"), "photo (clean)");
