@@ -8,6 +8,7 @@
 #include "platform/image/InPlaceCleaner.h"
 #include "platform/image/ImageKind.h"
 #include "platform/image/MetadataCleaner.h"
+#include "platform/image/MultiPicture.h"
 
 namespace vesk::platform::image {
 
@@ -52,6 +53,21 @@ Result<Bytes> jpegCoded(ByteSpan file) {
         if (!metadata) append(out, file.subspan(at, 2 + std::size_t(*length)));
         at += 2 + std::uint64_t(*length);
     }
+}
+
+// Each image of a multi-picture JPEG in turn (what lies between or after
+// them is no image's), else the one.
+Result<Bytes> jpegImagesCoded(ByteSpan file) {
+    auto mp = readMultiPicture(file);
+    if (!mp) return Result<Bytes>::failure(mp.error());
+    if (!*mp || (*mp)->images.size() < 2) return jpegCoded(file);
+    Bytes out;
+    for (const auto& image : (*mp)->images) {
+        auto one = jpegCoded(file.subspan(image.offset, image.size));
+        if (!one) return one;
+        append(out, *one);
+    }
+    return Result<Bytes>::success(std::move(out));
 }
 
 // PNG's header, palette, transparency, animation control and data chunks.
@@ -183,7 +199,7 @@ Result<CleanFormat> cleanableFormat(ByteSpan head) {
 
 Result<std::vector<std::uint8_t>> codedImageData(ByteSpan file, CleanFormat format) {
     switch (format) {
-    case CleanFormat::Jpeg: return jpegCoded(file);
+    case CleanFormat::Jpeg: return jpegImagesCoded(file);
     case CleanFormat::Png: return pngCoded(file);
     case CleanFormat::WebP: return webpCoded(file);
     case CleanFormat::Jp2: return jp2Coded(file);

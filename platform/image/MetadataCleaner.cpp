@@ -12,6 +12,7 @@
 
 #include "platform/image/ExivReader.h"
 #include "platform/image/InPlaceCleaner.h"
+#include "platform/image/MultiPicture.h"
 
 namespace vesk::platform::image {
 
@@ -95,7 +96,7 @@ void note(std::vector<std::string>& removed, std::size_t n, const char* what, co
 }
 
 // Extended XMP before the first scan, or segments after it that carry
-// metadata of their own (a multi-picture file's further images): Exiv2
+// metadata of their own (further images no multi-picture index names): Exiv2
 // rewrites neither, so such a file is refused rather than half cleaned.
 // "All" drops every XMP segment after Exiv2 is done, the extended ones too.
 std::optional<std::string> jpegLeftovers(ByteSpan file, CleanLevel level) {
@@ -116,14 +117,15 @@ std::optional<std::string> jpegLeftovers(ByteSpan file, CleanLevel level) {
         if (file[at] != 0xFF || file[at + 1] != 0xE1) continue;
         const ByteSpan body = file.subspan(at + 4);
         if (bytesStartWith(body, exif) || bytesStartWith(body, xmp) || bytesStartWith(body, extended))
-            return "it holds further images with metadata of their own (a multi-picture file)";
+            return "it holds further images with metadata of their own that no multi-picture index names";
     }
     return std::nullopt;
 }
 
-// Segments "all" leaves in a JPEG: JFIF, the new Exif, the colour profile and
-// Adobe's colour transform flag; the rest of the application segments and
-// every comment go.
+// Segments "all" leaves in a JPEG: JFIF, the new Exif, the colour profile,
+// Adobe's colour transform flag and the multi-picture index (where the
+// further images lie); the rest of the application segments and every
+// comment go.
 Bytes keepJpegDisplaySegments(const Bytes& file, std::size_t& dropped) {
     Bytes out(file.begin(), file.begin() + 2);
     std::size_t at = 2;
@@ -136,6 +138,7 @@ Bytes keepJpegDisplaySegments(const Bytes& file, std::size_t& dropped) {
                           (marker == 0xE0 && bytesStartWith(body, std::string_view("JFIF\0", 5))) ||
                           (marker == 0xE1 && bytesStartWith(body, std::string_view("Exif\0\0", 6))) ||
                           (marker == 0xE2 && bytesStartWith(body, "ICC_PROFILE")) ||
+                          (marker == 0xE2 && bytesStartWith(body, std::string_view("MPF\0", 4))) ||
                           (marker == 0xEE && bytesStartWith(body, "Adobe"));
         if (kept) out.insert(out.end(), file.begin() + at, file.begin() + at + 2 + length);
         else ++dropped;
@@ -180,14 +183,9 @@ std::optional<std::pair<std::size_t, std::size_t>> jp2Box(ByteSpan file, std::st
     return std::nullopt;
 }
 
-}  // namespace
-
-Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, CleanLevel level, bool comment) {
+// One file, or one image of a multi-picture JPEG, through Exiv2's writer.
+Result<CleanedImage> cleanOne(ByteSpan original, CleanFormat format, CleanLevel level, bool comment) {
     using R = Result<CleanedImage>;
-    if (original.size() > kMaxCleanBytes)
-        return R::failure("the file is larger than " + sizeText(kMaxCleanBytes) + ", the most Vesk cleans");
-    if (format == CleanFormat::Heif || format == CleanFormat::JpegXl || format == CleanFormat::Cr3)
-        return cleanInPlace(original, level, comment);
     if (format == CleanFormat::Jpeg)
         if (auto why = jpegLeftovers(original, level)) return R::failure(*why);
     prepareExiv2Library();
@@ -261,6 +259,68 @@ Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, Clean
              format == CleanFormat::Png ? "chunk" : "segment");
     }
     return R::success(std::move(cleaned));
+}
+
+// What a further image still holds of what `level` removes, as Exiv2 reads
+// it back; empty when nothing. (The first image is read back by the caller.)
+std::string leftIn(const Bytes& jpeg, CleanLevel level) {
+    try {
+        auto image = Exiv2::ImageFactory::open(jpeg.data(), static_cast<long>(jpeg.size()));
+        if (!image.get()) return "an image Exiv2 cannot read";
+        image->readMetadata();
+        for (const auto& d : image->exifData())
+            if (d.groupName() == "GPSInfo" || (level == CleanLevel::All && !keptByAll(d, CleanFormat::Jpeg)))
+                return d.key();
+        for (const auto& d : image->xmpData())
+            if (level == CleanLevel::All || isXmpPlace(d.key())) return d.key();
+        for (const auto& d : image->iptcData())
+            if (level == CleanLevel::All || isIptcPlace(d.key())) return d.key();
+    } catch (...) {
+        return "an image Exiv2 cannot read";
+    }
+    return {};
+}
+
+// Each image of a multi-picture JPEG cleaned alone and put back in its order
+// (what lay between or after them goes), the index written again with
+// where each now lies.
+Result<CleanedImage> cleanImages(ByteSpan original, const MultiPicture& mp, CleanLevel level, bool comment) {
+    using R = Result<CleanedImage>;
+    CleanedImage out;
+    std::vector<MultiPicture::Image> placed;
+    for (std::size_t i = 0; i < mp.images.size(); ++i) {
+        const std::string name = "image " + std::to_string(i + 1);
+        auto one = cleanOne(original.subspan(mp.images[i].offset, mp.images[i].size), CleanFormat::Jpeg, level,
+                            comment && i == 0);
+        if (!one) return R::failure(i == 0 ? one.error() : name + " of the file: " + one.error());
+        if (i > 0)
+            if (const std::string left = leftIn(one->bytes, level); !left.empty())
+                return R::failure(name + " of the file still held " + left);
+        placed.push_back({out.bytes.size(), one->bytes.size()});
+        out.bytes.insert(out.bytes.end(), one->bytes.begin(), one->bytes.end());
+        for (auto& what : one->removed) out.removed.push_back(i == 0 ? what : name + ": " + what);
+    }
+    const auto index = multiPictureIndex(ByteSpan(out.bytes).first(placed[0].size));
+    if (!index || index->count != mp.images.size())
+        return R::failure("its multi-picture index did not come through Exiv2's writer");
+    writeMultiPicture(out.bytes, *index, placed);
+    return R::success(std::move(out));
+}
+
+}  // namespace
+
+Result<CleanedImage> cleanWithExiv2(ByteSpan original, CleanFormat format, CleanLevel level, bool comment) {
+    using R = Result<CleanedImage>;
+    if (original.size() > kMaxCleanBytes)
+        return R::failure("the file is larger than " + sizeText(kMaxCleanBytes) + ", the most Vesk cleans");
+    if (format == CleanFormat::Heif || format == CleanFormat::JpegXl || format == CleanFormat::Cr3)
+        return cleanInPlace(original, level, comment);
+    if (format == CleanFormat::Jpeg) {
+        auto mp = readMultiPicture(original);
+        if (!mp) return R::failure(mp.error());
+        if (*mp && (*mp)->images.size() > 1) return cleanImages(original, **mp, level, comment);
+    }
+    return cleanOne(original, format, level, comment);
 }
 
 }  // namespace vesk::platform::image
