@@ -42,7 +42,7 @@ std::string jsonReport(const std::string& given, const std::map<std::string, std
 namespace {
 
 std::string_view titleOf(std::string_view group) {
-    if (group.empty()) return "Image";
+    if (group.empty()) return kTopLevelGroupTitle;
     if (group.size() > 2 && group.front() == '{' && group.back() == '}') return group.substr(1, group.size() - 2);
     return group;
 }

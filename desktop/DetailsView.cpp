@@ -37,8 +37,8 @@ constexpr int kGroupRole = Qt::UserRole + 2;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-// How a group is named in the tree: top-level values under "Image".
-QString groupTitle(const std::string& group) { return group.empty() ? QStringLiteral("Image") : q(group); }
+// How a group is named in the tree: top-level values under their own title.
+QString groupTitle(const std::string& group) { return q(group.empty() ? std::string(kTopLevelGroupTitle) : group); }
 
 // A code tree's groups nest by their names: "Studio · arm64 · libraries" lies
 // in "arm64", in "Studio".

@@ -48,6 +48,9 @@ struct Summary {
 using XmpProperties = std::vector<std::pair<std::string, std::string>>;
 // The group the details tree shows XMP properties under.
 inline constexpr const char* kXmpGroup = "XMP";
+// What the details (the tree and vesk-info's text) call the group of the
+// dictionary's top-level values, which has no key of its own.
+inline constexpr const char* kTopLevelGroupTitle = "Image";
 
 // The summary of an image's property dictionary and, beside it, the file's
 // XMP properties (which the dictionary holds only a few of).
