@@ -35,21 +35,14 @@ std::string folderOf(const std::string& path) {
     return dir.empty() ? "." : dir;
 }
 
-std::string lastName(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Where the copy of a file found under a walked folder goes: its place in
 // that folder, under `output`/ROOT as `cp -r ROOT output` would put it, so
 // that files of one name in different folders keep apart. A root without a
 // name of its own ("." or "/") adds no level. Nothing for a path given as it is.
 std::string mirroredFolder(const std::string& output, const Item& item) {
-    std::string root = item.root;
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    const std::string name = lastName(root);
+    const std::string name = pf::lastPathComponent(item.root);
     const std::string folder =
-        name.empty() || name == "." || name == ".." ? output : pf::appendingPathComponent(output, name);
+        name == "/" || name == "." || name == ".." ? output : pf::appendingPathComponent(output, name);
     const std::string from = folderOf(item.path);
     std::string inside = from.substr(std::min(item.root.size(), from.size()));
     while (!inside.empty() && inside.front() == '/') inside.erase(0, 1);
@@ -121,7 +114,7 @@ int cleanPaths(const Options& options, const pf::TypeService& types, const pf::L
         const std::string folder = item.root.empty() ? options.output : mirroredFolder(options.output, item);
         if (auto why = makeFolders(options.output, folder)) return fail("its folder could not be made: " + *why);
         // Beside the original only when -o names its folder, and then under another name.
-        const std::string name = lastName(item.path);
+        const std::string name = pf::lastPathComponent(item.path);
         const std::string destination =
             pf::appendingPathComponent(folder, sameFolder(folder, folderOf(item.path)) ? cleanCopyName(name) : name);
         if (!written.insert(destination).second) return fail("another file of this run was already written as " + destination);

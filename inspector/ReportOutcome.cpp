@@ -10,16 +10,11 @@
 #include <string_view>
 
 #include "platform/FileDescriptor.h"
+#include "platform/FileSystem.h"
 
 namespace vesk {
 
 namespace {
-
-std::string lastComponent(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos || path.size() == 1 ? path : path.substr(slash + 1);
-}
 
 std::string lowerFirst(std::string text) {
     if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
@@ -33,7 +28,7 @@ std::string cannotReadText(const std::string& reason) {
 }
 
 std::string statusText(const ReportOutcome& outcome) {
-    std::string text = lastComponent(outcome.path) + ": " + outcome.text;
+    std::string text = platform::lastPathComponent(outcome.path) + ": " + outcome.text;
     if (!outcome.notes.empty()) {
         text += " (cut short: ";
         for (std::size_t i = 0; i < outcome.notes.size(); ++i) text += (i ? "; " : "") + outcome.notes[i];
@@ -100,7 +95,7 @@ std::optional<std::string> budgetNote(const std::string& line, const std::string
         // A file named by its whole path is named by its own name.
         if (rest.starts_with('/')) {
             const auto colon = rest.find(": ");
-            if (colon != std::string::npos) rest = lastComponent(rest.substr(0, colon)) + rest.substr(colon);
+            if (colon != std::string::npos) rest = platform::lastPathComponent(rest.substr(0, colon)) + rest.substr(colon);
         }
         return rest;
     }

@@ -46,6 +46,14 @@ std::optional<std::uint32_t> readU32(ByteSpan bytes, std::uint64_t offset, bool 
     return load<std::uint32_t>(bytes, offset, bigEndian);
 }
 
+void writeU16(std::span<std::uint8_t> bytes, std::uint64_t offset, std::uint16_t value, bool bigEndian) {
+    for (int i = 0; i < 2; ++i) bytes[offset + i] = static_cast<std::uint8_t>(value >> (bigEndian ? 8 * (1 - i) : 8 * i));
+}
+
+void writeU32(std::span<std::uint8_t> bytes, std::uint64_t offset, std::uint32_t value, bool bigEndian) {
+    for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<std::uint8_t>(value >> (bigEndian ? 8 * (3 - i) : 8 * i));
+}
+
 std::optional<std::uint64_t> readU64(ByteSpan bytes, std::uint64_t offset, bool bigEndian) {
     return load<std::uint64_t>(bytes, offset, bigEndian);
 }

@@ -26,6 +26,9 @@ std::optional<std::uint64_t> readU64(ByteSpan bytes, std::uint64_t offset, bool 
 // An unsigned integer `width` bytes wide (1 to 8), for formats that choose
 // their field width at run time; nothing for any other width.
 std::optional<std::uint64_t> readUnsigned(ByteSpan bytes, std::uint64_t offset, std::size_t width, bool bigEndian);
+// Writes into a copy being edited; the caller has checked that the field fits.
+void writeU16(std::span<std::uint8_t> bytes, std::uint64_t offset, std::uint16_t value, bool bigEndian);
+void writeU32(std::span<std::uint8_t> bytes, std::uint64_t offset, std::uint32_t value, bool bigEndian);
 // `length` bytes at `offset`, or nothing when they are not all there.
 std::optional<ByteSpan> subspan(ByteSpan bytes, std::uint64_t offset, std::uint64_t length);
 

@@ -96,11 +96,15 @@ std::string deletingLastPathComponent(const std::string& path) {
     return p.substr(0, slash);
 }
 
-std::string pathExtension(const std::string& path) {
+std::string lastPathComponent(const std::string& path) {
     std::string p = path;
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     const auto slash = p.rfind('/');
-    const std::string last = slash == std::string::npos ? p : p.substr(slash + 1);
+    return slash == std::string::npos || p.size() == 1 ? p : p.substr(slash + 1);
+}
+
+std::string pathExtension(const std::string& path) {
+    const std::string last = lastPathComponent(path);
     const auto dot = last.rfind('.');
     // A leading dot names a hidden file, not an extension.
     if (dot == std::string::npos || dot == 0) return "";

@@ -23,6 +23,8 @@ std::string expandTilde(const std::string& path);
 // stringByDeletingLastPathComponent / pathExtension / lastPathComponent.
 std::string deletingLastPathComponent(const std::string& path);
 std::string pathExtension(const std::string& path);
+// The last name, trailing slashes aside: "c.jpg" of "/a/b/c.jpg", "b" of "a/b/", "/" of "/".
+std::string lastPathComponent(const std::string& path);
 std::string appendingPathComponent(const std::string& dir, const std::string& name);
 
 // The user's private temporary directory: the first of $TMPDIR,

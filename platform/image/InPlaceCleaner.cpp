@@ -184,9 +184,7 @@ Result<bool> dropEntry(std::span<std::uint8_t> tiff, std::uint64_t at, std::uint
         }
         std::copy(tiff.begin() + entry + 12, tiff.begin() + end, tiff.begin() + entry);
         std::fill(tiff.begin() + end - 12, tiff.begin() + end, 0);
-        const std::uint16_t left = *count - 1;
-        tiff[at + (be ? 0 : 1)] = std::uint8_t(left >> 8);
-        tiff[at + (be ? 1 : 0)] = std::uint8_t(left);
+        writeU16(tiff, at, static_cast<std::uint16_t>(*count - 1), be);
         return R::success(true);
     }
     return R::success(false);
@@ -290,8 +288,7 @@ std::optional<std::string> keepEntries(Compaction& c, std::uint64_t at, std::spa
         }
         c.copy(entry, at + 2 + 12ull * kept++, 12);
     }
-    c.to[at + (c.be ? 0 : 1)] = std::uint8_t(kept >> 8);
-    c.to[at + (c.be ? 1 : 0)] = std::uint8_t(kept);
+    writeU16(c.to, at, kept, c.be);
     return std::nullopt;  // the next-directory offset stays 0: no IFD1, no thumbnail
 }
 

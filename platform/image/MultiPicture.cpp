@@ -13,10 +13,6 @@ constexpr std::uint16_t kNumberOfImages = 0xB001;
 constexpr std::uint16_t kMpEntry = 0xB002;
 constexpr std::size_t kEntrySize = 16;
 
-void writeU32(std::span<std::uint8_t> bytes, std::uint64_t at, std::uint32_t value, bool be) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = std::uint8_t(value >> (be ? 24 - 8 * i : 8 * i));
-}
-
 }  // namespace
 
 std::optional<MultiPictureIndex> multiPictureIndex(ByteSpan jpeg) {

@@ -43,10 +43,6 @@ struct Ifd {
     bool inMakerNote = false;
 };
 
-void writeU32(std::span<std::uint8_t> bytes, std::uint64_t at, std::uint32_t v, bool be) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (be ? 8 * (3 - i) : 8 * i));
-}
-
 bool startsWith(ByteSpan bytes, std::string_view prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }

@@ -44,10 +44,8 @@ bool isPlainFileName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
-std::string lastComponentWithoutExtension(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const auto slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+std::string lastComponentWithoutExtension(const std::string& path) {
+    std::string name = lastPathComponent(path);
     const auto dot = name.rfind('.');
     if (dot != std::string::npos && dot != 0) name.erase(dot);
     return name;

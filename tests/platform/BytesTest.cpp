@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -65,6 +66,16 @@ TEST(ByteToolkit, ReadsAnswerNothingUnlessTheWholeFieldIsThere) {
         if (c.width <= 8) {
             EXPECT_EQ(readUnsigned(bytes, c.offset, c.width, c.bigEndian), c.expected);
         }
+    }
+
+    // Writing a field back gives the bytes it was read from.
+    for (const Case& c : cases) {
+        if ((c.width != 2 && c.width != 4) || !c.expected) continue;
+        std::vector<std::uint8_t> copy(bytes.size());
+        if (c.width == 2) writeU16(copy, c.offset, static_cast<std::uint16_t>(*c.expected), c.bigEndian);
+        if (c.width == 4) writeU32(copy, c.offset, static_cast<std::uint32_t>(*c.expected), c.bigEndian);
+        EXPECT_TRUE(std::equal(copy.begin() + c.offset, copy.begin() + c.offset + c.width, bytes.begin() + c.offset))
+            << c.what;
     }
 
     // Ranges: subspan and a span source agree on what is there.

@@ -41,6 +41,9 @@ TEST(FileSystem, PathPieces) {
     EXPECT_EQ(deletingLastPathComponent("/a/b/c.jpg"), "/a/b");
     EXPECT_EQ(deletingLastPathComponent("/a"), "/");
     EXPECT_EQ(deletingLastPathComponent("a"), "");
+    EXPECT_EQ(lastPathComponent("/a/b/c.jpg"), "c.jpg");
+    EXPECT_EQ(lastPathComponent("a/b//"), "b");
+    EXPECT_EQ(lastPathComponent("/"), "/");
     vesk::test::ScopedEnv home("HOME", "/home/u/");
     EXPECT_EQ(expandTilde("~/Desktop/testexif.jpg"), "/home/u/Desktop/testexif.jpg");
     EXPECT_EQ(expandTilde("~"), "/home/u/");
